@@ -1,0 +1,121 @@
+// The connection census: every TCP and UDP endpoint of the machine with the
+// process that owns it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct TListEntry {
+  int32_t Protocol = 0;       // 0 TCP, 1 UDP
+  std::string LocalAddress;
+  int32_t LocalPort = 0;      // host order
+  std::string RemoteAddress;  // empty for UDP
+  int32_t RemotePort = 0;
+  int32_t State = 0;          // TCP state 1..12 (TcpStateNames), 0 for UDP
+  std::string ProcessName;
+  uint32_t ProcessId = 0;     // 0 when the owner is unknown
+};
+
+using TConnectionList = std::vector<TListEntry>;
+
+extern const char* const ProtocolNames[2];
+extern const char* const TcpStateNames[13];
+constexpr int32_t TcpStateListening = 2;
+constexpr int32_t TcpStateEstablished = 5;
+
+// The 32-bit address field of a row, read little-endian, to dotted text:
+// the byte at the lowest address is the first number.
+std::string IpAddressToText(uint32_t Field);
+// The 32-bit port field of a row, read little-endian: its first two bytes
+// in memory, high byte first.
+int32_t PortFromNetworkOrder(uint32_t Field);
+
+// Row sizes of the system's tables. Every table is a little-endian 32-bit row
+// count followed at once by its rows.
+constexpr size_t TcpRowExtendedSize = 24;  // state, local addr/port, remote addr/port, pid
+constexpr size_t TcpRowPlainSize = 20;
+constexpr size_t UdpRowExtendedSize = 12;  // local addr/port, pid
+constexpr size_t UdpRowPlainSize = 8;
+
+// ---- Process names ----------------------------------------------------------
+
+struct TProcessInfo {
+  uint32_t ProcessId = 0;
+  std::string ExeFile;  // the executable's file name as the process list gives it
+};
+
+// Platform seam: the process list and the modules of one process.
+class TProcessSource {
+public:
+  virtual ~TProcessSource() = default;
+  // One snapshot of the running processes, in the system's order. False when
+  // the system refuses the snapshot.
+  virtual bool ListProcesses(std::vector<TProcessInfo>& Processes) = 0;
+  // The full path of the module of process ProcessId whose name equals
+  // ExeFile case-insensitively. False when the module list cannot be read or
+  // holds no such module.
+  virtual bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile,
+                             std::string& Path) = 0;
+};
+
+TProcessSource& SystemProcessSource();
+
+// The name of process ProcessId: the full path of its executable where the
+// system lets it be read, else its file name, else "?" when no running
+// process has the id (or the list cannot be read). Never throws.
+std::string ProcessNameFromId(uint32_t ProcessId, TProcessSource& Processes);
+
+// Names owners within one snapshot: the process list is read once, and each
+// distinct id is named once.
+class TProcessNamer {
+public:
+  explicit TProcessNamer(TProcessSource& Processes) : Processes(Processes) {}
+  const std::string& Name(uint32_t ProcessId);
+
+private:
+  TProcessSource& Processes;
+  bool Listed = false;
+  bool ListRead = false;
+  std::vector<TProcessInfo> List;
+  std::map<uint32_t, std::string> Names;
+};
+
+// ---- Connection tables ----------------------------------------------------
+
+enum class TTableKind { Tcp4, Udp4 };
+
+enum class TTableRead {
+  Ok,          // Table holds the table
+  SizeZero,    // the plain size query reported 0 bytes: the snapshot ends here
+};
+
+// Platform seam: the system's connection tables as raw bytes in the
+// documented layouts. Failures throw std::runtime_error carrying the
+// system's message.
+class TTableSource {
+public:
+  virtual ~TTableSource() = default;
+  // True when tables with owning process ids can be had.
+  virtual bool BindExtendedTables() = 0;
+  // Owners: when not null, the only process ids the caller cares about; rows
+  // owned by other processes may carry process id 0.
+  virtual TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
+                               const std::vector<uint32_t>* Owners) = 0;
+};
+
+TTableSource& SystemTableSource();
+
+// Conversion of a raw table into entries appended to List. Never reads past
+// Size, whatever row count the table claims. Namer is used on extended
+// tables only; Owners (when not null) limits naming to those ids.
+void AppendTcpEntries(const uint8_t* Table, size_t Size, bool Extended, TProcessNamer& Namer,
+                      const std::vector<uint32_t>* Owners, TConnectionList& List);
+void AppendUdpEntries(const uint8_t* Table, size_t Size, bool Extended, TProcessNamer& Namer,
+                      const std::vector<uint32_t>* Owners, TConnectionList& List);
+
+// Appends every TCP entry and then every UDP entry of the machine to List.
+void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
+                         const std::vector<uint32_t>* Owners = nullptr);

@@ -1,0 +1,94 @@
+// TOrvaneCheck: the check object with its ports, counters, thresholds and
+// verdict; the port readers, the classifier and the threshold evaluation.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "census/GetConnections.h"
+#include "install/Orvane.h"
+
+constexpr int CategoryCount = 17;
+
+// Connection categories, in the order of the options, thresholds and texts.
+enum TCategory {
+  SMTPin, SMTPout, SMTPSSL, SMTPTotal,
+  POPin, POPout, POPSSL, POPTotal,
+  IMAPin, IMAPSSL, IMAPTotal,
+  LCin, LCSSL, LCTotal,
+  HSin, HSSSL, HSTotal,
+};
+
+extern const char* const CategoryNames[CategoryCount];
+
+// What a check reads from the system. Tests hand in fakes.
+struct TCheckSystem {
+  TConfigFileSystem* Files;
+  TTableSource* Tables;
+  TProcessSource* Processes;
+};
+
+TCheckSystem RunningSystem();
+
+class TOrvaneCheck : public TOrvane {
+public:
+  explicit TOrvaneCheck(const TCheckSystem& System = RunningSystem());
+
+  // Ports
+  int32_t SmtpInPort = 25;
+  int32_t SmtpOutPort = 25;  // remote port
+  int32_t SmtpSslPort = 465;
+  int32_t PopInPort = 110;
+  int32_t PopOutPort = 110;  // remote port
+  int32_t PopSslPort = 995;
+  int32_t ImapInPort = 143;
+  int32_t ImapSslPort = 993;
+  int32_t LumicourtPort = 3000;
+  int32_t LumicourtSslPort = 443;
+  int32_t HelmsteadPort = 1000;
+  int32_t HelmsteadSslPort = 443;
+
+  // Counters
+  int32_t TotalConnections = 0;
+  int32_t SmtpInCount = 0, SmtpOutCount = 0, SmtpSslCount = 0, SmtpTotal = 0;
+  int32_t PopInCount = 0, PopOutCount = 0, PopSslCount = 0, PopTotal = 0;
+  int32_t ImapInCount = 0, ImapSslCount = 0, ImapTotal = 0;
+  int32_t OtherCount = 0;
+  int32_t LumicourtInCount = 0, LumicourtSslCount = 0, LumicourtOtherCount = 0, LumicourtTotal = 0;
+  int32_t HelmsteadInCount = 0, HelmsteadSslCount = 0, HelmsteadTotal = 0;
+
+  // Thresholds: 0 or less is not set.
+  int32_t WarnTotal = 0;
+  int32_t CritTotal = 0;
+  std::array<int32_t, CategoryCount> WarnLevels{};
+  std::array<int32_t, CategoryCount> CritLevels{};
+
+  // Verdict
+  bool IsWarning = false;
+  bool IsCritical = false;
+  std::string WarningText;
+  std::string CriticalText;
+
+  TConnectionList ConnectionList;
+
+  // The records Run writes at Verbosity 2 or more; they go out directly
+  // before the status line, on the same line.
+  std::string DebugDump;
+
+  void LoadPorts();
+  void ReadOrvanePorts();
+  void ReadLumicourtPorts();
+  void ReadHelmsteadPorts();
+
+  void Run();
+  uint32_t FindProcessId(const std::string& Name);
+  void EvaluateThresholds();
+
+  // The counter of a connection category.
+  int32_t CategoryCounter(int Index) const;
+
+private:
+  TTableSource& Tables;
+  TProcessSource& Processes;
+};

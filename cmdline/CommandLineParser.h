@@ -1,0 +1,55 @@
+// A small parser of short and long options with values, repeat counts and
+// required options.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Text to a signed 64-bit integer that never fails: leading blanks, an
+// optional sign, then decimal digits, or hexadecimal digits after "$", "x",
+// "X", "0x" or "0X"; reading stops at the first character that is not a digit
+// of that base. No digits give 0. Values beyond 64 bits wrap.
+int64_t LeadingInteger(const std::string& text);
+
+// Splits a whole command-line text into arguments: characters up to U+0020
+// separate arguments, a double quote opens a stretch (which may hold blanks)
+// up to the next double quote or the end, quotes are removed, and there is no
+// escape character. Empty arguments are dropped. The first element is the
+// program name as it stands in the text.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+class TCommandLineArgument {
+public:
+  std::string ShortName;
+  std::string LongName;
+  std::string Value;     // of the last occurrence
+  bool NeedsValue = false;
+  int32_t Count = 0;     // occurrences seen by the parse
+  bool Optional = false;
+
+  int64_t AsInteger() const { return LeadingInteger(Value); }
+};
+
+class TCommandLineParser {
+public:
+  std::vector<TCommandLineArgument> Arguments;  // in declaration order
+  std::string ErrorMessage;
+  std::string MissingParameters;  // "\"w\" \"c\" " for each required option not seen
+  bool ParameterMissing = false;
+
+  void AddArgument(const std::string& ShortName, const std::string& LongName,
+                   bool NeedsValue, bool Required);
+
+  // Parses the arguments after the program name. Empty arguments are dropped
+  // first. False when an error stopped the parse (see ErrorMessage).
+  bool Parse(const std::vector<std::string>& arguments);
+
+  // The last declared option whose short name (if given) or long name (if
+  // given) matches exactly; nullptr when none does.
+  TCommandLineArgument* FindArgument(const std::string& ShortName,
+                                     const std::string& LongName);
+  const TCommandLineArgument* FindArgument(const std::string& ShortName,
+                                           const std::string& LongName) const;
+  bool HasArgument(const std::string& ShortName, const std::string& LongName) const;
+};

@@ -1,0 +1,2 @@
+#include "common/TextCodec.h"
+// placeholder until built

@@ -1,0 +1,28 @@
+// Text conversions. Inside the program all text is UTF-8 in std::string;
+// UTF-16 appears only at system boundaries (registry data, configuration
+// files with a byte-order mark, the Windows API).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text);
+
+// UTF-8 to UTF-16. Invalid byte sequences become U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text);
+
+// Raw UTF-16 bytes (little- or big-endian) to code units; an odd last byte
+// is ignored.
+std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian);
+
+// Replaces every invalid UTF-8 sequence by U+FFFD, so that text read from
+// outside can be handled as UTF-8 without surprises.
+std::string SanitizeUtf8(const std::string& bytes);
+
+// ASCII-only case mapping: the program's process-name tests ignore the case
+// of the letters a-z alone.
+std::string AsciiUpper(std::string text);
+std::string AsciiLower(std::string text);
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);

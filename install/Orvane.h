@@ -1,0 +1,66 @@
+// TOrvane: where the mail server is installed and how its configuration
+// files are read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The file system as the configuration reader needs it. Tests replace it.
+class TConfigFileSystem {
+public:
+  virtual ~TConfigFileSystem() = default;
+  // One read-only attempt at the whole file. False when it cannot be opened
+  // or read: missing, access refused, held open for writing (Windows) or
+  // write-locked (Linux) by another process, or not a regular file. Never
+  // blocks.
+  virtual bool ReadWholeFile(const std::string& FileName, std::string& Bytes) = 0;
+  virtual void Sleep(int32_t Milliseconds) = 0;
+};
+
+// The running system's file system (platform code).
+TConfigFileSystem& SystemConfigFileSystem();
+
+// Platform: bytes in the system's ANSI code page to UTF-8 (on Linux the code
+// page is UTF-8; invalid bytes become U+FFFD rather than failing the read).
+std::string AnsiToUtf8(const std::string& bytes);
+
+// A configuration file's bytes to UTF-8 text: a byte-order mark selects
+// UTF-16LE, UTF-16BE or UTF-8; without one the ANSI code page applies. A NUL
+// ends the text.
+std::string DecodeConfigText(const std::string& bytes);
+
+// Splits at CR LF, lone LF and lone CR; a line break at the very end adds no
+// empty line.
+std::vector<std::string> SplitConfigLines(const std::string& text);
+
+// Removes blank lines (only U+0020 blanks) and lines whose first character
+// after leading blanks is "#" or ";". Kept lines are unchanged.
+void DropBlankAndCommentLines(std::vector<std::string>& Lines);
+
+class TOrvane {
+public:
+  explicit TOrvane(TConfigFileSystem& Files = SystemConfigFileSystem());
+  virtual ~TOrvane() = default;
+
+  int32_t RetryDelay = 500;  // milliseconds before each retry
+  int32_t RetryCount = 3;    // retries after a failed first attempt
+  int32_t Verbosity = 0;
+  std::string DataPath;      // the application directory, as stored
+
+  // DataPath := registry HKLM "SOFTWARE\Kestrix Technologies\Orvane" "AppPath".
+  void ReadAppPath();
+
+  // Replaces Lines with the kept lines of the file, trying 1 + RetryCount
+  // times (at least once) with RetryDelay between attempts. Throws
+  // std::runtime_error "Can not read " + FileName after the last failure,
+  // leaving Lines empty.
+  bool LoadConfigFile(const std::string& FileName, std::vector<std::string>& Lines);
+
+  static bool Contains(const std::string& Line, const std::string& Fragment);
+  static std::string KeyValueText(const std::string& Line, const std::string& Key);
+  static int64_t KeyValueInteger(const std::string& Line, const std::string& Key);
+
+protected:
+  TConfigFileSystem& Files;
+};

@@ -1,0 +1,4 @@
+#include "install/Orvane.h"
+// placeholder until built
+namespace { struct F : TConfigFileSystem { bool ReadWholeFile(const std::string&, std::string&) override { return false; } void Sleep(int32_t) override {} }; }
+TConfigFileSystem& SystemConfigFileSystem() { static F f; return f; }
