@@ -1,0 +1,97 @@
+// Recorded connection tables and process lists for tests: the same conversion
+// code that production uses reads them.
+#pragma once
+
+#include <cstdint>
+#include <array>
+#include <cstring>
+#include <initializer_list>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "census/GetConnections.h"
+
+// Builds a table in the system's byte layout: a little-endian row count, then
+// the rows.
+class TTableBytes {
+public:
+  std::vector<uint8_t> Bytes{0, 0, 0, 0};
+
+  TTableBytes& U32(uint32_t v) {  // a little-endian number
+    for (int i = 0; i < 4; ++i) Bytes.push_back(uint8_t(v >> (8 * i)));
+    return *this;
+  }
+  TTableBytes& Raw(std::initializer_list<uint8_t> b) {  // bytes as they stand in memory
+    Bytes.insert(Bytes.end(), b);
+    return *this;
+  }
+  TTableBytes& Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) { return Raw({a, b, c, d}); }
+  TTableBytes& Port(uint16_t port) {  // network order in the first two bytes
+    return Raw({uint8_t(port >> 8), uint8_t(port & 0xFF), 0, 0});
+  }
+  TTableBytes& Row() {  // counts one more row
+    uint32_t n;
+    std::memcpy(&n, Bytes.data(), 4);
+    ++n;
+    for (int i = 0; i < 4; ++i) Bytes[i] = uint8_t(n >> (8 * i));
+    return *this;
+  }
+  // One extended TCP row; addresses as four bytes in network order.
+  TTableBytes& Tcp(uint32_t state, std::array<uint8_t, 4> local, uint16_t localPort,
+                   std::array<uint8_t, 4> remote, uint16_t remotePort, uint32_t pid) {
+    U32(state).Address(local[0], local[1], local[2], local[3]).Port(localPort);
+    Address(remote[0], remote[1], remote[2], remote[3]).Port(remotePort).U32(pid);
+    return Row();
+  }
+  TTableBytes& Udp(std::array<uint8_t, 4> local, uint16_t localPort, uint32_t pid) {
+    Address(local[0], local[1], local[2], local[3]).Port(localPort).U32(pid);
+    return Row();
+  }
+};
+
+class TFakeTableSource : public TTableSource {
+public:
+  bool Extended = true;
+  std::map<TTableKind, std::vector<uint8_t>> Tables;  // a missing kind reads as SizeZero
+  std::map<TTableKind, std::string> Failures;         // kind -> message thrown
+  std::vector<TTableKind> Reads;
+  const std::vector<uint32_t>* LastOwners = nullptr;
+
+  bool BindExtendedTables() override { return Extended; }
+  TTableRead ReadTable(TTableKind Kind, bool, std::vector<uint8_t>& Table,
+                       const std::vector<uint32_t>* Owners) override {
+    Reads.push_back(Kind);
+    LastOwners = Owners;
+    auto failure = Failures.find(Kind);
+    if (failure != Failures.end()) throw std::runtime_error(failure->second);
+    auto table = Tables.find(Kind);
+    if (table == Tables.end()) return TTableRead::SizeZero;
+    Table = table->second;
+    return TTableRead::Ok;
+  }
+};
+
+class TFakeProcessSource : public TProcessSource {
+public:
+  std::vector<TProcessInfo> Processes;
+  std::map<uint32_t, std::string> ModulePaths;  // pid -> full path of its main module
+  bool RefuseList = false;
+  int ListCalls = 0;
+  int ModuleCalls = 0;
+
+  bool ListProcesses(std::vector<TProcessInfo>& List) override {
+    ++ListCalls;
+    if (RefuseList) return false;
+    List = Processes;
+    return true;
+  }
+  bool ModuleExePath(uint32_t ProcessId, const std::string&, std::string& Path) override {
+    ++ModuleCalls;
+    auto module = ModulePaths.find(ProcessId);
+    if (module == ModulePaths.end()) return false;
+    Path = module->second;
+    return true;
+  }
+};
