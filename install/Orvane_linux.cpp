@@ -1,4 +1,99 @@
+// Configuration files on Linux: a read-only, never blocking attempt that fails
+// while another process holds a write lock, as the server's writer would.
 #include "install/Orvane.h"
-// placeholder until built
-namespace { struct F : TConfigFileSystem { bool ReadWholeFile(const std::string&, std::string&) override { return false; } void Sleep(int32_t) override {} }; }
-TConfigFileSystem& SystemConfigFileSystem() { static F f; return f; }
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/TextCodec.h"
+
+namespace {
+
+class TFileDescriptor {
+public:
+  explicit TFileDescriptor(int fd) : Fd(fd) {}
+  ~TFileDescriptor() {
+    if (Fd >= 0) close(Fd);
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int Fd;
+};
+
+// True when some other process holds an fcntl write lock on any part of the
+// file: asking for a whole-file read lock reports the conflicting one.
+bool WriteLocked(int fd) {
+  struct flock probe = {};
+  probe.l_type = F_RDLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 0;
+  // Open-file-description locks see every other holder, also within this
+  // process; kernels without them answer EINVAL and the classic query serves.
+  if (fcntl(fd, F_OFD_GETLK, &probe) != 0) {
+    probe = {};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    if (fcntl(fd, F_GETLK, &probe) != 0) return false;
+  }
+  return probe.l_type != F_UNLCK;
+}
+
+bool ReadAll(int fd, std::string& Bytes, off_t sizeHint) {
+  std::string data;
+  if (sizeHint > 0) data.reserve(static_cast<size_t>(sizeHint));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.append(buffer, static_cast<size_t>(got));
+  }
+  Bytes = std::move(data);
+  return true;
+}
+
+class TLinuxConfigFileSystem : public TConfigFileSystem {
+public:
+  bool ReadWholeFile(const std::string& FileName, std::string& Bytes) override {
+    // Names are formed the Windows way ("App\..\Lumicourt\Lumicourt.ini").
+    std::string path = FileName;
+    for (char& c : path)
+      if (c == '\\') c = '/';
+
+    // O_NONBLOCK: a FIFO or a device must never hold the open up.
+    TFileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.Fd < 0) return false;
+    struct stat info;
+    if (fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+
+    if (WriteLocked(file.Fd)) return false;
+    // A shared flock fails while a writer holds LOCK_EX, and held until the
+    // close it keeps such a writer from starting in the middle of the read.
+    if (flock(file.Fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) return false;
+
+    return ReadAll(file.Fd, Bytes, info.st_size);
+  }
+
+  void Sleep(int32_t Milliseconds) override {
+    if (Milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+  }
+};
+
+}  // namespace
+
+TConfigFileSystem& SystemConfigFileSystem() {
+  static TLinuxConfigFileSystem files;
+  return files;
+}
+
+std::string AnsiToUtf8(const std::string& bytes) { return SanitizeUtf8(bytes); }

@@ -21,6 +21,13 @@ public:
   TRegistryQuery Find(const std::string& KeyPath, const std::string& Name,
                       TRegistryValue& Value) const;
 
+  // A value as the program's own registry query sees it: Key relative to
+  // HKEY_LOCAL_MACHINE (LocalMachine) or HKEY_CURRENT_USER. The program is a
+  // 32-bit one, so HKEY_LOCAL_MACHINE\SOFTWARE\X is looked for first as
+  // SOFTWARE\WOW6432Node\X, where the registry redirects such a program.
+  TRegistryQuery Query(bool LocalMachine, const std::string& Key, const std::string& Name,
+                       TRegistryValue& Value) const;
+
 private:
   // Lower-cased key path -> (lower-cased value name -> value).
   std::map<std::string, std::map<std::string, TRegistryValue>> Keys;
