@@ -1,0 +1,292 @@
+// End to end on Linux: stand-ins named like the mail server's processes hold
+// real connections on the ports of a generated installation, and the built
+// program counts them.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/ChildProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A port nobody listens on right now.
+int FreePort() {
+  int fd = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_any;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t length = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  close(fd);
+  return ntohs(a.sin6_port);
+}
+
+// A client socket of the test process: a connection of "another process".
+class TClient {
+public:
+  TClient(int family, const std::string& address, int port) {
+    Fd = socket(family, SOCK_STREAM, 0);
+    sockaddr_storage s{};
+    socklen_t length;
+    if (family == AF_INET) {
+      auto* a = reinterpret_cast<sockaddr_in*>(&s);
+      a->sin_family = AF_INET;
+      a->sin_port = htons(uint16_t(port));
+      inet_pton(AF_INET, address.c_str(), &a->sin_addr);
+      length = sizeof *a;
+    } else {
+      auto* a = reinterpret_cast<sockaddr_in6*>(&s);
+      a->sin6_family = AF_INET6;
+      a->sin6_port = htons(uint16_t(port));
+      inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
+      length = sizeof *a;
+    }
+    Connected = connect(Fd, reinterpret_cast<sockaddr*>(&s), length) == 0;
+  }
+  ~TClient() { close(Fd); }
+  int Fd;
+  bool Connected;
+};
+
+std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+class EndToEnd : public ::testing::Test {
+protected:
+  std::map<std::string, int> Port;
+  fs::path Root;
+  std::string DataPath;
+  std::vector<std::unique_ptr<TChildProcess>> Servers;
+  std::vector<std::unique_ptr<TClient>> Clients;
+  std::vector<int> Listeners;  // the remote mail servers the server connects out to
+
+  void SetUp() override {
+    Root = fs::temp_directory_path() / ("orvane-e2e-" + std::to_string(getpid()));
+    fs::remove_all(Root);
+    for (const char* dir : {"Orvane/App", "Orvane/Lumicourt", "Orvane/Helmstead", "bin"})
+      fs::create_directories(Root / dir);
+    for (const char* name : {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn",
+                             "SSL-IMAP", "LC", "LCSSL", "HS", "HSSSL", "OrvaneOther", "LCOther",
+                             "HSOther", "Dual", "V6Only"})
+      Port[name] = FreePort();
+    std::ofstream(Root / "Orvane/App/Orvane.ini")
+        << "[General]\r\nSMTPIn=1\r\n[Ports]\r\nSMTPIn=" << Port["SMTPIn"] << "\r\nSMTPOut="
+        << Port["SMTPOut"] << "\r\nSSL-SMTP=" << Port["SSL-SMTP"] << "\r\nPOPIn=" << Port["POPIn"]
+        << "\r\nPOPOut=" << Port["POPOut"] << "\r\nSSL-POP=" << Port["SSL-POP"]
+        << "\r\nIMAPIn=" << Port["IMAPIn"] << "\r\nSSL-IMAP=" << Port["SSL-IMAP"] << "\r\n";
+    std::ofstream(Root / "Orvane/Lumicourt/Lumicourt.ini")
+        << "[WebServer]\nPort=" << Port["LC"] << "\n[SSL]\nPort=" << Port["LCSSL"] << "\n";
+    std::ofstream(Root / "Orvane/Helmstead/Helmstead.ini")
+        << "; web administration\n[WebServer]\nPort=" << Port["HS"] << "\n[SSL]\nPort="
+        << Port["HSSSL"] << "\n";
+    DataPath = (Root / "Orvane/App").string() + "/";
+    // Copies, not links: the process then reports its executable under the
+    // server's name, and the check names it with its full path.
+    for (const char* name : {"Orvane.exe", "Lumicourt.exe", "Helmstead.exe"})
+      fs::copy_file(ORVANE_STAND_IN, Root / "bin" / name);
+  }
+
+  void TearDown() override {
+    Clients.clear();
+    Servers.clear();
+    for (int fd : Listeners) close(fd);
+    fs::remove_all(Root);
+  }
+
+  std::string Exe(const std::string& name) { return (Root / "bin" / name).string(); }
+
+  TChildProcess& Start(const std::string& name, std::vector<std::string> arguments) {
+    Servers.push_back(std::make_unique<TChildProcess>(Exe(name), arguments));
+    EXPECT_TRUE(Servers.back()->AwaitLine("ready")) << name << " did not come up";
+    return *Servers.back();
+  }
+
+  void Listen(int port) {  // a remote mail server, played by the test itself
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 64), 0);
+    Listeners.push_back(fd);
+  }
+
+  void Connect(const std::string& port, int count, int family = AF_INET,
+               const std::string& address = "127.0.0.1") {
+    for (int i = 0; i < count; ++i) {
+      Clients.push_back(std::make_unique<TClient>(family, address, Port[port]));
+      ASSERT_TRUE(Clients.back()->Connected) << port;
+    }
+  }
+
+  TCommandResult Check(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-p", DataPath});
+    return RunCommand(ORVANE_PROGRAM, arguments,
+                      {"ORVANE_REGISTRY_FILE=" + (Root / "no-registry.reg").string()});
+  }
+
+  // The mail server's three processes with the connections every test counts:
+  // SMTP in 3 / out 2 / SSL 1, POP in 2 / out 1 / SSL 1, IMAP 2 / SSL 1,
+  // other 1; web mail 2 / SSL 1 / other port 1; web admin 1 / SSL 1 / other 2.
+  void StartInstallation() {
+    Listen(Port["SMTPOut"]);
+    Listen(Port["POPOut"]);
+    auto& orvane = Start("Orvane.exe",
+                         {"--listen", Loopback(Port["SMTPIn"]), "--listen", Loopback(Port["SSL-SMTP"]),
+                          "--listen", Loopback(Port["POPIn"]), "--listen", Loopback(Port["SSL-POP"]),
+                          "--listen", Loopback(Port["IMAPIn"]), "--listen", Loopback(Port["SSL-IMAP"]),
+                          "--listen", Loopback(Port["OrvaneOther"]),
+                          "--connect", Loopback(Port["SMTPOut"]) + "*2",
+                          "--connect", Loopback(Port["POPOut"])});
+    auto& lumicourt = Start("Lumicourt.exe", {"--listen", Loopback(Port["LC"]), "--listen",
+                                              Loopback(Port["LCSSL"]), "--listen", Loopback(Port["LCOther"])});
+    auto& helmstead = Start("Helmstead.exe", {"--listen", Loopback(Port["HS"]), "--listen",
+                                              Loopback(Port["HSSSL"]), "--listen", Loopback(Port["HSOther"])});
+    Connect("SMTPIn", 3);
+    Connect("SSL-SMTP", 1);
+    Connect("POPIn", 2);
+    Connect("SSL-POP", 1);
+    Connect("IMAPIn", 2);
+    Connect("SSL-IMAP", 1);
+    Connect("OrvaneOther", 1);
+    Connect("LC", 2);
+    Connect("LCSSL", 1);
+    Connect("LCOther", 1);
+    Connect("HS", 1);
+    Connect("HSSSL", 1);
+    Connect("HSOther", 2);
+    ASSERT_TRUE(orvane.AwaitLine("accepted 11"));
+    ASSERT_TRUE(lumicourt.AwaitLine("accepted 4"));
+    ASSERT_TRUE(helmstead.AwaitLine("accepted 4"));
+  }
+};
+
+const char* const kPerfData =
+    "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "
+    "ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 HSTotal=2\n";
+
+TEST_F(EndToEnd, CountsTheServersConnectionsAndJudgesThem) {
+  ASSERT_NO_FATAL_FAILURE(StartInstallation());
+  struct Case {
+    std::vector<std::string> Arguments;
+    std::string Status;
+    int ExitStatus;
+  } cases[] = {
+      {{"-w", "21", "-c", "30"}, "OK - Connections=20 Smtp=6 Pop=4 Imap=3 Lumicourt=4 Helmstead=2", 0},
+      {{"-w", "21", "-c", "30", "-v"},
+       "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 ImapSSL=1 "
+       "Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1",
+       0},
+      {{"-w", "20", "-c", "30", "--warnSMTPin=3", "-wPOPout", "2"}, "WARNING - connections=20 SMTPin=3 ", 1},
+      {{"-w", "5", "-c", "0", "-cLCTotal", "4", "-cHSTotal", "3"}, "CRITICAL - LCTotal=4 ", 2},
+  };
+  for (const Case& c : cases) {
+    TCommandResult r = Check(c.Arguments);
+    EXPECT_EQ(r.Out, c.Status + kPerfData) << ::testing::PrintToString(c.Arguments);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.ExitStatus, c.ExitStatus);
+  }
+}
+
+TEST_F(EndToEnd, DebugDumpListsEveryCountedConnectionBeforeTheStatusLine) {
+  ASSERT_NO_FATAL_FAILURE(StartInstallation());
+  TCommandResult r = Check({"-w", "0", "-c", "0", "-v", "-v"});
+  ASSERT_EQ(r.ExitStatus, 0);
+  const std::string status =
+      "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 ImapSSL=1 "
+      "Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1";
+  auto at = r.Out.find("OK - ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(r.Out.substr(at), status + kPerfData);
+
+  // Eight fields per record, each closed by "|".
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> fields;
+  std::string field;
+  for (char ch : r.Out.substr(0, at)) {
+    if (ch != '|') {
+      field += ch;
+      continue;
+    }
+    fields.push_back(field);
+    field.clear();
+    if (fields.size() == 8) records.push_back(std::move(fields)), fields.clear();
+  }
+  EXPECT_TRUE(fields.empty() && field.empty()) << "a record was cut short";
+  // 20 counted, plus the two web administration connections on another port.
+  ASSERT_EQ(records.size(), 22u) << r.Out;
+
+  std::map<std::string, int> perOwnerAndPort;
+  for (const auto& rec : records) {
+    EXPECT_EQ(rec[0], "TCP");
+    EXPECT_EQ(rec[1], "127.0.0.1");
+    EXPECT_EQ(rec[3], "127.0.0.1");
+    EXPECT_EQ(rec[5], "ESTABLISHED");
+    std::string owner = fs::path(rec[6]).filename().string();
+    EXPECT_EQ(rec[6], Exe(owner)) << "the full path of the executable";
+    bool outbound = owner == "Orvane.exe" &&
+                    (rec[4] == std::to_string(Port["SMTPOut"]) || rec[4] == std::to_string(Port["POPOut"]));
+    ++perOwnerAndPort[owner + ":" + (outbound ? "out" + rec[4] : rec[2])];
+    int pid = std::stoi(rec[7]);
+    bool known = false;
+    for (auto& s : Servers) known |= s->Pid() == pid;
+    EXPECT_TRUE(known) << "pid " << pid;
+  }
+  auto key = [&](const char* owner, const char* port) {
+    return std::string(owner) + ":" + std::to_string(Port[port]);
+  };
+  std::map<std::string, int> expected = {
+      {key("Orvane.exe", "SMTPIn"), 3},   {key("Orvane.exe", "SSL-SMTP"), 1},
+      {key("Orvane.exe", "POPIn"), 2},    {key("Orvane.exe", "SSL-POP"), 1},
+      {key("Orvane.exe", "IMAPIn"), 2},   {key("Orvane.exe", "SSL-IMAP"), 1},
+      {key("Orvane.exe", "OrvaneOther"), 1},
+      {"Orvane.exe:out" + std::to_string(Port["SMTPOut"]), 2},
+      {"Orvane.exe:out" + std::to_string(Port["POPOut"]), 1},
+      {key("Lumicourt.exe", "LC"), 2},    {key("Lumicourt.exe", "LCSSL"), 1},
+      {key("Lumicourt.exe", "LCOther"), 1},
+      {key("Helmstead.exe", "HS"), 1},    {key("Helmstead.exe", "HSSSL"), 1},
+      {key("Helmstead.exe", "HSOther"), 2},
+  };
+  EXPECT_EQ(perOwnerAndPort, expected);
+}
+
+TEST_F(EndToEnd, ServersThatAreDownCountNothing) {
+  // Only the clients' ends exist now, owned by the test process: nothing of
+  // the mail server's, and nothing ownerless attributed to a missing process.
+  TChildProcess& orvane = Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"])});
+  Connect("SMTPIn", 2);
+  ASSERT_TRUE(orvane.AwaitLine("accepted 2"));
+  TCommandResult r = Check({"-w", "1", "-c", "5"});
+  EXPECT_EQ(r.Out,
+            "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 "
+            "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
+            "LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n");
+  EXPECT_EQ(r.ExitStatus, 1);
+}
+
+TEST_F(EndToEnd, UnreadableConfigurationIsUnknown) {
+  fs::remove(Root / "Orvane/Helmstead/Helmstead.ini");
+  TCommandResult r = Check({"-w", "1", "-c", "2", "-r", "1", "-d", "10"});
+  EXPECT_EQ(r.Out, "Unknown - Can not read " + DataPath + "..\\Helmstead\\Helmstead.ini\n");
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(r.ExitStatus, 3);
+}
+
+}  // namespace
