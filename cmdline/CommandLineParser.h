@@ -15,8 +15,10 @@ int64_t LeadingInteger(const std::string& text);
 // Splits a whole command-line text into arguments: characters up to U+0020
 // separate arguments, a double quote opens a stretch (which may hold blanks)
 // up to the next double quote or the end, quotes are removed, and there is no
-// escape character. Empty arguments are dropped. The first element is the
-// program name as it stands in the text.
+// escape character, so a backslash before a quote is kept as it stands. Empty
+// arguments are dropped, except the first element: it is always present and
+// is the program name as it stands in the text (empty for an empty text or an
+// empty quoted name), so the caller can drop it without losing an argument.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 class TCommandLineArgument {

@@ -1,2 +1,175 @@
 #include "common/TextCodec.h"
-// placeholder until built
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// Decodes one UTF-8 sequence at data[pos]. Returns the code point, or
+// kInvalid when the bytes are ill-formed; `length` is then the maximal
+// subpart of the broken sequence (at least one byte), so that every broken
+// sequence is replaced by exactly one U+FFFD and the decoder resynchronises
+// on the byte that broke it.
+char32_t DecodeUtf8(const unsigned char* data, size_t size, size_t pos, size_t& length) {
+  const unsigned char lead = data[pos];
+  length = 1;
+  if (lead < 0x80) return lead;
+
+  // Well-formed sequences: the lead byte fixes the number of continuation
+  // bytes and the range of the first one; this excludes overlongs,
+  // surrogates and code points beyond U+10FFFF.
+  size_t need;
+  unsigned char low = 0x80, high = 0xBF;
+  char32_t cp;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return kInvalid;
+  }
+
+  for (size_t i = 1; i <= need; ++i) {
+    if (pos + i >= size) return kInvalid;
+    const unsigned char b = data[pos + i];
+    if (b < low || b > high) return kInvalid;
+    low = 0x80;
+    high = 0xBF;
+    cp = (cp << 6) | (b & 0x3F);
+    length = i + 1;
+  }
+  return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t u = text[i];
+    if (IsHighSurrogate(u) && i + 1 < n && IsLowSurrogate(text[i + 1])) {
+      const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+      AppendUtf8(out, cp);
+      ++i;
+    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t pos = 0;
+  while (pos < n) {
+    size_t length;
+    char32_t cp = DecodeUtf8(data, n, pos, length);
+    pos += length;
+    if (cp == kInvalid) cp = kReplacement;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian) {
+  std::u16string out;
+  if (data == nullptr) return out;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  const size_t units = size / 2;
+  out.resize(units);
+  for (size_t i = 0; i < units; ++i) {
+    const unsigned first = bytes[2 * i], second = bytes[2 * i + 1];
+    out[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  }
+  return out;
+}
+
+std::string SanitizeUtf8(const std::string& bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+
+  // Nearly all text is valid; copy it as it stands up to the first fault.
+  size_t pos = 0;
+  while (pos < n) {
+    size_t length;
+    if (DecodeUtf8(data, n, pos, length) == kInvalid) break;
+    pos += length;
+  }
+  if (pos == n) return bytes;
+
+  std::string out(bytes, 0, pos);
+  out.reserve(n + 2);
+  while (pos < n) {
+    size_t length;
+    if (DecodeUtf8(data, n, pos, length) == kInvalid)
+      AppendUtf8(out, kReplacement);
+    else
+      out.append(bytes, pos, length);
+    pos += length;
+  }
+  return out;
+}
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) c = AsciiToUpper(c);
+  return text;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) c = AsciiToLower(c);
+  return text;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiToLower(a[i]) != AsciiToLower(b[i])) return false;
+  return true;
+}

@@ -10,15 +10,18 @@
 // UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
 
-// UTF-8 to UTF-16. Invalid byte sequences become U+FFFD.
+// UTF-8 to UTF-16. Each invalid byte sequence (overlong, surrogate, beyond
+// U+10FFFF, truncated, stray byte) becomes one U+FFFD per maximal broken
+// subpart, and decoding resumes at the byte that broke it.
 std::u16string Utf8ToUtf16(const std::string& text);
 
 // Raw UTF-16 bytes (little- or big-endian) to code units; an odd last byte
 // is ignored.
 std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian);
 
-// Replaces every invalid UTF-8 sequence by U+FFFD, so that text read from
-// outside can be handled as UTF-8 without surprises.
+// Replaces every invalid UTF-8 sequence by U+FFFD (the same way as
+// Utf8ToUtf16), so that text read from outside can be handled as UTF-8
+// without surprises. Valid text comes back unchanged.
 std::string SanitizeUtf8(const std::string& bytes);
 
 // ASCII-only case mapping: the program's process-name tests ignore the case
