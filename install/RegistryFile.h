@@ -21,10 +21,10 @@ public:
   TRegistryQuery Find(const std::string& KeyPath, const std::string& Name,
                       TRegistryValue& Value) const;
 
-  // A value as the program's own registry query sees it: Key relative to
-  // HKEY_LOCAL_MACHINE (LocalMachine) or HKEY_CURRENT_USER. The program is a
-  // 32-bit one, so HKEY_LOCAL_MACHINE\SOFTWARE\X is looked for first as
-  // SOFTWARE\WOW6432Node\X, where the registry redirects such a program.
+  // A value as the shipped 32-bit program sees it on a 64-bit Windows: Key is
+  // relative to HKEY_LOCAL_MACHINE (LocalMachine) or HKEY_CURRENT_USER, and
+  // HKEY_LOCAL_MACHINE\SOFTWARE\X is SOFTWARE\WOW6432Node\X when the file
+  // holds that key, SOFTWARE\X otherwise.
   TRegistryQuery Query(bool LocalMachine, const std::string& Key, const std::string& Name,
                        TRegistryValue& Value) const;
 
