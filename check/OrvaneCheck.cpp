@@ -1,6 +1,255 @@
 #include "check/OrvaneCheck.h"
-// placeholder until built
-TCheckSystem RunningSystem() { return {&SystemConfigFileSystem(), &SystemTableSource(), &SystemProcessSource()}; }
-TOrvaneCheck::TOrvaneCheck(const TCheckSystem& S) : TOrvane(*S.Files), Tables(*S.Tables), Processes(*S.Processes) {}
-void TOrvaneCheck::LoadPorts() {}
-void TOrvaneCheck::Run() {}
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common/TextCodec.h"
+
+const char* const CategoryNames[CategoryCount] = {
+    "SMTPin", "SMTPout", "SMTPSSL", "SMTPTotal",
+    "POPin",  "POPout",  "POPSSL",  "POPTotal",
+    "IMAPin", "IMAPSSL", "IMAPTotal",
+    "LCin",   "LCSSL",   "LCTotal",
+    "HSin",   "HSSSL",   "HSTotal",
+};
+
+TCheckSystem RunningSystem() {
+  return {&SystemConfigFileSystem(), &SystemTableSource(), &SystemProcessSource()};
+}
+
+TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
+    : TOrvane(*System.Files), Tables(*System.Tables), Processes(*System.Processes) {}
+
+namespace {
+
+// A configured value is taken when it is not 0 as read; the port keeps its
+// low 32 bits, as a signed number.
+int32_t Low32(int64_t Value) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Value)));
+}
+
+// Counters stop at the largest value instead of wrapping to a negative count,
+// which would silently hide a reached threshold.
+void Bump(int32_t& Counter) {
+  if (Counter < std::numeric_limits<int32_t>::max()) ++Counter;
+}
+
+int32_t SaturatedSum(std::initializer_list<int32_t> Parts) {
+  int64_t Sum = 0;
+  for (int32_t Part : Parts) Sum += Part;
+  if (Sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (Sum < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(Sum);
+}
+
+bool OpensSection(const std::string& Line) { return !Line.empty() && Line[0] == '['; }
+
+// Shared by the two component files, which have the same layout.
+void ReadComponentPorts(TOrvane& Orvane, const std::string& FileName, int32_t& PlainPort,
+                        int32_t& SslPort) {
+  std::vector<std::string> Lines;
+  Orvane.LoadConfigFile(FileName, Lines);
+  bool InWebServer = false;
+  bool InSsl = false;
+  for (const std::string& Line : Lines) {
+    // Closing comes first, so a header line that starts with "[" still opens
+    // its own section below.
+    if (OpensSection(Line)) InWebServer = InSsl = false;
+    if (TOrvane::Contains(Line, "[WebServer]")) InWebServer = true;
+    if (TOrvane::Contains(Line, "[SSL]")) InSsl = true;
+    const int64_t Value = TOrvane::KeyValueInteger(Line, "Port=");
+    if (Value != 0 && InWebServer) PlainPort = Low32(Value);
+    if (Value != 0 && InSsl) SslPort = Low32(Value);
+  }
+}
+
+}  // namespace
+
+void TOrvaneCheck::LoadPorts() {
+  ReadOrvanePorts();
+  ReadLumicourtPorts();
+  ReadHelmsteadPorts();
+}
+
+void TOrvaneCheck::ReadOrvanePorts() {
+  std::vector<std::string> Lines;
+  LoadConfigFile(DataPath + "Orvane.ini", Lines);
+  const struct {
+    const char* Key;
+    int32_t* Port;
+  } Keys[] = {
+      {"SMTPIn=", &SmtpInPort}, {"SMTPOut=", &SmtpOutPort}, {"SSL-SMTP=", &SmtpSslPort},
+      {"POPIn=", &PopInPort},   {"POPOut=", &PopOutPort},   {"SSL-POP=", &PopSslPort},
+      {"IMAPIn=", &ImapInPort}, {"SSL-IMAP=", &ImapSslPort},
+  };
+  bool InPorts = false;
+  for (const std::string& Line : Lines) {
+    if (OpensSection(Line)) InPorts = false;
+    if (Contains(Line, "[Ports]")) InPorts = true;
+    for (const auto& Key : Keys) {
+      const int64_t Value = KeyValueInteger(Line, Key.Key);
+      if (Value != 0 && InPorts) *Key.Port = Low32(Value);
+    }
+  }
+}
+
+void TOrvaneCheck::ReadLumicourtPorts() {
+  ReadComponentPorts(*this, DataPath + "..\\Lumicourt\\Lumicourt.ini", LumicourtPort,
+                     LumicourtSslPort);
+}
+
+void TOrvaneCheck::ReadHelmsteadPorts() {
+  ReadComponentPorts(*this, DataPath + "..\\Helmstead\\Helmstead.ini", HelmsteadPort,
+                     HelmsteadSslPort);
+}
+
+int32_t TOrvaneCheck::CategoryCounter(int Index) const {
+  switch (Index) {
+    case SMTPin: return SmtpInCount;
+    case SMTPout: return SmtpOutCount;
+    case SMTPSSL: return SmtpSslCount;
+    case SMTPTotal: return SmtpTotal;
+    case POPin: return PopInCount;
+    case POPout: return PopOutCount;
+    case POPSSL: return PopSslCount;
+    case POPTotal: return PopTotal;
+    case IMAPin: return ImapInCount;
+    case IMAPSSL: return ImapSslCount;
+    case IMAPTotal: return ImapTotal;
+    case LCin: return LumicourtInCount;
+    case LCSSL: return LumicourtSslCount;
+    case LCTotal: return LumicourtTotal;
+    case HSin: return HelmsteadInCount;
+    case HSSSL: return HelmsteadSslCount;
+    case HSTotal: return HelmsteadTotal;
+    default: return 0;
+  }
+}
+
+void TOrvaneCheck::EvaluateThresholds() {
+  IsWarning = IsCritical = false;
+  WarningText.clear();
+  CriticalText.clear();
+
+  // One pass: the total first, then the categories in their order.
+  auto Pass = [this](int32_t TotalLevel, const std::array<int32_t, CategoryCount>& Levels,
+                     bool& Reached, std::string& Text) {
+    auto Test = [&](const char* Name, int32_t Counter, int32_t Level) {
+      if (Level > 0 && Counter >= Level) {
+        Reached = true;
+        Text += Name;
+        Text += '=';
+        Text += std::to_string(Counter);
+        Text += ' ';
+      }
+    };
+    Test("connections", TotalConnections, TotalLevel);
+    for (int Index = 0; Index < CategoryCount; ++Index)
+      Test(CategoryNames[Index], CategoryCounter(Index), Levels[Index]);
+  };
+  Pass(WarnTotal, WarnLevels, IsWarning, WarningText);
+  Pass(CritTotal, CritLevels, IsCritical, CriticalText);
+}
+
+uint32_t TOrvaneCheck::FindProcessId(const std::string& Name) {
+  std::vector<TProcessInfo> List;
+  if (!Processes.ListProcesses(List)) return 0;
+  const std::string Target = AsciiUpper(Name);
+  uint32_t Result = 0;
+  // The whole list is walked: when several processes match, the last one wins.
+  for (const TProcessInfo& Process : List)
+    if (AsciiUpper(Process.ExeFile).find(Target) != std::string::npos)
+      Result = Process.ProcessId;
+  return Result;
+}
+
+namespace {
+
+const char* NameAt(const char* const* Names, size_t Size, int32_t Index) {
+  if (Index < 0 || static_cast<size_t>(Index) >= Size || Names[Index] == nullptr) return "?";
+  return Names[Index];
+}
+
+void DumpEntry(const TListEntry& Entry, std::string& Dump) {
+  Dump += NameAt(ProtocolNames, 2, Entry.Protocol);
+  Dump += '|';
+  Dump += Entry.LocalAddress;
+  Dump += '|';
+  Dump += std::to_string(Entry.LocalPort);
+  Dump += '|';
+  Dump += Entry.RemoteAddress;
+  Dump += '|';
+  Dump += std::to_string(Entry.RemotePort);
+  Dump += '|';
+  Dump += NameAt(TcpStateNames, 13, Entry.State);
+  Dump += '|';
+  Dump += Entry.ProcessName;
+  Dump += '|';
+  Dump += std::to_string(Entry.ProcessId);
+  Dump += '|';
+}
+
+}  // namespace
+
+void TOrvaneCheck::Run() {
+  // The processes are looked up first so that the census only has to name
+  // the owners that can be counted.
+  const uint32_t OrvaneId = FindProcessId("Orvane.exe");
+  const uint32_t LumicourtId = FindProcessId("Lumicourt.exe");
+  const uint32_t HelmsteadId = FindProcessId("Helmstead.exe");
+  std::vector<uint32_t> Owners;
+  for (uint32_t Id : {OrvaneId, LumicourtId, HelmsteadId})
+    if (Id != 0) Owners.push_back(Id);
+
+  ConnectionList.clear();
+  DebugDump.clear();
+  SnapshotConnections(ConnectionList, Tables, Processes, &Owners);
+
+  TotalConnections = 0;
+  SmtpInCount = SmtpOutCount = SmtpSslCount = SmtpTotal = 0;
+  PopInCount = PopOutCount = PopSslCount = PopTotal = 0;
+  ImapInCount = ImapSslCount = ImapTotal = 0;
+  OtherCount = 0;
+  LumicourtInCount = LumicourtSslCount = LumicourtOtherCount = LumicourtTotal = 0;
+  HelmsteadInCount = HelmsteadSslCount = HelmsteadTotal = 0;
+
+  for (const TListEntry& Entry : ConnectionList) {
+    // Id 0 is "owner unknown" (or a server process that is not running); such
+    // connections belong to nobody we count.
+    if (Entry.ProcessId == 0 || Entry.State != TcpStateEstablished) continue;
+    if (Entry.ProcessId == OrvaneId) {
+      if (Entry.LocalPort == SmtpInPort) Bump(SmtpInCount);
+      else if (Entry.LocalPort == SmtpSslPort) Bump(SmtpSslCount);
+      else if (Entry.LocalPort == PopInPort) Bump(PopInCount);
+      else if (Entry.LocalPort == PopSslPort) Bump(PopSslCount);
+      else if (Entry.LocalPort == ImapInPort) Bump(ImapInCount);
+      else if (Entry.LocalPort == ImapSslPort) Bump(ImapSslCount);
+      else if (Entry.RemotePort == SmtpOutPort) Bump(SmtpOutCount);
+      else if (Entry.RemotePort == PopOutPort) Bump(PopOutCount);
+      else Bump(OtherCount);
+    } else if (Entry.ProcessId == LumicourtId) {
+      if (Entry.LocalPort == LumicourtPort) Bump(LumicourtInCount);
+      else if (Entry.LocalPort == LumicourtSslPort) Bump(LumicourtSslCount);
+      else Bump(LumicourtOtherCount);
+    } else if (Entry.ProcessId == HelmsteadId) {
+      // Any other local port of the administration component counts nowhere.
+      if (Entry.LocalPort == HelmsteadPort) Bump(HelmsteadInCount);
+      else if (Entry.LocalPort == HelmsteadSslPort) Bump(HelmsteadSslCount);
+    } else {
+      continue;
+    }
+    if (Verbosity >= 2) DumpEntry(Entry, DebugDump);
+  }
+
+  SmtpTotal = SaturatedSum({SmtpInCount, SmtpOutCount, SmtpSslCount});
+  PopTotal = SaturatedSum({PopInCount, PopOutCount, PopSslCount});
+  ImapTotal = SaturatedSum({ImapInCount, ImapSslCount});
+  LumicourtTotal = SaturatedSum({LumicourtInCount, LumicourtSslCount, LumicourtOtherCount});
+  HelmsteadTotal = SaturatedSum({HelmsteadInCount, HelmsteadSslCount});
+  TotalConnections =
+      SaturatedSum({SmtpTotal, PopTotal, ImapTotal, OtherCount, LumicourtTotal, HelmsteadTotal});
+
+  EvaluateThresholds();
+}
