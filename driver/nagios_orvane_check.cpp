@@ -1,3 +1,219 @@
 #include "driver/nagios_orvane_check.h"
-// placeholder until built
-TProgramResult RunProgram(const std::vector<std::string>&, const std::string&, const TCheckSystem&) { return {}; }
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+void DeclareOptions(TCommandLineParser& Parser) {
+  Parser.AddArgument("h", "help", false, false);
+  Parser.AddArgument("V", "version", false, false);
+  Parser.AddArgument("d", "delay", true, false);
+  Parser.AddArgument("r", "retry", true, false);
+  Parser.AddArgument("v", "verbose", false, false);
+  Parser.AddArgument("p", "path", true, false);
+  Parser.AddArgument("w", "warn", true, true);
+  Parser.AddArgument("c", "crit", true, true);
+  for (const char* Category : CategoryNames) {
+    Parser.AddArgument(std::string("w") + Category, std::string("warn") + Category, true, false);
+    Parser.AddArgument(std::string("c") + Category, std::string("crit") + Category, true, false);
+  }
+}
+
+// The same banner on every build: monitoring configurations match on it.
+std::string BannerLine() { return "Orvane Check Plugin for Nagios v1.0/Win32"; }
+
+std::string UsageText(const std::string& ExePath) {
+  const std::string Lines[] = {
+      BannerLine(),
+      "Copyright (c) the nagios_orvane_check developers",
+      "",
+      "Usage " + ExePath + " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]",
+      "",
+      "-w, --warn=x",
+      "   warn if total connections >= x",
+      "",
+      "-c, --crit=x",
+      "   critical if total connections >= x",
+      "",
+      "-wX, --warnX, -cX, --critX=x",
+      "   warn or critical if specified connections >= x",
+      "   replace X with",
+      "     SMTPin, SMTPout, SMTPSSL, SMTPTotal, POPin, POPout, POPSSL, POPTotal,",
+      "     IMAPin, IMAPSSL, IMAPTotal, LCin, LCSSL, LCTotal, HSin, HSSSL, HSTotal",
+      "",
+      "-h, --help",
+      "   print this help message",
+      "",
+      "-V, --version",
+      "   print version number",
+      "",
+      "-d, --delay=delayInMs",
+      "   retry delay (ms) for opening orvane dat files (Default: 500)",
+      "",
+      "-r, --retry=retrycount",
+      "   retry count for opening Orvane dat files (Default: 3)",
+      "",
+      "-p, --path=directorypath",
+      "   Orvane dat file directory (Default: use path from Registry key)",
+      "",
+      "-v, --verbose",
+      "   Add additional output information (does not affect PerfData)",
+      "   Use -v -v to print out debug information as well",
+  };
+  std::string Text;
+  for (const std::string& Line : Lines) Text += Line + "\n";
+  return Text;
+}
+
+namespace {
+
+struct TItem {
+  const char* Label;
+  int32_t Value;
+};
+
+// Items joined by one blank, each written as label and value.
+std::string JoinItems(std::initializer_list<TItem> Items) {
+  std::string Text;
+  for (const TItem& Item : Items) {
+    if (!Text.empty()) Text += ' ';
+    Text += Item.Label;
+    Text += std::to_string(Item.Value);
+  }
+  return Text;
+}
+
+}  // namespace
+
+std::string StatusLine(const TOrvaneCheck& C) {
+  std::string Line;
+  if (C.IsCritical) {
+    Line = "CRITICAL - " + C.CriticalText;
+  } else if (C.IsWarning) {
+    Line = "WARNING - " + C.WarningText;
+  } else if (C.Verbosity <= 0) {
+    Line = "OK - " + JoinItems({{"Connections=", C.TotalConnections},
+                                {"Smtp=", C.SmtpTotal},
+                                {"Pop=", C.PopTotal},
+                                {"Imap=", C.ImapTotal},
+                                {"Lumicourt=", C.LumicourtTotal},
+                                {"Helmstead=", C.HelmsteadTotal}});
+  } else {
+    Line = "OK - " + JoinItems({{"Connections=", C.TotalConnections},
+                                {"SmtpIn=", C.SmtpInCount},
+                                {"SmtpOut=", C.SmtpOutCount},
+                                {"SmtpSSL=", C.SmtpSslCount},
+                                {"PopIn=", C.PopInCount},
+                                {"PopOut=", C.PopOutCount},
+                                {"PopSSL=", C.PopSslCount},
+                                {"ImapIn=", C.ImapInCount},
+                                {"ImapSSL=", C.ImapSslCount},
+                                {"Other=", C.OtherCount},
+                                {"LCin=", C.LumicourtInCount},
+                                {"LCSSL=", C.LumicourtSslCount},
+                                {"HSin=", C.HelmsteadInCount},
+                                {"HSSSL=", C.HelmsteadSslCount}});
+  }
+  // Performance data items are separated by blanks, as Nagios expects.
+  Line += "|" + JoinItems({{"Connections=", C.TotalConnections},
+                           {"SmtpIn=", C.SmtpInCount},
+                           {"SmtpOut=", C.SmtpOutCount},
+                           {"SmtpSSL=", C.SmtpSslCount},
+                           {"SmtpTotal=", C.SmtpTotal},
+                           {"PopIn=", C.PopInCount},
+                           {"PopOut=", C.PopOutCount},
+                           {"PopSSL=", C.PopSslCount},
+                           {"PopTotal=", C.PopTotal},
+                           {"ImapIn=", C.ImapInCount},
+                           {"ImapSSL=", C.ImapSslCount},
+                           {"ImapTotal=", C.ImapTotal},
+                           {"Other=", C.OtherCount},
+                           {"LCin=", C.LumicourtInCount},
+                           {"LCSSL=", C.LumicourtSslCount},
+                           {"LCTotal=", C.LumicourtTotal},
+                           {"HSin=", C.HelmsteadInCount},
+                           {"HSSSL=", C.HelmsteadSslCount},
+                           {"HSTotal=", C.HelmsteadTotal}});
+  return Line;
+}
+
+namespace {
+
+// The low 32 bits of an option's number, read as a signed number.
+int32_t OptionInteger(const TCommandLineArgument& Option) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Option.AsInteger())));
+}
+
+// The option given by its long name, when it was given at all.
+const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName) {
+  const TCommandLineArgument* Option = Parser.FindArgument("", LongName);
+  return Option != nullptr && Option->Count > 0 ? Option : nullptr;
+}
+
+void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
+  if (auto Option = Given(Parser, "delay")) Check.RetryDelay = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "retry")) Check.RetryCount = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "verbose")) Check.Verbosity = Option->Count;
+  if (auto Option = Given(Parser, "path")) Check.DataPath = Option->Value;
+  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "crit")) Check.CritTotal = OptionInteger(*Option);
+  for (int Index = 0; Index < CategoryCount; ++Index)
+    if (auto Option = Given(Parser, std::string("warn") + CategoryNames[Index]))
+      Check.WarnLevels[Index] = OptionInteger(*Option);
+  for (int Index = 0; Index < CategoryCount; ++Index)
+    if (auto Option = Given(Parser, std::string("crit") + CategoryNames[Index]))
+      Check.CritLevels[Index] = OptionInteger(*Option);
+}
+
+TProgramResult Unknown(const std::string& Message) {
+  return {"Unknown - " + Message + "\n", ExitUnknown};
+}
+
+TProgramResult Run(const std::vector<std::string>& Arguments, const std::string& ExePath,
+                   const TCheckSystem& System) {
+  auto Parser = std::make_unique<TCommandLineParser>();
+  DeclareOptions(*Parser);
+  bool Parsed;
+  try {
+    Parsed = Parser->Parse(Arguments);
+  } catch (const std::exception& Failure) {
+    return Unknown("Command Line Error " + std::string(Failure.what()));
+  }
+  if (!Parsed) return {Parser->ErrorMessage + "\n", ExitUnknown};
+  if (Parser->HasArgument("", "help")) return {UsageText(ExePath), ExitOk};
+  if (Parser->HasArgument("", "version")) return {BannerLine() + "\n", ExitOk};
+  if (Parser->ParameterMissing)
+    return {UsageText(ExePath) + "\nError:\nMissing parameter " + Parser->MissingParameters + "\n",
+            ExitUnknown};
+
+  // Any failure from here on reaches the caller, which reports it as UNKNOWN:
+  // a check that could not be made must never look like a verdict.
+  auto Check = std::make_unique<TOrvaneCheck>(System);
+  MoveSettings(*Parser, *Check);
+  Parser.reset();
+  Check->LoadPorts();
+  Check->Run();
+  int Status = ExitOk;
+  if (Check->IsCritical) Status = ExitCritical;
+  else if (Check->IsWarning) Status = ExitWarning;
+  return {Check->DebugDump + StatusLine(*Check) + "\n", Status};
+}
+
+}  // namespace
+
+TProgramResult RunProgram(const std::vector<std::string>& Arguments, const std::string& ExePath,
+                          const TCheckSystem& System) {
+  try {
+    return Run(Arguments, ExePath, System);
+  } catch (const std::bad_alloc&) {
+    return Unknown("Out of memory");
+  } catch (const std::exception& Failure) {
+    return Unknown(Failure.what());
+  } catch (...) {
+    return Unknown("Unexpected failure");
+  }
+}

@@ -1,4 +1,57 @@
-#include <cstdio>
+// The program's entry on Linux: arguments in, text and exit status out.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "common/TextCodec.h"
 #include "driver/nagios_orvane_check.h"
-// placeholder until built
-int main(int argc, char** argv) { std::vector<std::string> a(argv + 1, argv + argc); TProgramResult r = RunProgram(a, ""); std::fwrite(r.Output.data(), 1, r.Output.size(), stdout); return r.ExitStatus; }
+
+namespace {
+
+// The path the system reports for this process's executable, not what was typed.
+std::string OwnExecutablePath() {
+  std::vector<char> Buffer(4096);
+  for (;;) {
+    const ssize_t Length = readlink("/proc/self/exe", Buffer.data(), Buffer.size());
+    if (Length < 0) return std::string();
+    if (static_cast<size_t>(Length) < Buffer.size()) return std::string(Buffer.data(), Length);
+    if (Buffer.size() >= (size_t(1) << 20)) return std::string();
+    Buffer.resize(Buffer.size() * 2);
+  }
+}
+
+// Writes everything, riding over interrupted and partial writes. A closed or
+// failing standard output ends the writing; the status still counts.
+void WriteAll(const char* Text, size_t Size) {
+  size_t Done = 0;
+  while (Done < Size) {
+    const ssize_t Written = write(STDOUT_FILENO, Text + Done, Size - Done);
+    if (Written < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    Done += static_cast<size_t>(Written);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that went away must not kill the check by a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    std::vector<std::string> Arguments;
+    // Arguments arrive as raw bytes; inside, text is always valid UTF-8.
+    for (int Index = 1; Index < argc; ++Index) Arguments.push_back(SanitizeUtf8(argv[Index]));
+    const TProgramResult Result = RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()));
+    WriteAll(Result.Output.data(), Result.Output.size());
+    return Result.ExitStatus;
+  } catch (...) {
+    static const char Message[] = "Unknown - Unexpected failure\n";
+    WriteAll(Message, sizeof Message - 1);
+    return ExitUnknown;
+  }
+}

@@ -1,1 +1,399 @@
+#include "driver/nagios_orvane_check.h"
+
 #include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "census/FakeCensus.h"
+#include "install/FakeFileSystem.h"
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& Text) {
+  std::vector<std::string> Lines;
+  std::string Line;
+  std::istringstream Stream(Text);
+  while (std::getline(Stream, Line)) Lines.push_back(Line);
+  return Lines;
+}
+
+// ---- Options and usage --------------------------------------------------------
+
+TEST(NagiosOrvaneCheckOptions, FortyTwoOptionsInOrder) {
+  TCommandLineParser Parser;
+  DeclareOptions(Parser);
+  ASSERT_EQ(Parser.Arguments.size(), 42u);
+  const struct {
+    const char *Short, *Long;
+    bool NeedsValue, Required;
+  } Head[] = {{"h", "help", false, false},  {"V", "version", false, false},
+              {"d", "delay", true, false},  {"r", "retry", true, false},
+              {"v", "verbose", false, false}, {"p", "path", true, false},
+              {"w", "warn", true, true},    {"c", "crit", true, true}};
+  for (size_t Index = 0; Index < 8; ++Index) {
+    const TCommandLineArgument& Option = Parser.Arguments[Index];
+    EXPECT_EQ(Option.ShortName, Head[Index].Short);
+    EXPECT_EQ(Option.LongName, Head[Index].Long);
+    EXPECT_EQ(Option.NeedsValue, Head[Index].NeedsValue) << Option.LongName;
+    EXPECT_EQ(Option.Optional, !Head[Index].Required) << Option.LongName;
+  }
+  for (int Category = 0; Category < CategoryCount; ++Category) {
+    const TCommandLineArgument& Warn = Parser.Arguments[8 + 2 * Category];
+    const TCommandLineArgument& Crit = Parser.Arguments[9 + 2 * Category];
+    EXPECT_EQ(Warn.ShortName, std::string("w") + CategoryNames[Category]);
+    EXPECT_EQ(Warn.LongName, std::string("warn") + CategoryNames[Category]);
+    EXPECT_EQ(Crit.ShortName, std::string("c") + CategoryNames[Category]);
+    EXPECT_EQ(Crit.LongName, std::string("crit") + CategoryNames[Category]);
+    EXPECT_TRUE(Warn.NeedsValue && Crit.NeedsValue && Warn.Optional && Crit.Optional);
+  }
+  EXPECT_EQ(Parser.Arguments[41].LongName, "critHSTotal");
+}
+
+TEST(NagiosOrvaneCheckOptions, UsageText) {
+  const std::string Text = UsageText("/opt/orvane/nagios_orvane_check");
+  ASSERT_FALSE(Text.empty());
+  EXPECT_EQ(Text.back(), '\n');
+  EXPECT_EQ(Text.find('\r'), std::string::npos);
+  const std::vector<std::string> Lines = LinesOf(Text);
+  ASSERT_EQ(Lines.size(), 35u);
+  EXPECT_EQ(Lines[0], "Orvane Check Plugin for Nagios v1.0/Win32");
+  EXPECT_FALSE(Lines[1].empty());
+  EXPECT_EQ(Lines[3],
+            "Usage /opt/orvane/nagios_orvane_check -w -c [-wX] [-cX] [-h] [-V] [-d delay] "
+            "[-r retry] [-p path] [-v]");
+  const std::vector<std::string> Rest(Lines.begin() + 4, Lines.end());
+  EXPECT_EQ(Rest, (std::vector<std::string>{
+                      "",
+                      "-w, --warn=x",
+                      "   warn if total connections >= x",
+                      "",
+                      "-c, --crit=x",
+                      "   critical if total connections >= x",
+                      "",
+                      "-wX, --warnX, -cX, --critX=x",
+                      "   warn or critical if specified connections >= x",
+                      "   replace X with",
+                      "     SMTPin, SMTPout, SMTPSSL, SMTPTotal, POPin, POPout, POPSSL, POPTotal,",
+                      "     IMAPin, IMAPSSL, IMAPTotal, LCin, LCSSL, LCTotal, HSin, HSSSL, HSTotal",
+                      "",
+                      "-h, --help",
+                      "   print this help message",
+                      "",
+                      "-V, --version",
+                      "   print version number",
+                      "",
+                      "-d, --delay=delayInMs",
+                      "   retry delay (ms) for opening orvane dat files (Default: 500)",
+                      "",
+                      "-r, --retry=retrycount",
+                      "   retry count for opening Orvane dat files (Default: 3)",
+                      "",
+                      "-p, --path=directorypath",
+                      "   Orvane dat file directory (Default: use path from Registry key)",
+                      "",
+                      "-v, --verbose",
+                      "   Add additional output information (does not affect PerfData)",
+                      "   Use -v -v to print out debug information as well",
+                  }));
+}
+
+// ---- Status line ------------------------------------------------------------------
+
+class NagiosOrvaneCheckStatus : public ::testing::Test {
+protected:
+  TFakeFileSystem Files;
+  TFakeTableSource Tables;
+  TFakeProcessSource Processes;
+  TOrvaneCheck Check{TCheckSystem{&Files, &Tables, &Processes}};
+
+  // Twelve connections: nine inbound SMTP, one inbound POP, two IMAP.
+  void Twelve() {
+    Check.SmtpInCount = 9;
+    Check.SmtpTotal = 9;
+    Check.PopInCount = 1;
+    Check.PopTotal = 1;
+    Check.ImapInCount = 2;
+    Check.ImapTotal = 2;
+    Check.TotalConnections = 12;
+  }
+};
+
+const char* const TwelvePerformance =
+    "|Connections=12 SmtpIn=9 SmtpOut=0 SmtpSSL=0 SmtpTotal=9 PopIn=1 PopOut=0 PopSSL=0 "
+    "PopTotal=1 ImapIn=2 ImapSSL=0 ImapTotal=2 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 "
+    "HSSSL=0 HSTotal=0";
+
+TEST_F(NagiosOrvaneCheckStatus, OkSummary) {
+  Check.SmtpInCount = 2;
+  Check.SmtpOutCount = 1;
+  Check.SmtpTotal = 3;
+  Check.PopInCount = 1;
+  Check.PopTotal = 1;
+  Check.ImapInCount = 2;
+  Check.ImapTotal = 2;
+  Check.LumicourtInCount = 1;
+  Check.LumicourtTotal = 1;
+  Check.TotalConnections = 7;
+  EXPECT_EQ(StatusLine(Check),
+            "OK - Connections=7 Smtp=3 Pop=1 Imap=2 Lumicourt=1 Helmstead=0|Connections=7 "
+            "SmtpIn=2 SmtpOut=1 SmtpSSL=0 SmtpTotal=3 PopIn=1 PopOut=0 PopSSL=0 PopTotal=1 "
+            "ImapIn=2 ImapSSL=0 ImapTotal=2 Other=0 LCin=1 LCSSL=0 LCTotal=1 HSin=0 HSSSL=0 "
+            "HSTotal=0");
+}
+
+TEST_F(NagiosOrvaneCheckStatus, OkDetailAtAnyVerbosityAboveZero) {
+  // Every counter distinct, so a swapped field shows.
+  Check.TotalConnections = 1;
+  Check.SmtpInCount = 2;
+  Check.SmtpOutCount = 3;
+  Check.SmtpSslCount = 4;
+  Check.SmtpTotal = 5;
+  Check.PopInCount = 6;
+  Check.PopOutCount = 7;
+  Check.PopSslCount = 8;
+  Check.PopTotal = 9;
+  Check.ImapInCount = 10;
+  Check.ImapSslCount = 11;
+  Check.ImapTotal = 12;
+  Check.OtherCount = 13;
+  Check.LumicourtInCount = 14;
+  Check.LumicourtSslCount = 15;
+  Check.LumicourtOtherCount = 99;
+  Check.LumicourtTotal = 16;
+  Check.HelmsteadInCount = 17;
+  Check.HelmsteadSslCount = 18;
+  Check.HelmsteadTotal = -19;
+  const std::string Expected =
+      "OK - Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 PopIn=6 PopOut=7 PopSSL=8 ImapIn=10 "
+      "ImapSSL=11 Other=13 LCin=14 LCSSL=15 HSin=17 HSSSL=18|Connections=1 SmtpIn=2 "
+      "SmtpOut=3 SmtpSSL=4 SmtpTotal=5 PopIn=6 PopOut=7 PopSSL=8 PopTotal=9 ImapIn=10 "
+      "ImapSSL=11 ImapTotal=12 Other=13 LCin=14 LCSSL=15 LCTotal=16 HSin=17 HSSSL=18 "
+      "HSTotal=-19";
+  for (int32_t Verbosity : {1, 3}) {
+    Check.Verbosity = Verbosity;
+    EXPECT_EQ(StatusLine(Check), Expected) << Verbosity;
+  }
+}
+
+TEST_F(NagiosOrvaneCheckStatus, WarningShowsOnlyItsText) {
+  Twelve();
+  Check.Verbosity = 1;
+  Check.WarnTotal = 10;
+  Check.EvaluateThresholds();
+  EXPECT_EQ(StatusLine(Check), std::string("WARNING - connections=12 ") + TwelvePerformance);
+}
+
+TEST_F(NagiosOrvaneCheckStatus, CriticalHidesWarning) {
+  Twelve();
+  Check.WarnTotal = 5;
+  Check.CritTotal = 10;
+  Check.CritLevels[SMTPin] = 8;
+  Check.EvaluateThresholds();
+  EXPECT_EQ(StatusLine(Check),
+            std::string("CRITICAL - connections=12 SMTPin=9 ") + TwelvePerformance);
+}
+
+// ---- Whole runs -------------------------------------------------------------------
+
+const std::string Exe = "/opt/orvane/nagios_orvane_check";
+const std::string App = "/srv/orvane/App/";
+
+class NagiosOrvaneCheckRun : public ::testing::Test {
+protected:
+  TFakeFileSystem Files;
+  TFakeTableSource Tables;
+  TFakeProcessSource Processes;
+  TTableBytes Tcp;
+
+  void SetUp() override {
+    Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
+    Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
+    Files.Files[App + "..\\Helmstead\\Helmstead.ini"] = "";
+    Processes.Processes = {{100, "Orvane.exe"}, {200, "Lumicourt.exe"}};
+  }
+  void Connections(int Count, uint16_t LocalPort, uint16_t RemotePort = 40000,
+                   uint32_t Pid = 100) {
+    for (int i = 0; i < Count; ++i)
+      Tcp.Tcp(5, {10, 1, 1, 1}, LocalPort, {10, 2, 2, 2}, RemotePort, Pid);
+  }
+  TProgramResult Run(std::vector<std::string> Arguments) {
+    Tables.Tables[TTableKind::Tcp4] = Tcp.Bytes;
+    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Tables, &Processes});
+  }
+};
+
+struct TOutcome {
+  const char* Name;
+  std::vector<std::string> Arguments;
+  std::string Output;
+  int Status;
+};
+
+class NagiosOrvaneCheckCommandLine : public NagiosOrvaneCheckRun,
+                                     public ::testing::WithParamInterface<TOutcome> {};
+
+TEST_P(NagiosOrvaneCheckCommandLine, EndsBeforeTheCheck) {
+  const TProgramResult Result = Run(GetParam().Arguments);
+  EXPECT_EQ(Result.Output, GetParam().Output);
+  EXPECT_EQ(Result.ExitStatus, GetParam().Status);
+  EXPECT_TRUE(Files.Attempts.empty()) << "no configuration file is read";
+  EXPECT_TRUE(Tables.Reads.empty()) << "no connection table is read";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NagiosOrvaneCheck, NagiosOrvaneCheckCommandLine,
+    ::testing::Values(
+        TOutcome{"NoArguments", {},
+                 UsageText(Exe) + "\nError:\nMissing parameter \"w\" \"c\" \n", 3},
+        TOutcome{"CriticalMissing", {"-w", "10"},
+                 UsageText(Exe) + "\nError:\nMissing parameter \"c\" \n", 3},
+        TOutcome{"Help", {"-h"}, UsageText(Exe), 0},
+        TOutcome{"LongHelpWithThresholds", {"--help", "-w", "1", "-c", "2"}, UsageText(Exe), 0},
+        TOutcome{"Version", {"-V"}, "Orvane Check Plugin for Nagios v1.0/Win32\n", 0},
+        TOutcome{"HelpBeforeVersion", {"-V", "-h"}, UsageText(Exe), 0},
+        TOutcome{"ErrorBeforeHelp", {"-h", "-x"}, "Unknown parameter x\n", 3},
+        TOutcome{"OptionNamesAreCaseSensitive", {"-W", "5"}, "Unknown parameter W\n", 3},
+        TOutcome{"NotAnOption", {"-w", "5", "-c", "6", "C:\\dir"},
+                 "Unknown parameter C:\\dir\n", 3},
+        TOutcome{"PathWithoutValue", {"-w", "5", "-c", "6", "-p"}, "Param p needs a value\n",
+                 3},
+        TOutcome{"ValueForAFlag", {"--help=1"}, "Wrong value for parameter help\n", 3}),
+    [](const ::testing::TestParamInfo<TOutcome>& Info) { return std::string(Info.param.Name); });
+
+TEST_F(NagiosOrvaneCheckRun, OkCheck) {
+  Connections(2, 25);
+  Connections(1, 143);
+  Connections(1, 3000, 40000, 200);
+  const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App});
+  EXPECT_EQ(Result.Output,
+            "OK - Connections=4 Smtp=2 Pop=0 Imap=1 Lumicourt=1 Helmstead=0|Connections=4 "
+            "SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+            "ImapIn=1 ImapSSL=0 ImapTotal=1 Other=0 LCin=1 LCSSL=0 LCTotal=1 HSin=0 HSSSL=0 "
+            "HSTotal=0\n");
+  EXPECT_EQ(Result.ExitStatus, 0);
+  EXPECT_EQ(Files.Attempts, (std::vector<std::string>{App + "Orvane.ini",
+                                                      App + "..\\Lumicourt\\Lumicourt.ini",
+                                                      App + "..\\Helmstead\\Helmstead.ini"}));
+}
+
+TEST_F(NagiosOrvaneCheckRun, ConfiguredPortsApply) {
+  Files.Files[App + "Orvane.ini"] = "[Ports]\nSMTPIn=2525\n";
+  Connections(3, 2525);
+  Connections(1, 25);
+  const TProgramResult Result = Run({"-w", "3", "-c", "10", "-p", App});
+  EXPECT_EQ(Result.ExitStatus, 1);
+  EXPECT_EQ(Result.Output.substr(0, Result.Output.find('|')), "WARNING - connections=4 ");
+  EXPECT_NE(Result.Output.find(" SmtpIn=3 "), std::string::npos);
+  EXPECT_NE(Result.Output.find(" Other=1 "), std::string::npos);
+}
+
+struct TVerdictCase {
+  const char* Name;
+  std::vector<std::string> Arguments;
+  std::string StatusPart;  // up to the performance data
+  int Status;
+};
+
+class NagiosOrvaneCheckVerdict : public NagiosOrvaneCheckRun,
+                                 public ::testing::WithParamInterface<TVerdictCase> {};
+
+// Five inbound SMTP and four outbound POP connections.
+TEST_P(NagiosOrvaneCheckVerdict, SettingsReachTheCheck) {
+  Connections(5, 25);
+  Connections(4, 50000, 110);
+  std::vector<std::string> Arguments = {"-p", App};
+  Arguments.insert(Arguments.end(), GetParam().Arguments.begin(), GetParam().Arguments.end());
+  const TProgramResult Result = Run(Arguments);
+  ASSERT_NE(Result.Output.find('|'), std::string::npos) << Result.Output;
+  EXPECT_EQ(Result.Output.substr(0, Result.Output.find('|')), GetParam().StatusPart);
+  EXPECT_EQ(Result.ExitStatus, GetParam().Status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NagiosOrvaneCheck, NagiosOrvaneCheckVerdict,
+    ::testing::Values(
+        TVerdictCase{"Ok", {"-w", "10", "-c", "20"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"Warning", {"-w", "9", "-c", "20"}, "WARNING - connections=9 ", 1},
+        TVerdictCase{"CriticalOverWarning", {"-w", "1", "-c", "9"}, "CRITICAL - connections=9 ",
+                     2},
+        TVerdictCase{"LowThirtyTwoBits", {"--warn=4294967305", "-c", "0"},
+                     "WARNING - connections=9 ", 1},
+        TVerdictCase{"LowThirtyTwoBitsNegative", {"-w", "4294967295", "-c", "0"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"NonNumericIsOff", {"-w", "abc", "-c", "none"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"TrailingTextIgnored", {"-w", "7abc", "-c", "0"},
+                     "WARNING - connections=9 ", 1},
+        TVerdictCase{"HexValue", {"-w", "0x9", "-c", "$A"}, "WARNING - connections=9 ", 1},
+        TVerdictCase{"LastValueWins", {"-w", "1", "-w", "100", "-c", "0"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"CategoryLongForm", {"-w", "0", "-c", "0", "--warnPOPout=4"},
+                     "WARNING - POPout=4 ", 1},
+        TVerdictCase{"CategoryShortForm", {"-w", "0", "-c", "0", "-wPOPout", "4"},
+                     "WARNING - POPout=4 ", 1},
+        TVerdictCase{"CategoryBelowThreshold", {"-w", "0", "-c", "0", "-wPOPout", "5"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"CategoryCritical", {"-w", "0", "-c", "0", "-cSMTPTotal", "5",
+                                          "-wPOPTotal", "1", "--critSMTPin=6"},
+                     "CRITICAL - SMTPTotal=5 ", 2},
+        TVerdictCase{"VerboseDetail", {"-w", "0", "-c", "0", "--verbose"},
+                     "OK - Connections=9 SmtpIn=5 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=4 "
+                     "PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0",
+                     0}),
+    [](const ::testing::TestParamInfo<TVerdictCase>& Info) {
+      return std::string(Info.param.Name);
+    });
+
+TEST_F(NagiosOrvaneCheckRun, TwoVerboseOptionsDumpBeforeTheStatus) {
+  Connections(1, 25);
+  Tcp.Tcp(2, {0, 0, 0, 0}, 25, {0, 0, 0, 0}, 0, 100);  // listening: not dumped
+  const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-v", "-v"});
+  EXPECT_EQ(Result.Output.substr(0, Result.Output.rfind('|')),
+            "TCP|10.1.1.1|25|10.2.2.2|40000|ESTABLISHED|Orvane.exe|100|OK - Connections=1 "
+            "SmtpIn=1 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=0 PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 "
+            "LCin=0 LCSSL=0 HSin=0 HSSSL=0");
+  EXPECT_EQ(LinesOf(Result.Output).size(), 1u);
+  EXPECT_EQ(Result.ExitStatus, 0);
+}
+
+TEST_F(NagiosOrvaneCheckRun, RetrySettingsReachTheReader) {
+  Files.BusyAttempts[App + "Orvane.ini"] = 2;
+  TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-d", "0x10", "-r", "2"});
+  EXPECT_EQ(Result.ExitStatus, 0) << Result.Output;
+  EXPECT_EQ(Files.Sleeps, (std::vector<int32_t>{16, 16}));
+
+  Files.BusyAttempts[App + "Orvane.ini"] = 2;
+  Files.Sleeps.clear();
+  Result = Run({"-w", "5", "-c", "10", "-p", App, "--delay=7", "--retry", "1"});
+  EXPECT_EQ(Result.Output, "Unknown - Can not read " + App + "Orvane.ini\n");
+  EXPECT_EQ(Result.ExitStatus, 3);
+  EXPECT_EQ(Files.Sleeps, std::vector<int32_t>{7});
+}
+
+TEST_F(NagiosOrvaneCheckRun, UnreadableConfigurationIsUnknown) {
+  Files.Files.erase(App + "Orvane.ini");
+  const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-r", "0"});
+  EXPECT_EQ(Result.Output, "Unknown - Can not read /srv/orvane/App/Orvane.ini\n");
+  EXPECT_EQ(Result.ExitStatus, 3);
+  EXPECT_TRUE(Tables.Reads.empty()) << "no check without the port configuration";
+}
+
+TEST_F(NagiosOrvaneCheckRun, UnreadableComponentConfigurationIsUnknown) {
+  Files.Files.erase(App + "..\\Helmstead\\Helmstead.ini");
+  const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-r", "0"});
+  EXPECT_EQ(Result.Output, "Unknown - Can not read " + App + "..\\Helmstead\\Helmstead.ini\n");
+  EXPECT_EQ(Result.ExitStatus, 3);
+}
+
+TEST_F(NagiosOrvaneCheckRun, FailingTableIsUnknown) {
+  Connections(20, 25);
+  Tables.Failures[TTableKind::Udp4] = "The parameter is incorrect.";
+  const TProgramResult Result = Run({"-w", "1", "-c", "2", "-p", App, "-v", "-v"});
+  EXPECT_EQ(Result.Output, "Unknown - The parameter is incorrect.\n");
+  EXPECT_EQ(Result.ExitStatus, 3);
+}
+
+}  // namespace
