@@ -1,6 +1,7 @@
 #include "check/OrvaneCheck.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <vector>

@@ -134,13 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
     NagiosOrvaneCheck, NagiosOrvaneCheckProcess,
     ::testing::Values(
         TProcessCase{"Help", {"-h"}, "@usage", 0},
-        TProcessCase{"LongHelp", {"/-help"}, "@usage", 0},
         TProcessCase{"Version", {"--version"}, "Orvane Check Plugin for Nagios v1.0/Win32\n", 0},
         TProcessCase{"MissingBoth", {}, "@usage\nError:\nMissing parameter \"w\" \"c\" \n", 3},
         TProcessCase{"MissingCritical", {"-w", "10"},
                      "@usage\nError:\nMissing parameter \"c\" \n", 3},
         TProcessCase{"UnknownOption", {"-h", "-x"}, "Unknown parameter x\n", 3},
-        TProcessCase{"NotAnOption", {"C:\\dir"}, "Unknown parameter C:\\dir\n", 3},
         TProcessCase{"ValueForAFlag", {"--help=1"}, "Wrong value for parameter help\n", 3},
         TProcessCase{"ValueMissing", {"-w", "5", "-c", "6", "-p"}, "Param p needs a value\n",
                      3},
