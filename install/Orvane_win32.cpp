@@ -1,5 +1,94 @@
+// Configuration files on Windows: one read-only attempt that shares reading
+// only, so it fails while the mail server holds the file open for writing.
 #include "install/Orvane.h"
-// placeholder until built
-namespace { struct F : TConfigFileSystem { bool ReadWholeFile(const std::string&, std::string&) override { return false; } void Sleep(int32_t) override {} }; }
-TConfigFileSystem& SystemConfigFileSystem() { static F f; return f; }
-std::string AnsiToUtf8(const std::string& bytes) { return bytes; }
+
+#include <windows.h>
+
+#include <climits>
+#include <new>
+#include <stdexcept>
+
+#include "common/WideText_win32.h"
+
+namespace {
+
+class THandle {
+public:
+  explicit THandle(HANDLE Handle) : Handle(Handle) {}
+  ~THandle() {
+    if (Handle != INVALID_HANDLE_VALUE) CloseHandle(Handle);
+  }
+  THandle(const THandle&) = delete;
+  THandle& operator=(const THandle&) = delete;
+  HANDLE Handle;
+};
+
+// Paths past the classic length limit are opened in their long form, which
+// takes a full path without "." and ".." (resolved here first).
+std::wstring OpenablePath(const std::string& FileName) {
+  std::wstring Path = WideFromUtf8(FileName);
+  if (Path.size() < MAX_PATH - 12 || Path.compare(0, 4, L"\\\\?\\") == 0) return Path;
+  const DWORD Needed = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
+  if (Needed == 0) return Path;
+  std::wstring Full(Needed, L'\0');
+  const DWORD Length = GetFullPathNameW(Path.c_str(), Needed, &Full[0], nullptr);
+  if (Length == 0 || Length >= Needed) return Path;
+  Full.resize(Length);
+  if (Full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + Full.substr(2);
+  return L"\\\\?\\" + Full;
+}
+
+class TWin32ConfigFileSystem : public TConfigFileSystem {
+public:
+  bool ReadWholeFile(const std::string& FileName, std::string& Bytes) override {
+    try {
+      THandle File(CreateFileW(OpenablePath(FileName).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (File.Handle == INVALID_HANDLE_VALUE) return false;
+      // A pipe or a device could hold the read up for ever; only disk files
+      // are configuration files.
+      if (GetFileType(File.Handle) != FILE_TYPE_DISK) return false;
+
+      std::string Data;
+      LARGE_INTEGER Size;
+      if (GetFileSizeEx(File.Handle, &Size) && Size.QuadPart > 0 &&
+          static_cast<unsigned long long>(Size.QuadPart) < Data.max_size())
+        Data.reserve(static_cast<size_t>(Size.QuadPart));
+      char Buffer[65536];
+      for (;;) {
+        DWORD Got = 0;
+        if (!ReadFile(File.Handle, Buffer, sizeof Buffer, &Got, nullptr)) return false;
+        if (Got == 0) break;
+        Data.append(Buffer, Got);
+      }
+      Bytes = std::move(Data);
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;  // a file too big to hold is a file that cannot be read
+    }
+  }
+
+  void Sleep(int32_t Milliseconds) override {
+    if (Milliseconds > 0) ::Sleep(static_cast<DWORD>(Milliseconds));
+  }
+};
+
+}  // namespace
+
+TConfigFileSystem& SystemConfigFileSystem() {
+  static TWin32ConfigFileSystem Files;
+  return Files;
+}
+
+std::string AnsiToUtf8(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) throw std::runtime_error("text too long");
+  const int Length = static_cast<int>(bytes.size());
+  // Without MB_ERR_INVALID_CHARS bytes the code page does not define become
+  // its default character instead of failing the whole text.
+  const int Units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), Length, nullptr, 0);
+  if (Units <= 0) throw std::runtime_error("text not in the ANSI code page");
+  std::wstring Wide(static_cast<size_t>(Units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), Length, &Wide[0], Units);
+  return Utf8FromWide(Wide);
+}
