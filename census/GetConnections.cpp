@@ -1,5 +1,173 @@
 #include "census/GetConnections.h"
-// placeholder until built
-void SnapshotConnections(TConnectionList&, TTableSource&, TProcessSource&, const std::vector<uint32_t>*) {}
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
 const char* const ProtocolNames[2] = {"TCP", "UDP"};
-const char* const TcpStateNames[13] = {};
+
+// Indexed by the system's TCP state numbers; 0 is what UDP entries carry.
+const char* const TcpStateNames[13] = {
+    "?",           "CLOSED",    "LISTENING", "SYN_SENT", "SYN_RECEIVED",
+    "ESTABLISHED", "FIN_WAIT",  "FIN_WAIT2", "CLOSE_WAIT", "CLOSING",
+    "LAST_ACK",    "TIME_WAIT", "DELETE_TCB",
+};
+
+namespace {
+
+// Appends the decimal digits of V (0..255).
+void AppendOctet(std::string& Text, unsigned V) {
+  if (V >= 100) Text.push_back(char('0' + V / 100));
+  if (V >= 10) Text.push_back(char('0' + V / 10 % 10));
+  Text.push_back(char('0' + V % 10));
+}
+
+// A little-endian 32-bit field of a row.
+uint32_t Field(const uint8_t* Row, size_t Offset) {
+  const uint8_t* p = Row + Offset;
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The ids whose owners are to be named, sorted for lookup.
+class TOwnerFilter {
+public:
+  explicit TOwnerFilter(const std::vector<uint32_t>* Owners) : All(Owners == nullptr) {
+    if (Owners) {
+      Ids = *Owners;
+      std::sort(Ids.begin(), Ids.end());
+    }
+  }
+  bool Wants(uint32_t ProcessId) const {
+    return All || std::binary_search(Ids.begin(), Ids.end(), ProcessId);
+  }
+
+private:
+  bool All;
+  std::vector<uint32_t> Ids;
+};
+
+// Where the fields of one row stand; -1 where the row has no such field.
+struct TRowLayout {
+  size_t Size;
+  bool Tcp;
+  int State, LocalAddress, LocalPort, RemoteAddress, RemotePort, ProcessId;
+};
+
+TRowLayout LayoutOf(TTableKind Kind, bool Extended) {
+  switch (Kind) {
+    case TTableKind::Tcp4:
+      return Extended ? TRowLayout{TcpRowExtendedSize, true, 0, 4, 8, 12, 16, 20}
+                      : TRowLayout{TcpRowPlainSize, true, 0, 4, 8, 12, 16, -1};
+    case TTableKind::Udp4:
+      break;
+  }
+  return Extended ? TRowLayout{UdpRowExtendedSize, false, -1, 0, 4, -1, -1, 8}
+                  : TRowLayout{UdpRowPlainSize, false, -1, 0, 4, -1, -1, -1};
+}
+
+}  // namespace
+
+std::string IpAddressToText(uint32_t Field) {
+  std::string text;
+  text.reserve(15);
+  for (int i = 0; i < 4; ++i) {
+    if (i) text.push_back('.');
+    AppendOctet(text, (Field >> (8 * i)) & 0xFF);
+  }
+  return text;
+}
+
+int32_t PortFromNetworkOrder(uint32_t Field) {
+  return int32_t((Field & 0xFF) << 8 | (Field >> 8 & 0xFF));
+}
+
+// ---- Process names ----------------------------------------------------------
+
+const std::string& TProcessNamer::Name(uint32_t ProcessId) {
+  auto known = Names.find(ProcessId);
+  if (known != Names.end()) return known->second;
+
+  if (!Listed) {
+    Listed = true;
+    try {
+      if (!Processes.ListProcesses(List)) List.clear();
+    } catch (const std::exception&) {
+      List.clear();  // a list that cannot be read names nobody
+    }
+    FirstIndex.reserve(List.size());
+    for (size_t i = 0; i < List.size(); ++i) FirstIndex.emplace(List[i].ProcessId, i);
+  }
+
+  std::string name = "?";
+  auto found = FirstIndex.find(ProcessId);
+  if (found != FirstIndex.end()) {
+    const std::string& exeFile = List[found->second].ExeFile;
+    name = exeFile;
+    try {
+      std::string path;
+      if (Processes.ModuleExePath(ProcessId, exeFile, path)) name = std::move(path);
+    } catch (const std::exception&) {
+      // an unreadable module list leaves the file name
+    }
+  }
+  return Names.emplace(ProcessId, std::move(name)).first->second;
+}
+
+std::string ProcessNameFromId(uint32_t ProcessId, TProcessSource& Processes) {
+  TProcessNamer namer(Processes);
+  return namer.Name(ProcessId);
+}
+
+// ---- Connection tables ----------------------------------------------------
+
+size_t TableRowSize(TTableKind Kind, bool Extended) { return LayoutOf(Kind, Extended).Size; }
+
+void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
+                        TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
+                        TConnectionList& List) {
+  if (Table == nullptr || Size < 4) return;
+  const TRowLayout layout = LayoutOf(Kind, Extended);
+  const size_t fitting = (Size - 4) / layout.Size;
+  const size_t rows = std::min<size_t>(Field(Table, 0), fitting);
+  if (rows == 0) return;
+  const TOwnerFilter filter(Owners);
+
+  List.reserve(List.size() + rows);
+  for (size_t i = 0; i < rows; ++i) {
+    const uint8_t* row = Table + 4 + i * layout.Size;
+    List.emplace_back();
+    TListEntry& entry = List.back();
+    entry.Protocol = layout.Tcp ? 0 : 1;
+    entry.LocalAddress = IpAddressToText(Field(row, layout.LocalAddress));
+    entry.LocalPort = PortFromNetworkOrder(Field(row, layout.LocalPort));
+    if (layout.Tcp) {
+      const uint32_t remote = Field(row, layout.RemoteAddress);
+      entry.RemoteAddress = IpAddressToText(remote);
+      // A listening row's remote port field can hold anything.
+      entry.RemotePort = remote == 0 ? 0 : PortFromNetworkOrder(Field(row, layout.RemotePort));
+      entry.State = int32_t(Field(row, layout.State));
+    }
+    if (layout.ProcessId >= 0) {
+      const uint32_t pid = Field(row, layout.ProcessId);
+      if (filter.Wants(pid)) entry.ProcessName = Namer.Name(pid);
+      entry.ProcessId = pid;
+    }
+  }
+}
+
+void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
+                         const std::vector<uint32_t>* Owners) {
+  const bool extended = Tables.BindExtendedTables();
+  TProcessNamer namer(Processes);
+  std::vector<uint8_t> table;
+  for (TTableKind kind : {TTableKind::Tcp4, TTableKind::Udp4}) {
+    table.clear();
+    switch (Tables.ReadTable(kind, extended, table, Owners)) {
+      case TTableRead::Ok:
+        break;
+      case TTableRead::SizeZero:
+        return;
+    }
+    AppendTableEntries(kind, table.data(), table.size(), extended, namer, Owners, List);
+  }
+}

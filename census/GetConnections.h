@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct TListEntry {
@@ -34,10 +34,10 @@ std::string IpAddressToText(uint32_t Field);
 int32_t PortFromNetworkOrder(uint32_t Field);
 
 // Row sizes of the system's tables. Every table is a little-endian 32-bit row
-// count followed at once by its rows.
-constexpr size_t TcpRowExtendedSize = 24;  // state, local addr/port, remote addr/port, pid
+// count followed at once by its rows. All fields are 32 bits wide.
+constexpr size_t TcpRowExtendedSize = 24;   // state, local addr/port, remote addr/port, pid
 constexpr size_t TcpRowPlainSize = 20;
-constexpr size_t UdpRowExtendedSize = 12;  // local addr/port, pid
+constexpr size_t UdpRowExtendedSize = 12;   // local addr/port, pid
 constexpr size_t UdpRowPlainSize = 8;
 
 // ---- Process names ----------------------------------------------------------
@@ -65,26 +65,31 @@ TProcessSource& SystemProcessSource();
 
 // The name of process ProcessId: the full path of its executable where the
 // system lets it be read, else its file name, else "?" when no running
-// process has the id (or the list cannot be read). Never throws.
+// process has the id (or the list cannot be read). The first process in the
+// list with the id wins. Never throws.
 std::string ProcessNameFromId(uint32_t ProcessId, TProcessSource& Processes);
 
-// Names owners within one snapshot: the process list is read once, and each
-// distinct id is named once.
+// Names owners within one snapshot, with the answers of ProcessNameFromId:
+// the process list is read once (on the first name asked for), and each
+// distinct id is named once, so the cost grows with rows plus processes.
+// Never throws.
 class TProcessNamer {
 public:
   explicit TProcessNamer(TProcessSource& Processes) : Processes(Processes) {}
+  // The reference stays valid for the namer's lifetime.
   const std::string& Name(uint32_t ProcessId);
 
 private:
   TProcessSource& Processes;
   bool Listed = false;
-  bool ListRead = false;
   std::vector<TProcessInfo> List;
-  std::map<uint32_t, std::string> Names;
+  std::unordered_map<uint32_t, size_t> FirstIndex;  // id -> first list entry with it
+  std::unordered_map<uint32_t, std::string> Names;
 };
 
 // ---- Connection tables ----------------------------------------------------
 
+// The order of the kinds is the order of a snapshot.
 enum class TTableKind { Tcp4, Udp4 };
 
 enum class TTableRead {
@@ -98,7 +103,8 @@ enum class TTableRead {
 class TTableSource {
 public:
   virtual ~TTableSource() = default;
-  // True when tables with owning process ids can be had.
+  // True when tables with owning process ids can be had. Called first in
+  // every snapshot, so a source may drop what it kept from the last one.
   virtual bool BindExtendedTables() = 0;
   // Owners: when not null, the only process ids the caller cares about; rows
   // owned by other processes may carry process id 0.
@@ -108,14 +114,19 @@ public:
 
 TTableSource& SystemTableSource();
 
-// Conversion of a raw table into entries appended to List. Never reads past
-// Size, whatever row count the table claims. Namer is used on extended
-// tables only; Owners (when not null) limits naming to those ids.
-void AppendTcpEntries(const uint8_t* Table, size_t Size, bool Extended, TProcessNamer& Namer,
-                      const std::vector<uint32_t>* Owners, TConnectionList& List);
-void AppendUdpEntries(const uint8_t* Table, size_t Size, bool Extended, TProcessNamer& Namer,
-                      const std::vector<uint32_t>* Owners, TConnectionList& List);
+// The size of one row of a table of that kind.
+size_t TableRowSize(TTableKind Kind, bool Extended);
 
-// Appends every TCP entry and then every UDP entry of the machine to List.
+// Conversion of a raw table into entries appended to List. Never reads past
+// Size, whatever row count the table claims: only the whole rows that fit are
+// converted. Process ids and names are filled on extended tables only; when
+// Owners is not null, only owners in it are named and other entries keep an
+// empty name.
+void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
+                        TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
+                        TConnectionList& List);
+
+// Appends every TCP entry and then every UDP entry of the machine to List. A failing table throws; the entries of
+// the tables before it stay in List.
 void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
                          const std::vector<uint32_t>* Owners = nullptr);

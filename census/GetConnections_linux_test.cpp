@@ -1,1 +1,141 @@
+// The machine's own tables: sockets this test opens must show up in a
+// snapshot with this process as their owner.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "census/GetConnections.h"
+#include "census/ProcParsers.h"
+
+namespace {
+
+class TSocket {
+public:
+  explicit TSocket(int Fd) : Fd(Fd) {}
+  ~TSocket() {
+    if (Fd >= 0) close(Fd);
+  }
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+  int Fd;
+};
+
+int LocalPortOf(int Fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &length);
+  return ntohs(a.sin_port);
+}
+
+// The full path of this test program, which is what its sockets' owner is
+// named (its file name is short enough for the kernel to keep whole).
+std::string SelfExe() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+  return n > 0 && size_t(n) < sizeof exe ? std::string(exe, size_t(n)) : std::string();
+}
+
+sockaddr_in Loopback(int Port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(Port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+// A listener, a connection to it and the accepted end, plus a UDP socket.
+class LiveSocketsTest : public ::testing::Test {
+protected:
+  TSocket Listener{socket(AF_INET, SOCK_STREAM, 0)};
+  TSocket Client{socket(AF_INET, SOCK_STREAM, 0)};
+  TSocket Accepted{-1};
+  TSocket Udp{socket(AF_INET, SOCK_DGRAM, 0)};
+  int ListenPort = 0, ClientPort = 0, UdpPort = 0;
+  const uint32_t Self = uint32_t(getpid());
+
+  void SetUp() override {
+    sockaddr_in any = Loopback(0);
+    ASSERT_EQ(bind(Listener.Fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(listen(Listener.Fd, 4), 0);
+    ListenPort = LocalPortOf(Listener.Fd);
+    sockaddr_in to = Loopback(ListenPort);
+    ASSERT_EQ(connect(Client.Fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    Accepted.Fd = accept(Listener.Fd, nullptr, nullptr);
+    ASSERT_GE(Accepted.Fd, 0);
+    ClientPort = LocalPortOf(Client.Fd);
+    ASSERT_EQ(bind(Udp.Fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    UdpPort = LocalPortOf(Udp.Fd);
+  }
+
+  const TListEntry* Find(const TConnectionList& List, int Protocol, int LocalPort, int RemotePort) {
+    for (const auto& e : List)
+      if (e.Protocol == Protocol && e.LocalAddress == "127.0.0.1" && e.LocalPort == LocalPort &&
+          e.RemotePort == RemotePort)
+        return &e;
+    return nullptr;
+  }
+
+  void ExpectOurs(TTableSource& Tables, const std::vector<uint32_t>* Owners) {
+    TConnectionList list;
+    SnapshotConnections(list, Tables, SystemProcessSource(), Owners);
+    const TListEntry* listening = Find(list, 0, ListenPort, 0);
+    const TListEntry* server = Find(list, 0, ListenPort, ClientPort);
+    const TListEntry* client = Find(list, 0, ClientPort, ListenPort);
+    const TListEntry* udp = Find(list, 1, UdpPort, 0);
+    ASSERT_TRUE(listening && server && client && udp);
+    EXPECT_EQ(listening->State, TcpStateListening);
+    EXPECT_EQ(listening->RemoteAddress, "0.0.0.0");
+    EXPECT_EQ(server->State, TcpStateEstablished);
+    EXPECT_EQ(client->State, TcpStateEstablished);
+    EXPECT_EQ(server->RemoteAddress, "127.0.0.1");
+    EXPECT_EQ(udp->State, 0);
+    for (const TListEntry* e : {listening, server, client, udp}) {
+      EXPECT_EQ(e->ProcessId, Self) << e->LocalPort;
+      EXPECT_EQ(e->ProcessName, SelfExe());
+    }
+    // TCP before UDP.
+    EXPECT_LT(client, udp);
+    EXPECT_LT(listening, udp);
+  }
+};
+
+TEST_F(LiveSocketsTest, SystemSourceFindsOurSockets) { ExpectOurs(SystemTableSource(), nullptr); }
+
+TEST_F(LiveSocketsTest, ProcNetFilesFindOurSockets) {
+  TLinuxTableSource tables("/proc", false);
+  ExpectOurs(tables, nullptr);
+}
+
+TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
+  const std::vector<uint32_t> us{Self};
+  ExpectOurs(SystemTableSource(), &us);
+
+  // Looking only for another process leaves our sockets without owner.
+  const std::vector<uint32_t> other{1};
+  TConnectionList list;
+  SnapshotConnections(list, SystemTableSource(), SystemProcessSource(), &other);
+  const TListEntry* server = Find(list, 0, ListenPort, ClientPort);
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(server->ProcessId, 0u);
+  EXPECT_EQ(server->ProcessName, "");
+}
+
+TEST(LiveProcessesTest, OwnProcessListed) {
+  const std::string exe = SelfExe();
+  ASSERT_FALSE(exe.empty());
+  std::vector<TProcessInfo> list;
+  ASSERT_TRUE(SystemProcessSource().ListProcesses(list));
+  const uint32_t self = uint32_t(getpid());
+  bool found = false;
+  for (const auto& p : list)
+    if (p.ProcessId == self) {
+      found = true;
+      EXPECT_EQ(p.ExeFile, exe.substr(exe.rfind('/') + 1));
+    }
+  EXPECT_TRUE(found);
+  EXPECT_EQ(ProcessNameFromId(self, SystemProcessSource()), exe);
+}
+
+}  // namespace

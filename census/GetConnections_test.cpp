@@ -1,1 +1,340 @@
+#include "census/GetConnections.h"
+
 #include <gtest/gtest.h>
+
+#include "census/FakeCensus.h"
+
+namespace {
+
+// The example row: 10.0.0.5:25 <- 192.168.1.20:50000, ESTABLISHED, pid 1234.
+TTableBytes ExampleTcpTable() {
+  TTableBytes t;
+  t.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
+  return t;
+}
+
+class SnapshotTest : public ::testing::Test {
+protected:
+  TFakeTableSource Tables;
+  TFakeProcessSource Processes;
+  TConnectionList List;
+
+  void SetUp() override {
+    Processes.Processes = {{4, "System"}, {1234, "ORVANE.EXE"}, {77, "svchost.exe"}};
+    Processes.ModulePaths[1234] = "D:\\Mail\\App\\Orvane.exe";
+  }
+};
+
+TEST(NameTablesTest, StatesAndProtocols) {
+  EXPECT_STREQ(TcpStateNames[0], "?");
+  EXPECT_STREQ(TcpStateNames[2], "LISTENING");
+  EXPECT_STREQ(TcpStateNames[5], "ESTABLISHED");
+  EXPECT_STREQ(TcpStateNames[11], "TIME_WAIT");
+  EXPECT_STREQ(TcpStateNames[12], "DELETE_TCB");
+  for (const char* name : TcpStateNames) EXPECT_LE(std::string(name).size(), 12u);
+  EXPECT_STREQ(ProtocolNames[0], "TCP");
+  EXPECT_STREQ(ProtocolNames[1], "UDP");
+}
+
+TEST(AddressTextTest, DottedFromMemoryOrder) {
+  struct {
+    uint32_t Field;
+    const char* Text;
+  } cases[] = {
+      {0, "0.0.0.0"},
+      {0x0100007F, "127.0.0.1"},      // bytes 127 0 0 1
+      {0xFFFFFFFF, "255.255.255.255"},
+      {0x0500000A, "10.0.0.5"},
+      {0x1401A8C0, "192.168.1.20"},
+      {0x64C80A09, "9.10.200.100"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IpAddressToText(c.Field), c.Text) << std::hex << c.Field;
+}
+
+TEST(PortTest, FirstTwoBytesHighFirst) {
+  EXPECT_EQ(PortFromNetworkOrder(0x1900), 25);       // bytes 00 19
+  EXPECT_EQ(PortFromNetworkOrder(0x50C3), 50000);    // bytes C3 50
+  EXPECT_EQ(PortFromNetworkOrder(0xBEEF1900), 25);   // trailing bytes ignored
+  EXPECT_EQ(PortFromNetworkOrder(0xFFFF), 65535);
+  EXPECT_EQ(PortFromNetworkOrder(0), 0);
+}
+
+TEST_F(SnapshotTest, ExtendedTcpRowBecomesEntry) {
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 1u);
+  const TListEntry& e = List[0];
+  EXPECT_EQ(e.Protocol, 0);
+  EXPECT_EQ(e.LocalAddress, "10.0.0.5");
+  EXPECT_EQ(e.LocalPort, 25);
+  EXPECT_EQ(e.RemoteAddress, "192.168.1.20");
+  EXPECT_EQ(e.RemotePort, 50000);
+  EXPECT_EQ(e.State, 5);
+  EXPECT_EQ(e.ProcessId, 1234u);
+  EXPECT_EQ(e.ProcessName, "D:\\Mail\\App\\Orvane.exe");
+}
+
+TEST_F(SnapshotTest, RowFieldQuirks) {
+  TTableBytes tcp;
+  // Listening: remote address 0 with a nonzero remote port field.
+  tcp.Tcp(2, {0, 0, 0, 0}, 110, {0, 0, 0, 0}, 4711, 77);
+  // Local port field with nonzero trailing bytes: 00 19 AB CD.
+  tcp.U32(5).Address(255, 255, 255, 255).Raw({0x00, 0x19, 0xAB, 0xCD});
+  tcp.Address(1, 2, 3, 4).Raw({0xC3, 0x50, 0x12, 0x34}).U32(77).Row();
+  // A state the name table does not know is kept as it stands.
+  tcp.Tcp(99, {1, 1, 1, 1}, 1, {2, 2, 2, 2}, 2, 77);
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 3u);
+  EXPECT_EQ(List[0].RemoteAddress, "0.0.0.0");
+  EXPECT_EQ(List[0].RemotePort, 0);
+  EXPECT_EQ(List[0].State, 2);
+  EXPECT_EQ(List[0].ProcessName, "svchost.exe");  // no module path: the file name
+  EXPECT_EQ(List[1].LocalAddress, "255.255.255.255");
+  EXPECT_EQ(List[1].LocalPort, 25);
+  EXPECT_EQ(List[1].RemoteAddress, "1.2.3.4");
+  EXPECT_EQ(List[1].RemotePort, 50000);
+  EXPECT_EQ(List[2].State, 99);
+}
+
+TEST_F(SnapshotTest, UdpRowsAfterTcpRows) {
+  TTableBytes udp;
+  udp.Udp({0, 0, 0, 0}, 53, 77).Udp({127, 0, 0, 1}, 123, 4);
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 3u);
+  EXPECT_EQ(List[0].Protocol, 0);
+  for (size_t i : {1u, 2u}) {
+    EXPECT_EQ(List[i].Protocol, 1);
+    EXPECT_EQ(List[i].RemoteAddress, "");
+    EXPECT_EQ(List[i].RemotePort, 0);
+    EXPECT_EQ(List[i].State, 0);
+  }
+  EXPECT_EQ(List[1].LocalAddress, "0.0.0.0");
+  EXPECT_EQ(List[1].LocalPort, 53);
+  EXPECT_EQ(List[1].ProcessName, "svchost.exe");
+  EXPECT_EQ(List[2].LocalAddress, "127.0.0.1");
+  EXPECT_EQ(List[2].ProcessId, 4u);
+  EXPECT_EQ(Tables.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Udp4}));
+}
+
+TEST_F(SnapshotTest, PlainTablesCarryNoOwner) {
+  Tables.Extended = false;
+  TTableBytes tcp, udp;
+  tcp.U32(5).Address(10, 0, 0, 5).Port(25).Address(192, 168, 1, 20).Port(50000).Row();
+  udp.Address(0, 0, 0, 0).Port(53).Row();
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 2u);
+  EXPECT_EQ(List[0].RemotePort, 50000);
+  EXPECT_EQ(List[1].LocalPort, 53);
+  for (const auto& e : List) {
+    EXPECT_EQ(e.ProcessId, 0u);
+    EXPECT_EQ(e.ProcessName, "");
+  }
+  EXPECT_EQ(Processes.ListCalls, 0);
+}
+
+TEST_F(SnapshotTest, UnknownOwnerIsQuestionMarkAndKeepsId) {
+  TTableBytes tcp;
+  tcp.Tcp(5, {10, 0, 0, 5}, 25, {10, 0, 0, 6}, 1000, 999);
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 1u);
+  EXPECT_EQ(List[0].ProcessName, "?");
+  EXPECT_EQ(List[0].ProcessId, 999u);
+}
+
+TEST_F(SnapshotTest, EmptyTcpTableThreeUdpRows) {
+  TTableBytes udp;
+  udp.Udp({1, 0, 0, 1}, 1, 4).Udp({1, 0, 0, 2}, 2, 4).Udp({1, 0, 0, 3}, 3, 4);
+  Tables.Tables[TTableKind::Tcp4] = TTableBytes().Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 3u);
+  for (const auto& e : List) EXPECT_EQ(e.Protocol, 1);
+  EXPECT_EQ(List[2].LocalPort, 3);
+}
+
+TEST_F(SnapshotTest, TcpSizeZeroEndsSnapshotQuietly) {
+  Tables.Extended = false;
+  Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({1, 2, 3, 4}, 5, 0).Bytes;
+  List.push_back(TListEntry{});  // what was there stays, untouched
+  EXPECT_NO_THROW(SnapshotConnections(List, Tables, Processes));
+  EXPECT_EQ(List.size(), 1u);
+  EXPECT_EQ(Tables.Reads, std::vector<TTableKind>{TTableKind::Tcp4});
+}
+
+TEST_F(SnapshotTest, FailingTablesThrowWithMessage) {
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  Tables.Failures[TTableKind::Udp4] = "The parameter is incorrect";
+  try {
+    SnapshotConnections(List, Tables, Processes);
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "The parameter is incorrect");
+  }
+  ASSERT_EQ(List.size(), 1u);  // the TCP entries stay
+  EXPECT_EQ(List[0].LocalPort, 25);
+
+  // A failing TCP table leaves the UDP table unread.
+  TFakeTableSource failing;
+  failing.Failures[TTableKind::Tcp4] = "boom";
+  TConnectionList other;
+  EXPECT_THROW(SnapshotConnections(other, failing, Processes), std::runtime_error);
+  EXPECT_TRUE(other.empty());
+  EXPECT_EQ(failing.Reads, std::vector<TTableKind>{TTableKind::Tcp4});
+}
+
+TEST_F(SnapshotTest, SecondSnapshotAppends) {
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({0, 0, 0, 0}, 53, 77).Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 4u);
+  EXPECT_EQ(List[2].LocalPort, List[0].LocalPort);
+  EXPECT_EQ(List[3].Protocol, 1);
+  EXPECT_EQ(List[2].Protocol, 0);
+}
+
+// Row counts that promise more than the bytes hold, and cut rows.
+TEST(ConversionBoundsTest, OnlyWholeRowsThatFit) {
+  TFakeProcessSource processes;
+  struct {
+    const char* What;
+    uint32_t ClaimedRows;
+    size_t RowsPresent;
+    size_t ExtraBytes;
+    size_t Expected;
+  } cases[] = {
+      {"claims 2, holds 2", 2, 2, 0, 2},
+      {"claims 1000, holds 2", 1000, 2, 0, 2},
+      {"claims 0xFFFFFFFF, holds 1", 0xFFFFFFFF, 1, 0, 1},
+      {"claims 3, holds 2 and part of a third", 3, 2, 23, 2},
+      {"claims 1, holds 2", 1, 2, 0, 1},
+  };
+  for (const auto& c : cases) {
+    TTableBytes t;
+    for (size_t i = 0; i < c.RowsPresent; ++i)
+      t.Tcp(5, {10, 0, 0, uint8_t(i)}, 25, {10, 0, 0, 9}, 1000, 0);
+    t.Bytes.insert(t.Bytes.end(), c.ExtraBytes, 0xEE);
+    for (int i = 0; i < 4; ++i) t.Bytes[i] = uint8_t(c.ClaimedRows >> (8 * i));
+    // The table sits exactly at the end of its own allocation, so reading past
+    // it is caught by the memory checkers.
+    std::vector<uint8_t> exact(t.Bytes);
+    TProcessNamer namer(processes);
+    TConnectionList list;
+    AppendTableEntries(TTableKind::Tcp4, exact.data(), exact.size(), true, namer, nullptr, list);
+    EXPECT_EQ(list.size(), c.Expected) << c.What;
+  }
+  // Tables shorter than their row count field give nothing.
+  TProcessNamer namer(processes);
+  TConnectionList list;
+  const uint8_t three[3] = {1, 0, 0};
+  AppendTableEntries(TTableKind::Udp4, three, sizeof three, true, namer, nullptr, list);
+  AppendTableEntries(TTableKind::Udp4, nullptr, 0, true, namer, nullptr, list);
+  EXPECT_TRUE(list.empty());
+}
+
+// ---- Process names ----------------------------------------------------------
+
+TEST(ProcessNameTest, Contract) {
+  TFakeProcessSource source;
+  source.Processes = {{8, "ORVANE.EXE"}, {9, "other.exe"}, {8, "second.exe"}};
+  source.ModulePaths[8] = "D:\\Mail\\App\\Orvane.exe";
+  EXPECT_EQ(ProcessNameFromId(8, source), "D:\\Mail\\App\\Orvane.exe");
+  EXPECT_EQ(ProcessNameFromId(9, source), "other.exe");  // no module: the file name
+  EXPECT_EQ(ProcessNameFromId(10, source), "?");
+  source.ModulePaths.clear();
+  EXPECT_EQ(ProcessNameFromId(8, source), "ORVANE.EXE");  // first entry with the id wins
+  source.RefuseList = true;
+  EXPECT_EQ(ProcessNameFromId(8, source), "?");
+}
+
+// A source whose module lookups check the name they are given and may throw.
+class TStrictProcessSource : public TFakeProcessSource {
+public:
+  std::vector<std::string> AskedFor;
+  bool Throw = false;
+  bool ListProcesses(std::vector<TProcessInfo>& List) override {
+    if (Throw) throw std::runtime_error("list");
+    return TFakeProcessSource::ListProcesses(List);
+  }
+  bool ModuleExePath(uint32_t Pid, const std::string& ExeFile, std::string& Path) override {
+    AskedFor.push_back(ExeFile);
+    return TFakeProcessSource::ModuleExePath(Pid, ExeFile, Path);
+  }
+};
+
+TEST(ProcessNameTest, ModuleLookupGetsFileNameAndFailuresNeverEscape) {
+  TStrictProcessSource source;
+  source.Processes = {{8, "ORVANE.EXE"}};
+  EXPECT_EQ(ProcessNameFromId(8, source), "ORVANE.EXE");
+  EXPECT_EQ(source.AskedFor, std::vector<std::string>{"ORVANE.EXE"});
+  source.Throw = true;
+  EXPECT_EQ(ProcessNameFromId(8, source), "?");
+}
+
+TEST(ProcessNamerTest, OneListReadAndOneModuleLookupPerDistinctId) {
+  TFakeProcessSource processes;
+  for (uint32_t pid = 1; pid <= 500; ++pid) processes.Processes.push_back({pid, "p.exe"});
+  processes.ModulePaths[3] = "/opt/p.exe";
+  TFakeTableSource tables;
+  TTableBytes tcp, udp;
+  for (int i = 0; i < 3000; ++i)
+    tcp.Tcp(5, {10, 0, 0, 1}, uint16_t(i), {10, 0, 0, 2}, 80, uint32_t(1 + i % 3));
+  for (int i = 0; i < 100; ++i) udp.Udp({0, 0, 0, 0}, uint16_t(i), uint32_t(i % 2 ? 3 : 7777));
+  tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  tables.Tables[TTableKind::Udp4] = udp.Bytes;
+  TConnectionList list;
+  SnapshotConnections(list, tables, processes);
+  ASSERT_EQ(list.size(), 3100u);
+  EXPECT_EQ(processes.ListCalls, 1);
+  EXPECT_EQ(processes.ModuleCalls, 3);  // ids 1, 2, 3; 7777 is not running
+  EXPECT_EQ(list[2].ProcessName, "/opt/p.exe");
+  EXPECT_EQ(list[1].ProcessName, "p.exe");
+  EXPECT_EQ(list[3000].ProcessName, "?");
+  EXPECT_EQ(list[3001].ProcessName, "/opt/p.exe");
+
+  // Each snapshot reads the list afresh.
+  SnapshotConnections(list, tables, processes);
+  EXPECT_EQ(processes.ListCalls, 2);
+}
+
+TEST(ProcessNamerTest, NamesMatchSingleLookups) {
+  TFakeProcessSource processes;
+  processes.Processes = {{5, "a.exe"}, {6, "b.exe"}, {5, "c.exe"}};
+  processes.ModulePaths[6] = "C:\\b.exe";
+  TProcessNamer namer(processes);
+  for (uint32_t pid : {5u, 6u, 7u, 0u, 6u, 5u})
+    EXPECT_EQ(namer.Name(pid), ProcessNameFromId(pid, processes)) << pid;
+}
+
+TEST_F(SnapshotTest, OwnersNarrowNaming) {
+  TTableBytes tcp;
+  tcp.Tcp(5, {10, 0, 0, 5}, 25, {10, 0, 0, 6}, 1000, 1234);
+  tcp.Tcp(5, {10, 0, 0, 5}, 80, {10, 0, 0, 6}, 1001, 77);
+  tcp.Tcp(5, {10, 0, 0, 5}, 81, {10, 0, 0, 6}, 1002, 0);
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  const std::vector<uint32_t> owners{1234, 555};
+  SnapshotConnections(List, Tables, Processes, &owners);
+  EXPECT_EQ(Tables.LastOwners, &owners);
+  ASSERT_EQ(List.size(), 3u);
+  EXPECT_EQ(List[0].ProcessName, "D:\\Mail\\App\\Orvane.exe");
+  EXPECT_EQ(List[1].ProcessName, "");  // not asked for: not named
+  EXPECT_EQ(List[1].ProcessId, 77u);
+  EXPECT_EQ(List[2].ProcessName, "");
+  EXPECT_EQ(Processes.ModuleCalls, 1);
+
+  // No entry named at all: the process list is never read.
+  TFakeProcessSource untouched;
+  const std::vector<uint32_t> none{};
+  TConnectionList other;
+  SnapshotConnections(other, Tables, untouched, &none);
+  EXPECT_EQ(other.size(), 3u);
+  EXPECT_EQ(untouched.ListCalls, 0);
+}
+
+}  // namespace

@@ -1,1 +1,479 @@
-// placeholder until built
+#include "census/ProcParsers.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// ---- Small helpers for the byte layouts -------------------------------------
+
+void PutU32(std::vector<uint8_t>& Out, uint32_t V) {
+  const uint8_t b[4] = {uint8_t(V), uint8_t(V >> 8), uint8_t(V >> 16), uint8_t(V >> 24)};
+  Out.insert(Out.end(), b, b + 4);
+}
+
+void PutPort(std::vector<uint8_t>& Out, uint16_t Port) {
+  const uint8_t b[4] = {uint8_t(Port >> 8), uint8_t(Port), 0, 0};
+  Out.insert(Out.end(), b, b + 4);
+}
+
+void PutBytes(std::vector<uint8_t>& Out, const uint8_t* Bytes, size_t Count) {
+  Out.insert(Out.end(), Bytes, Bytes + Count);
+}
+
+void SetU32(uint8_t* At, uint32_t V) {
+  for (int i = 0; i < 4; ++i) At[i] = uint8_t(V >> (8 * i));
+}
+
+// Offset of the owning process id within an extended row.
+size_t ProcessIdOffset(TTableKind Kind) {
+  switch (Kind) {
+    case TTableKind::Tcp4: return 20;
+    case TTableKind::Udp4: break;
+  }
+  return 8;
+}
+
+// ---- Text helpers -------------------------------------------------------------
+
+int HexDigit(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+// Exactly Text.size() hex digits (at most 8) into V.
+bool ParseHex(std::string_view Text, uint32_t& V) {
+  if (Text.empty() || Text.size() > 8) return false;
+  V = 0;
+  for (char c : Text) {
+    int d = HexDigit(c);
+    if (d < 0) return false;
+    V = V << 4 | uint32_t(d);
+  }
+  return true;
+}
+
+// Decimal digits only, without overflow.
+template <typename T>
+bool ParseDecimal(std::string_view Text, T& V) {
+  if (Text.empty()) return false;
+  V = 0;
+  for (char c : Text) {
+    if (c < '0' || c > '9') return false;
+    const T digit = T(c - '0');
+    if (V > (T(~T(0)) - digit) / 10) return false;
+    V = V * 10 + digit;
+  }
+  return true;
+}
+
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
+
+// The next blank-separated field of Text from Pos on.
+std::string_view NextField(std::string_view Text, size_t& Pos) {
+  while (Pos < Text.size() && IsBlank(Text[Pos])) ++Pos;
+  const size_t start = Pos;
+  while (Pos < Text.size() && !IsBlank(Text[Pos])) ++Pos;
+  return Text.substr(start, Pos - start);
+}
+
+// "0100007F:0277": the address as the kernel prints it (each 32-bit word of
+// the address in this machine's byte order, as hex) and the port in hex.
+bool ParseEndpoint(std::string_view Text, bool Ipv6, uint8_t Address[16], uint16_t& Port) {
+  const size_t hexLength = Ipv6 ? 32 : 8;
+  if (Text.size() != hexLength + 5 || Text[hexLength] != ':') return false;
+  for (size_t word = 0; word < hexLength / 8; ++word) {
+    uint32_t v;
+    if (!ParseHex(Text.substr(word * 8, 8), v)) return false;
+    std::memcpy(Address + word * 4, &v, 4);  // back to the bytes the kernel holds
+  }
+  uint32_t port;
+  if (!ParseHex(Text.substr(hexLength + 1, 4), port)) return false;
+  Port = uint16_t(port);
+  return true;
+}
+
+std::string Join(const std::string& Root, const std::string& Name) {
+  return Root.empty() || Root.back() == '/' ? Root + Name : Root + "/" + Name;
+}
+
+// A /proc entry name that is a process id.
+bool ProcessIdFromName(const char* Name, uint32_t& ProcessId) {
+  return ParseDecimal(std::string_view(Name), ProcessId) && ProcessId != 0;
+}
+
+char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? char(C - 'A' + 'a') : C; }
+
+bool EqualNoCase(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (AsciiLower(A[i]) != AsciiLower(B[i])) return false;
+  return true;
+}
+
+// The kernel keeps 15 bytes of a process's name.
+constexpr size_t KernelNameLength = 15;
+
+// Reads a small file whole; false when it cannot be opened or read.
+bool ReadSmallFile(const std::string& Path, std::string& Text) {
+  const int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  Text.clear();
+  char buffer[512];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    Text.append(buffer, size_t(n));
+    if (Text.size() > 4096) break;  // a name, not a file to swallow
+  }
+  close(fd);
+  return ok;
+}
+
+// The socket inodes one process holds: its fd directory's links that read
+// "socket:[N]".
+void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& Out) {
+  const std::string dir = Join(Root, std::to_string(ProcessId) + "/fd");
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return;  // ended, or another user's
+  DIR* entries = fdopendir(dirFd);
+  if (entries == nullptr) {
+    close(dirFd);
+    return;
+  }
+  static constexpr char prefix[] = "socket:[";
+  constexpr size_t prefixLength = sizeof prefix - 1;
+  char link[64];
+  while (const dirent* entry = readdir(entries)) {
+    if (entry->d_name[0] == '.') continue;
+    const ssize_t n = readlinkat(dirFd, entry->d_name, link, sizeof link);
+    if (n <= ssize_t(prefixLength) + 1 || size_t(n) >= sizeof link) continue;
+    if (std::memcmp(link, prefix, prefixLength) != 0 || link[n - 1] != ']') continue;
+    uint64_t inode;
+    if (ParseDecimal(std::string_view(link + prefixLength, size_t(n) - prefixLength - 1), inode) &&
+        inode != 0)
+      Out.Add(inode, ProcessId);
+  }
+  closedir(entries);
+}
+
+}  // namespace
+
+// ---- States ---------------------------------------------------------------------
+
+int32_t TcpStateFromKernel(unsigned KernelState) {
+  // ESTABLISHED, SYN_SENT, SYN_RECV, FIN_WAIT1, FIN_WAIT2, TIME_WAIT, CLOSE,
+  // CLOSE_WAIT, LAST_ACK, LISTEN, CLOSING, NEW_SYN_RECV (a half-open
+  // connection waiting on a listener)
+  static constexpr int32_t states[13] = {0, 5, 3, 4, 6, 7, 11, 1, 8, 10, 2, 9, 4};
+  return KernelState < 13 ? states[KernelState] : 0;
+}
+
+// ---- Owners ---------------------------------------------------------------------
+
+void TSocketOwners::Seal() {
+  std::sort(Pairs.begin(), Pairs.end());
+  Pairs.erase(std::unique(Pairs.begin(), Pairs.end(),
+                          [](const auto& A, const auto& B) { return A.first == B.first; }),
+              Pairs.end());
+}
+
+uint32_t TSocketOwners::Owner(uint64_t Inode) const {
+  if (Inode == 0) return 0;
+  auto it = std::lower_bound(Pairs.begin(), Pairs.end(), std::make_pair(Inode, uint32_t(0)));
+  return it != Pairs.end() && it->first == Inode ? it->second : 0;
+}
+
+// ---- Table writer -----------------------------------------------------------------
+
+TTableWriter::TTableWriter(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table)
+    : Kind(Kind), Extended(Extended), Table(Table) {
+  Reset();
+}
+
+void TTableWriter::Reset() {
+  Table.assign(4, 0);
+  RowCount = 0;
+  Inodes.clear();
+}
+
+void TTableWriter::Add(const TSocketRecord& Socket) {
+  switch (Kind) {
+    case TTableKind::Tcp4:
+      PutU32(Table, uint32_t(Socket.State));
+      PutBytes(Table, Socket.LocalAddress, 4);
+      PutPort(Table, Socket.LocalPort);
+      PutBytes(Table, Socket.RemoteAddress, 4);
+      PutPort(Table, Socket.RemotePort);
+      break;
+    case TTableKind::Udp4:
+      PutBytes(Table, Socket.LocalAddress, 4);
+      PutPort(Table, Socket.LocalPort);
+      break;
+  }
+  if (Extended) {
+    PutU32(Table, 0);  // the owner, once known
+    Inodes.push_back(Socket.Inode);
+  }
+  ++RowCount;
+  SetU32(Table.data(), uint32_t(RowCount));
+}
+
+void TTableWriter::SetOwners(const TSocketOwners& Owners) {
+  if (!Extended) return;
+  const size_t rowSize = TableRowSize(Kind, true);
+  const size_t offset = 4 + ProcessIdOffset(Kind);
+  for (size_t i = 0; i < RowCount; ++i)
+    SetU32(Table.data() + offset + i * rowSize, Owners.Owner(Inodes[i]));
+}
+
+// ---- /proc/net text -----------------------------------------------------------------
+
+bool ParseProcNetLine(std::string_view Line, bool Ipv6, TSocketRecord& Socket) {
+  // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
+  size_t pos = 0;
+  const std::string_view slot = NextField(Line, pos);
+  uint32_t ignored;
+  if (slot.size() < 2 || slot.back() != ':' || !ParseDecimal(slot.substr(0, slot.size() - 1), ignored))
+    return false;
+  TSocketRecord socket;
+  if (!ParseEndpoint(NextField(Line, pos), Ipv6, socket.LocalAddress, socket.LocalPort) ||
+      !ParseEndpoint(NextField(Line, pos), Ipv6, socket.RemoteAddress, socket.RemotePort))
+    return false;
+  const std::string_view state = NextField(Line, pos);
+  uint32_t kernelState;
+  if (state.size() > 2 || !ParseHex(state, kernelState)) return false;
+  for (int skip = 0; skip < 5; ++skip)  // tx:rx tr:when retrnsmt uid timeout
+    if (NextField(Line, pos).empty()) return false;
+  if (!ParseDecimal(NextField(Line, pos), socket.Inode)) return false;
+  socket.State = TcpStateFromKernel(kernelState);
+  Socket = socket;
+  return true;
+}
+
+size_t ParseProcNetText(std::string_view Text, bool Ipv6, TTableWriter& Out) {
+  size_t added = 0;
+  size_t start = 0;
+  TSocketRecord socket;
+  while (start < Text.size()) {
+    size_t end = Text.find('\n', start);
+    if (end == std::string_view::npos) end = Text.size();
+    if (ParseProcNetLine(Text.substr(start, end - start), Ipv6, socket)) {
+      Out.Add(socket);
+      ++added;
+    }
+    start = end + 1;
+  }
+  return added;
+}
+
+bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTableWriter& Out) {
+  const std::string path = Join(Root, std::string("net/") + Name);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Complete lines are parsed as they come; a line cut by the end of a piece
+  // waits for the next one.
+  std::vector<char> buffer(64 * 1024);
+  size_t held = 0;
+  bool skipping = false;  // within a line too long to be a socket's
+  bool ok = true;
+  for (;;) {
+    if (held == buffer.size()) {
+      held = 0;
+      skipping = true;
+    }
+    const ssize_t n = read(fd, buffer.data() + held, buffer.size() - held);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    if (n == 0) {
+      if (!skipping) ParseProcNetText(std::string_view(buffer.data(), held), Ipv6, Out);
+      break;
+    }
+    held += size_t(n);
+    if (skipping) {
+      const char* lineBreak = static_cast<const char*>(std::memchr(buffer.data(), '\n', held));
+      if (lineBreak == nullptr) {
+        held = 0;
+        continue;
+      }
+      const size_t rest = held - size_t(lineBreak + 1 - buffer.data());
+      std::memmove(buffer.data(), lineBreak + 1, rest);
+      held = rest;
+      skipping = false;
+    }
+    size_t complete = held;
+    while (complete > 0 && buffer[complete - 1] != '\n') --complete;
+    if (complete == 0) continue;
+    ParseProcNetText(std::string_view(buffer.data(), complete), Ipv6, Out);
+    std::memmove(buffer.data(), buffer.data() + complete, held - complete);
+    held -= complete;
+  }
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+  return ok;
+}
+
+// ---- Netlink ------------------------------------------------------------------------
+
+std::vector<uint8_t> BuildDiagRequest(uint8_t Family, uint8_t Protocol, uint32_t Sequence) {
+  struct {
+    nlmsghdr Header;
+    inet_diag_req_v2 Request;
+  } message;
+  std::memset(&message, 0, sizeof message);
+  message.Header.nlmsg_len = sizeof message;
+  message.Header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  message.Header.nlmsg_seq = Sequence;
+  message.Request.sdiag_family = Family;
+  message.Request.sdiag_protocol = Protocol;
+  message.Request.idiag_states = ~0u;  // every state
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&message);
+  return std::vector<uint8_t>(bytes, bytes + sizeof message);
+}
+
+TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequence,
+                              uint8_t Family, bool Tcp, TTableWriter& Out) {
+  TDiagResult result;
+  if (Data == nullptr) return result;
+  size_t offset = 0;
+  while (Size - offset >= sizeof(nlmsghdr)) {
+    nlmsghdr header;
+    std::memcpy(&header, Data + offset, sizeof header);
+    if (header.nlmsg_len < sizeof header || header.nlmsg_len > Size - offset) {
+      result.Status = TDiagResult::Failed;
+      result.Error = EPROTO;
+      return result;
+    }
+    const uint8_t* payload = Data + offset + sizeof header;
+    const size_t payloadSize = header.nlmsg_len - sizeof header;
+    if (header.nlmsg_seq == Sequence) {
+      if (header.nlmsg_type == NLMSG_DONE) {
+        // Since 4.x the end carries the dump's outcome.
+        int32_t status = 0;
+        if (payloadSize >= sizeof status) std::memcpy(&status, payload, sizeof status);
+        if (status < 0) {
+          result.Status = TDiagResult::Failed;
+          result.Error = status == INT32_MIN ? EPROTO : -status;
+        } else {
+          result.Status = TDiagResult::Done;
+        }
+        return result;
+      }
+      if (header.nlmsg_type == NLMSG_ERROR) {
+        int32_t error = 0;
+        if (payloadSize >= sizeof error) std::memcpy(&error, payload, sizeof error);
+        if (error == 0) {
+          result.Status = TDiagResult::Done;  // a bare acknowledgement: nothing more comes
+        } else {
+          result.Status = TDiagResult::Failed;
+          result.Error = error < 0 && error != INT32_MIN ? -error : EPROTO;
+        }
+        return result;
+      }
+      if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && payloadSize >= sizeof(inet_diag_msg)) {
+        inet_diag_msg message;
+        std::memcpy(&message, payload, sizeof message);
+        if (message.idiag_family == Family) {
+          TSocketRecord socket;
+          const size_t addressSize = Family == AF_INET6 ? 16 : 4;
+          std::memcpy(socket.LocalAddress, message.id.idiag_src, addressSize);
+          std::memcpy(socket.RemoteAddress, message.id.idiag_dst, addressSize);
+          socket.LocalPort = ntohs(message.id.idiag_sport);
+          socket.RemotePort = ntohs(message.id.idiag_dport);
+          socket.LocalScope = message.id.idiag_if;
+          socket.State = Tcp ? TcpStateFromKernel(message.idiag_state) : 0;
+          socket.Inode = message.idiag_inode;
+          Out.Add(socket);
+        }
+      }
+    }
+    const size_t step = NLMSG_ALIGN(header.nlmsg_len);
+    if (step > Size - offset) break;
+    offset += step;
+  }
+  return result;
+}
+
+// ---- Processes ------------------------------------------------------------------------
+
+bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List) {
+  DIR* entries = opendir(Root.c_str());
+  if (entries == nullptr) return false;
+  List.clear();
+  std::string comm;
+  while (const dirent* entry = readdir(entries)) {
+    uint32_t pid;
+    if (!ProcessIdFromName(entry->d_name, pid)) continue;
+    if (!ReadSmallFile(Join(Root, std::string(entry->d_name) + "/comm"), comm)) continue;
+    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    List.push_back(TProcessInfo{pid, comm});
+  }
+  closedir(entries);
+  std::stable_sort(List.begin(), List.end(),
+                   [](const TProcessInfo& A, const TProcessInfo& B) { return A.ProcessId < B.ProcessId; });
+  return true;
+}
+
+bool ReadExePath(const std::string& Root, uint32_t ProcessId, const std::string& ExeFile,
+                 std::string& Path) {
+  if (ExeFile.empty()) return false;
+  const std::string link = Join(Root, std::to_string(ProcessId) + "/exe");
+  std::vector<char> target(256);
+  for (;;) {
+    const ssize_t n = readlink(link.c_str(), target.data(), target.size());
+    if (n < 0) return false;  // a kernel thread, another user's process, or gone
+    if (size_t(n) < target.size()) {
+      target.resize(size_t(n));
+      break;
+    }
+    if (target.size() >= 64 * 1024) return false;
+    target.resize(target.size() * 2);
+  }
+  const std::string_view full(target.data(), target.size());
+  const size_t slash = full.rfind('/');
+  const std::string_view fileName = slash == std::string_view::npos ? full : full.substr(slash + 1);
+  const bool matches =
+      EqualNoCase(fileName, ExeFile) ||
+      (ExeFile.size() == KernelNameLength && fileName.size() > KernelNameLength &&
+       EqualNoCase(fileName.substr(0, KernelNameLength), ExeFile));
+  if (!matches) return false;
+  Path.assign(full);
+  return true;
+}
+
+void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>* Owners,
+                      TSocketOwners& Out) {
+  if (Owners) {
+    std::vector<uint32_t> ids(*Owners);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (uint32_t pid : ids)
+      if (pid != 0) ScanProcessFds(Root, pid, Out);
+  } else if (DIR* entries = opendir(Root.c_str())) {
+    while (const dirent* entry = readdir(entries)) {
+      uint32_t pid;
+      if (ProcessIdFromName(entry->d_name, pid)) ScanProcessFds(Root, pid, Out);
+    }
+    closedir(entries);
+  }
+  Out.Seal();
+}

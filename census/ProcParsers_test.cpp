@@ -1,1 +1,539 @@
+#include "census/ProcParsers.h"
+
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "census/FakeCensus.h"
+
+namespace {
+
+// ---- Recorded kernel output -------------------------------------------------
+
+// /proc/net/tcp of a machine with a listener on 0.0.0.0:2024, one on
+// 127.0.0.1:42025 with an accepted connection from 127.0.0.1:51000, and a
+// TIME_WAIT connection nobody holds.
+const char RecordedTcp[] =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
+    "inode                                                     \n"
+    "   0: 00000000:07E8 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 "
+    "1073 1 0000000026e3cbd1 100 0 0 10 0                      \n"
+    "   1: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 "
+    "31316 1 0000000055bd1b1f 100 0 0 10 0                     \n"
+    "   2: 0100007F:A429 0100007F:C738 01 00000000:00000000 00:00000000 00000000  1000        0 "
+    "31320 1 00000000d8f05e44 20 4 30 10 -1                    \n"
+    "   3: 0100007F:C738 0100007F:A429 06 00000000:00000000 03:00001676 00000000     0        0 "
+    "0 3 0000000045fcf3c2                                      \n";
+
+// /proc/net/udp: a resolver stub on 127.0.0.53:53 and a wildcard on 68.
+const char RecordedUdp[] =
+    "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
+    "inode ref pointer drops             \n"
+    "  310: 3500007F:0035 00000000:0000 07 00000000:00000000 00:00000000 00000000   101        0 "
+    "20121 2 00000000a1b2c3d4 0         \n"
+    " 1325: 00000000:0044 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 "
+    "18002 2 00000000a1b2c3d5 0         \n";
+
+// A netlink dump reply (one message of 124 bytes, with the attributes the
+// kernel adds even unasked), for the listener on 127.0.0.1:42025, sequence 7,
+// inode 31316; then the end of the dump.
+const uint8_t RecordedListener[] = {
+    0x7c, 0x00, 0x00, 0x00, 0x14, 0x00, 0x02, 0x00, 0x07, 0x00, 0x00, 0x00, 0x08, 0x3d, 0x00, 0x00,
+    0x02, 0x0a, 0x00, 0x00, 0xa4, 0x29, 0x00, 0x00, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x54, 0x7a, 0x00, 0x00, 0x05, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x08, 0x00, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0c, 0x00, 0x15, 0x00, 0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x16, 0x00, 0x52, 0x00, 0x00, 0x00,
+};
+const uint8_t RecordedDone[] = {
+    0x14, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00, 0x07, 0x00, 0x00, 0x00, 0x51, 0x3d, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00,
+};
+
+std::vector<uint8_t> Concat(std::initializer_list<std::pair<const uint8_t*, size_t>> Parts) {
+  std::vector<uint8_t> all;
+  for (auto& p : Parts) all.insert(all.end(), p.first, p.first + p.second);
+  return all;
+}
+
+// An error reply for sequence Seq carrying -Error.
+std::vector<uint8_t> ErrorMessage(uint32_t Seq, int32_t Code, uint16_t Type = NLMSG_ERROR) {
+  std::vector<uint8_t> m(20, 0);
+  m[0] = 20;
+  m[4] = uint8_t(Type);
+  std::memcpy(&m[8], &Seq, 4);
+  std::memcpy(&m[16], &Code, 4);
+  return m;
+}
+
+TConnectionList ToEntries(TTableKind Kind, const std::vector<uint8_t>& Table) {
+  TFakeProcessSource processes;
+  processes.Processes = {{4242, "orvane"}};
+  TProcessNamer namer(processes);
+  TConnectionList list;
+  AppendTableEntries(Kind, Table.data(), Table.size(), true, namer, nullptr, list);
+  return list;
+}
+
+// ---- States and rows ---------------------------------------------------------
+
+TEST(KernelStateTest, MapsToTableNumbering) {
+  const struct {
+    unsigned Kernel;
+    const char* Name;
+  } cases[] = {
+      {1, "ESTABLISHED"}, {2, "SYN_SENT"},  {3, "SYN_RECEIVED"}, {4, "FIN_WAIT"},
+      {5, "FIN_WAIT2"},   {6, "TIME_WAIT"}, {7, "CLOSED"},       {8, "CLOSE_WAIT"},
+      {9, "LAST_ACK"},    {10, "LISTENING"}, {11, "CLOSING"},    {12, "SYN_RECEIVED"},
+      {0, "?"},           {13, "?"},         {255, "?"},         {0xFFFFFFFF, "?"},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(TcpStateNames[TcpStateFromKernel(c.Kernel)], c.Name) << c.Kernel;
+}
+
+TEST(TableWriterTest, WritesTheSystemLayout) {
+  TSocketRecord s;
+  s.State = 5;
+  const uint8_t local[4] = {10, 0, 0, 5}, remote[4] = {192, 168, 1, 20};
+  std::memcpy(s.LocalAddress, local, 4);
+  std::memcpy(s.RemoteAddress, remote, 4);
+  s.LocalPort = 25;
+  s.RemotePort = 50000;
+  s.Inode = 900;
+
+  std::vector<uint8_t> tcp, plain, udp;
+  TTableWriter tcpWriter(TTableKind::Tcp4, true, tcp), plainWriter(TTableKind::Tcp4, false, plain),
+      udpWriter(TTableKind::Udp4, true, udp);
+  tcpWriter.Add(s);
+  tcpWriter.Add(s);
+  plainWriter.Add(s);
+  udpWriter.Add(s);
+  TSocketOwners owners;
+  owners.Add(900, 1234);
+  owners.Seal();
+  tcpWriter.SetOwners(owners);
+  udpWriter.SetOwners(owners);
+
+  TTableBytes expectTcp, expectPlain, expectUdp;
+  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
+  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
+  expectPlain.U32(5).Address(10, 0, 0, 5).Port(25).Address(192, 168, 1, 20).Port(50000).Row();
+  expectUdp.Udp({10, 0, 0, 5}, 25, 1234);
+  EXPECT_EQ(tcp, expectTcp.Bytes);
+  EXPECT_EQ(plain, expectPlain.Bytes);
+  EXPECT_EQ(udp, expectUdp.Bytes);
+  EXPECT_EQ(tcpWriter.Rows(), 2u);
+
+  tcpWriter.Reset();
+  EXPECT_EQ(tcp, TTableBytes().Bytes);
+}
+
+TEST(SocketOwnersTest, LookupAndSharedSockets) {
+  TSocketOwners owners;
+  owners.Add(500, 30);
+  owners.Add(100, 20);
+  owners.Add(500, 10);  // also held by a process with a lower id
+  owners.Add(7, 99);
+  owners.Seal();
+  EXPECT_EQ(owners.Owner(500), 10u);
+  EXPECT_EQ(owners.Owner(100), 20u);
+  EXPECT_EQ(owners.Owner(7), 99u);
+  EXPECT_EQ(owners.Owner(8), 0u);
+  EXPECT_EQ(owners.Owner(0), 0u);
+  EXPECT_EQ(owners.Owner(~uint64_t(0)), 0u);
+}
+
+// ---- /proc/net text -------------------------------------------------------------
+
+TEST(ProcNetTextTest, RecordedTcpTable) {
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp4, true, table);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, false, writer), 4u);
+  TSocketOwners owners;
+  owners.Add(31316, 4242);
+  owners.Add(31320, 4242);
+  owners.Seal();
+  writer.SetOwners(owners);
+
+  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].LocalAddress, "0.0.0.0");
+  EXPECT_EQ(list[0].LocalPort, 2024);
+  EXPECT_EQ(list[0].State, TcpStateListening);
+  EXPECT_EQ(list[0].ProcessId, 0u);  // inode 1073 is held by nobody we know
+  EXPECT_EQ(list[1].LocalAddress, "127.0.0.1");
+  EXPECT_EQ(list[1].LocalPort, 42025);
+  EXPECT_EQ(list[1].ProcessId, 4242u);
+  EXPECT_EQ(list[1].ProcessName, "orvane");
+  EXPECT_EQ(list[2].State, TcpStateEstablished);
+  EXPECT_EQ(list[2].RemoteAddress, "127.0.0.1");
+  EXPECT_EQ(list[2].RemotePort, 51000);
+  EXPECT_EQ(list[2].ProcessId, 4242u);
+  EXPECT_EQ(list[3].State, 11);
+  EXPECT_EQ(list[3].ProcessId, 0u);
+}
+
+TEST(ProcNetTextTest, RecordedUdpTable) {
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Udp4, true, table);
+  EXPECT_EQ(ParseProcNetText(RecordedUdp, false, writer), 2u);
+  const TConnectionList list = ToEntries(TTableKind::Udp4, table);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Protocol, 1);
+  EXPECT_EQ(list[0].LocalAddress, "127.0.0.53");
+  EXPECT_EQ(list[0].LocalPort, 53);
+  EXPECT_EQ(list[0].State, 0);
+  EXPECT_EQ(list[1].LocalPort, 68);
+}
+
+TEST(ProcNetTextTest, RejectsMalformedLines) {
+  const char* const bad[] = {
+      "",
+      "  sl  local_address rem_address   st tx_queue",
+      "   0: 0100007F:A429 00000000:0000 0A",                                             // cut short
+      "   0: 0100007G:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",  // hex
+      "   0: 100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",   // 7 digits
+      "   0: 0100007F:A4290 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",
+      "   0: 0100007F-A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",
+      "   0: 0100007F:A429 00000000:0000 0A1 00000000:00000000 00:00000000 00000000 0 0 5",
+      "   0: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 -5",
+      "   0: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 "
+      "99999999999999999999999",                                                          // overflow
+      "   x: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",
+      "0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5 1",
+  };
+  TSocketRecord s;
+  for (const char* line : bad) EXPECT_FALSE(ParseProcNetLine(line, false, s)) << line;
+  EXPECT_TRUE(ParseProcNetLine(
+      "0: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5", false, s));
+  EXPECT_EQ(s.Inode, 5u);
+  EXPECT_EQ(s.LocalPort, 42025);
+  // Lines in a text may end in CR LF or lack the last break.
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp4, false, table);
+  EXPECT_EQ(ParseProcNetText("garbage\n0: 0100007F:A429 00000000:0000 0A 0:0 0:0 0 0 0 5\r\n"
+                             "1: 0100007F:A42A 00000000:0000 0A 0:0 0:0 0 0 0 6",
+                             false, writer),
+            2u);
+}
+
+// ---- Netlink -------------------------------------------------------------------
+
+TEST(DiagMessagesTest, RecordedDump) {
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp4, true, table);
+  TDiagResult r = ParseDiagMessages(RecordedListener, sizeof RecordedListener, 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::More);
+  r = ParseDiagMessages(RecordedDone, sizeof RecordedDone, 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::Done);
+  TSocketOwners owners;
+  owners.Add(31316, 4242);
+  owners.Seal();
+  writer.SetOwners(owners);
+
+  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].LocalAddress, "127.0.0.1");
+  EXPECT_EQ(list[0].LocalPort, 42025);
+  EXPECT_EQ(list[0].RemoteAddress, "0.0.0.0");
+  EXPECT_EQ(list[0].State, TcpStateListening);
+  EXPECT_EQ(list[0].ProcessId, 4242u);
+
+  // Both messages in one datagram, as the kernel may send them.
+  std::vector<uint8_t> table2;
+  TTableWriter writer2(TTableKind::Tcp4, true, table2);
+  auto both = Concat({{RecordedListener, sizeof RecordedListener}, {RecordedDone, sizeof RecordedDone}});
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer2).Status,
+            TDiagResult::Done);
+  EXPECT_EQ(writer2.Rows(), 1u);
+}
+
+TEST(DiagMessagesTest, SkipsWhatIsNotOurs) {
+  struct {
+    const char* What;
+    std::function<void(std::vector<uint8_t>&)> Change;
+  } cases[] = {
+      {"another sequence", [](std::vector<uint8_t>& m) { m[8] = 8; }},
+      {"another family", [](std::vector<uint8_t>& m) { m[16] = AF_INET6; }},
+      {"another message type", [](std::vector<uint8_t>& m) { m[4] = 0x15; }},
+      {"payload shorter than a socket message",
+       [](std::vector<uint8_t>& m) { m.resize(16 + 71); m[0] = 16 + 71; }},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> message(RecordedListener, RecordedListener + sizeof RecordedListener);
+    c.Change(message);
+    std::vector<uint8_t> table;
+    TTableWriter writer(TTableKind::Tcp4, true, table);
+    EXPECT_EQ(ParseDiagMessages(message.data(), message.size(), 7, AF_INET, true, writer).Status,
+              TDiagResult::More)
+        << c.What;
+    EXPECT_EQ(writer.Rows(), 0u) << c.What;
+  }
+}
+
+TEST(DiagMessagesTest, ErrorsAndBadLengthsFail) {
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp4, true, table);
+  auto error = ErrorMessage(7, -ENOENT);
+  TDiagResult r = ParseDiagMessages(error.data(), error.size(), 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::Failed);
+  EXPECT_EQ(r.Error, ENOENT);
+
+  auto doneFailed = ErrorMessage(7, -EINTR, NLMSG_DONE);
+  r = ParseDiagMessages(doneFailed.data(), doneFailed.size(), 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::Failed);
+  EXPECT_EQ(r.Error, EINTR);
+
+  auto weird = ErrorMessage(7, INT32_MIN);
+  r = ParseDiagMessages(weird.data(), weird.size(), 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::Failed);
+  EXPECT_EQ(r.Error, EPROTO);
+
+  for (uint32_t length : {0u, 15u, 125u, 0xFFFFFFFFu, 0x80000000u}) {
+    std::vector<uint8_t> m(RecordedListener, RecordedListener + sizeof RecordedListener);
+    std::memcpy(m.data(), &length, 4);
+    r = ParseDiagMessages(m.data(), m.size(), 7, AF_INET, true, writer);
+    EXPECT_EQ(r.Status, TDiagResult::Failed) << length;
+  }
+  EXPECT_EQ(writer.Rows(), 0u);
+
+  // A datagram that ends inside a header is not a message.
+  r = ParseDiagMessages(RecordedListener, 15, 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::More);
+  r = ParseDiagMessages(nullptr, 100, 7, AF_INET, true, writer);
+  EXPECT_EQ(r.Status, TDiagResult::More);
+}
+
+// Arbitrary bytes: every row added must come from a whole message inside
+// the buffer, and nothing may be read past it.
+TEST(DiagMessagesTest, SurvivesArbitraryBytes) {
+  std::mt19937 random(12345);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> data(RecordedListener, RecordedListener + sizeof RecordedListener);
+    data.insert(data.end(), RecordedDone, RecordedDone + sizeof RecordedDone);
+    const int flips = 1 + int(random() % 8);
+    for (int i = 0; i < flips; ++i) data[random() % data.size()] = uint8_t(random());
+    data.resize(random() % (data.size() + 1));
+    std::vector<uint8_t> exact(data);  // the end of the buffer is the end of its allocation
+    std::vector<uint8_t> table;
+    TTableWriter writer(TTableKind::Tcp4, true, table);
+    ParseDiagMessages(exact.data(), exact.size(), 7, AF_INET, true, writer);
+    EXPECT_LE(writer.Rows() * (16 + 72), exact.size());
+  }
+}
+
+TEST(DiagMessagesTest, RequestAsksForEveryState) {
+  const std::vector<uint8_t> request = BuildDiagRequest(AF_INET6, IPPROTO_UDP, 99);
+  ASSERT_EQ(request.size(), 16u + 56u);
+  uint32_t length, seq, states;
+  uint16_t type, flags;
+  std::memcpy(&length, &request[0], 4);
+  std::memcpy(&type, &request[4], 2);
+  std::memcpy(&flags, &request[6], 2);
+  std::memcpy(&seq, &request[8], 4);
+  std::memcpy(&states, &request[20], 4);
+  EXPECT_EQ(length, request.size());
+  EXPECT_EQ(type, 20);  // socket diagnostics by family
+  EXPECT_EQ(flags, NLM_F_REQUEST | NLM_F_DUMP);
+  EXPECT_EQ(seq, 99u);
+  EXPECT_EQ(request[16], AF_INET6);
+  EXPECT_EQ(request[17], IPPROTO_UDP);
+  EXPECT_EQ(states, 0xFFFFFFFFu);
+}
+
+// ---- /proc trees ------------------------------------------------------------------
+
+// A temporary directory standing in for /proc, removed at the end.
+class ProcTreeTest : public ::testing::Test {
+protected:
+  std::string Root;
+
+  void SetUp() override {
+    char path[] = "/tmp/orvane_proc_XXXXXX";
+    ASSERT_NE(mkdtemp(path), nullptr);
+    Root = path;
+  }
+  void TearDown() override { std::system(("rm -rf '" + Root + "'").c_str()); }
+
+  void Dir(const std::string& Path) { ASSERT_EQ(mkdir((Root + "/" + Path).c_str(), 0755), 0) << Path; }
+  void File(const std::string& Path, const std::string& Text) {
+    std::ofstream(Root + "/" + Path, std::ios::binary) << Text;
+  }
+  void Link(const std::string& Path, const std::string& Target) {
+    ASSERT_EQ(symlink(Target.c_str(), (Root + "/" + Path).c_str()), 0) << Path;
+  }
+  // A process with a name and socket descriptors.
+  void Process(uint32_t Pid, const std::string& Comm, std::initializer_list<const char*> Fds) {
+    const std::string p = std::to_string(Pid);
+    Dir(p);
+    File(p + "/comm", Comm + "\n");
+    Dir(p + "/fd");
+    int fd = 0;
+    for (const char* target : Fds) Link(p + "/fd/" + std::to_string(fd++), target);
+  }
+};
+
+TEST_F(ProcTreeTest, ProcessListFromCommFiles) {
+  Process(300, "Orvane.exe", {});
+  Process(20, "bash", {});
+  Process(4000000000u, "big", {});
+  Dir("77");                    // ended while listed: no comm
+  Dir("self");                  // not a process
+  Dir("12a");
+  Dir("0");
+  File("45", "not a directory");
+  File("20/comm_extra", "x");
+  std::vector<TProcessInfo> list{{1, "stale"}};
+  ASSERT_TRUE(ReadProcessList(Root, list));
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].ProcessId, 20u);
+  EXPECT_EQ(list[0].ExeFile, "bash");
+  EXPECT_EQ(list[1].ProcessId, 300u);
+  EXPECT_EQ(list[1].ExeFile, "Orvane.exe");
+  EXPECT_EQ(list[2].ProcessId, 4000000000u);
+  EXPECT_FALSE(ReadProcessList(Root + "/missing", list));
+}
+
+TEST_F(ProcTreeTest, ExePathWhenNamesAgree) {
+  Process(10, "Orvane.exe", {});
+  Link("10/exe", "/srv/Mail/App/ORVANE.EXE");
+  Process(11, "Orvane.exe", {});
+  Link("11/exe", "/usr/lib/wine/wine64-preloader");  // under a compatibility layer
+  Process(12, "systemd-journal", {});                 // the kernel keeps 15 characters
+  Link("12/exe", "/usr/lib/systemd/systemd-journald");
+  Process(13, "kworker/0:1", {});                    // kernel threads have no exe
+  Process(14, "sh", {});
+  Link("14/exe", "sh");
+
+  std::string path = "unchanged";
+  EXPECT_TRUE(ReadExePath(Root, 10, "Orvane.exe", path));
+  EXPECT_EQ(path, "/srv/Mail/App/ORVANE.EXE");
+  path = "unchanged";
+  EXPECT_FALSE(ReadExePath(Root, 11, "Orvane.exe", path));
+  EXPECT_EQ(path, "unchanged");
+  EXPECT_TRUE(ReadExePath(Root, 12, "systemd-journal", path));
+  EXPECT_EQ(path, "/usr/lib/systemd/systemd-journald");
+  EXPECT_FALSE(ReadExePath(Root, 13, "kworker/0:1", path));
+  EXPECT_FALSE(ReadExePath(Root, 99, "x", path));
+  EXPECT_TRUE(ReadExePath(Root, 14, "SH", path));
+  EXPECT_EQ(path, "sh");
+  EXPECT_FALSE(ReadExePath(Root, 10, "Orvane.ex", path));  // a shorter name is no match
+
+  // Through the process source the names come out as the contract says.
+  TLinuxProcessSource source(Root);
+  EXPECT_EQ(ProcessNameFromId(10, source), "/srv/Mail/App/ORVANE.EXE");
+  EXPECT_EQ(ProcessNameFromId(11, source), "Orvane.exe");
+  EXPECT_EQ(ProcessNameFromId(13, source), "kworker/0:1");
+  EXPECT_EQ(ProcessNameFromId(99, source), "?");
+}
+
+TEST_F(ProcTreeTest, SocketOwnersFromDescriptorLinks) {
+  Process(100, "Orvane.exe", {"socket:[123]", "/dev/null", "pipe:[124]", "socket:[125]"});
+  Process(200, "peer", {"socket:[126]", "socket:[123]", "socket:[]", "socket:[12x]",
+                        "socket:[99999999999999999999]", "socket:[127"});
+  Process(300, "closed", {});
+  Dir("400");  // no fd directory (ended)
+
+  TSocketOwners all;
+  ScanSocketOwners(Root, nullptr, all);
+  EXPECT_EQ(all.Owner(123), 100u);
+  EXPECT_EQ(all.Owner(125), 100u);
+  EXPECT_EQ(all.Owner(126), 200u);
+  EXPECT_EQ(all.Owner(124), 0u);
+  EXPECT_EQ(all.Owner(127), 0u);
+  EXPECT_EQ(all.Size(), 3u);
+
+  const std::vector<uint32_t> only{200, 0, 400, 200};
+  TSocketOwners narrowed;
+  ScanSocketOwners(Root, &only, narrowed);
+  EXPECT_EQ(narrowed.Owner(123), 200u);
+  EXPECT_EQ(narrowed.Owner(125), 0u);
+  EXPECT_EQ(narrowed.Owner(126), 200u);
+}
+
+TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
+  Dir("net");
+  // More than one read's worth of lines, a line longer than the read buffer,
+  // and a last line without its break.
+  std::string text = "  sl  local_address rem_address   st ...\n";
+  for (int i = 0; i < 3000; ++i) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "%5d: 0100007F:%04X 0100007F:0019 01 00000000:00000000 00:00000000 00000000  "
+                  "1000        0 %d 1 0000000000000000 20 4 30 10 -1                    \n",
+                  i, 10000 + i, 50000 + i);
+    text += line;
+    if (i == 1500) text += std::string(100000, 'x') + "\n";
+  }
+  text += "3000: 0100007F:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 1";
+  File("net/tcp", text);
+
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp4, false, table);
+  ASSERT_TRUE(ReadProcNetTable(Root, "tcp", false, writer));
+  ASSERT_EQ(writer.Rows(), 3001u);
+  TFakeProcessSource processes;
+  TProcessNamer namer(processes);
+  TConnectionList list;
+  AppendTableEntries(TTableKind::Tcp4, table.data(), table.size(), false, namer, nullptr, list);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(list[i].LocalPort, 10000 + i) << i;
+  EXPECT_EQ(list[3000].LocalPort, 8000);
+
+  errno = 0;
+  EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, writer));
+  EXPECT_EQ(errno, ENOENT);
+}
+
+// The whole Linux source over a recorded /proc tree.
+TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
+  Dir("net");
+  File("net/tcp", RecordedTcp);
+  File("net/udp", RecordedUdp);
+  Process(4242, "Orvane.exe", {"socket:[31316]", "socket:[31320]", "socket:[20121]"});
+  Process(5000, "dhclient", {"socket:[18002]"});
+
+  TLinuxTableSource tables(Root, false);
+  TLinuxProcessSource processes(Root);
+  TConnectionList list;
+  SnapshotConnections(list, tables, processes);
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[1].ProcessId, 4242u);
+  EXPECT_EQ(list[1].ProcessName, "Orvane.exe");
+  EXPECT_EQ(list[2].State, TcpStateEstablished);
+  EXPECT_EQ(list[2].ProcessId, 4242u);
+  EXPECT_EQ(list[3].ProcessId, 0u);
+  EXPECT_EQ(list[3].ProcessName, "?");
+  EXPECT_EQ(list[4].Protocol, 1);
+  EXPECT_EQ(list[4].ProcessId, 4242u);
+  EXPECT_EQ(list[5].ProcessId, 5000u);
+  EXPECT_EQ(list[5].ProcessName, "dhclient");
+
+  // Narrowed to the mail server: everyone else's sockets have no owner.
+  const std::vector<uint32_t> owners{4242};
+  TConnectionList narrowed;
+  SnapshotConnections(narrowed, tables, processes, &owners);
+  ASSERT_EQ(narrowed.size(), 6u);
+  EXPECT_EQ(narrowed[2].ProcessId, 4242u);
+  EXPECT_EQ(narrowed[5].ProcessId, 0u);
+  EXPECT_EQ(narrowed[5].ProcessName, "");
+
+  // Without the TCP table the snapshot fails with the reason.
+  std::remove((Root + "/net/tcp").c_str());
+  try {
+    TConnectionList failed;
+    SnapshotConnections(failed, tables, processes);
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Can not read " + Root + "/net/tcp: No such file or directory");
+  }
+}
+
+}  // namespace
