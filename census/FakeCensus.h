@@ -49,12 +49,45 @@ public:
     Address(local[0], local[1], local[2], local[3]).Port(localPort).U32(pid);
     return Row();
   }
+
+  // IPv6 rows; addresses as sixteen bytes in network order.
+  using TAddress6 = std::array<uint8_t, 16>;
+  TTableBytes& Address6(const TAddress6& a) {
+    Bytes.insert(Bytes.end(), a.begin(), a.end());
+    return *this;
+  }
+  // One extended TCP6 row: address, scope id and port on each side, then
+  // state and pid.
+  TTableBytes& Tcp6(uint32_t state, const TAddress6& local, uint32_t localScope, uint16_t localPort,
+                    const TAddress6& remote, uint32_t remoteScope, uint16_t remotePort,
+                    uint32_t pid) {
+    Address6(local).U32(localScope).Port(localPort);
+    Address6(remote).U32(remoteScope).Port(remotePort).U32(state).U32(pid);
+    return Row();
+  }
+  // One plain TCP6 row: the state comes first and there is no pid.
+  TTableBytes& PlainTcp6(uint32_t state, const TAddress6& local, uint32_t localScope,
+                         uint16_t localPort, const TAddress6& remote, uint32_t remoteScope,
+                         uint16_t remotePort) {
+    U32(state).Address6(local).U32(localScope).Port(localPort);
+    Address6(remote).U32(remoteScope).Port(remotePort);
+    return Row();
+  }
+  TTableBytes& Udp6(const TAddress6& local, uint32_t localScope, uint16_t localPort, uint32_t pid) {
+    Address6(local).U32(localScope).Port(localPort).U32(pid);
+    return Row();
+  }
+  TTableBytes& PlainUdp6(const TAddress6& local, uint32_t localScope, uint16_t localPort) {
+    Address6(local).U32(localScope).Port(localPort);
+    return Row();
+  }
 };
 
 class TFakeTableSource : public TTableSource {
 public:
   bool Extended = true;
-  std::map<TTableKind, std::vector<uint8_t>> Tables;  // a missing kind reads as SizeZero
+  // A missing IPv4 kind reads as SizeZero, a missing IPv6 kind as NotPresent.
+  std::map<TTableKind, std::vector<uint8_t>> Tables;
   std::map<TTableKind, std::string> Failures;         // kind -> message thrown
   std::vector<TTableKind> Reads;
   const std::vector<uint32_t>* LastOwners = nullptr;
@@ -67,7 +100,9 @@ public:
     auto failure = Failures.find(Kind);
     if (failure != Failures.end()) throw std::runtime_error(failure->second);
     auto table = Tables.find(Kind);
-    if (table == Tables.end()) return TTableRead::SizeZero;
+    if (table == Tables.end())
+      return Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6 ? TTableRead::NotPresent
+                                                                  : TTableRead::SizeZero;
     Table = table->second;
     return TTableRead::Ok;
   }

@@ -50,19 +50,32 @@ private:
 struct TRowLayout {
   size_t Size;
   bool Tcp;
+  bool Ipv6;
   int State, LocalAddress, LocalPort, RemoteAddress, RemotePort, ProcessId;
 };
 
 TRowLayout LayoutOf(TTableKind Kind, bool Extended) {
   switch (Kind) {
     case TTableKind::Tcp4:
-      return Extended ? TRowLayout{TcpRowExtendedSize, true, 0, 4, 8, 12, 16, 20}
-                      : TRowLayout{TcpRowPlainSize, true, 0, 4, 8, 12, 16, -1};
+      return Extended ? TRowLayout{TcpRowExtendedSize, true, false, 0, 4, 8, 12, 16, 20}
+                      : TRowLayout{TcpRowPlainSize, true, false, 0, 4, 8, 12, 16, -1};
+    case TTableKind::Tcp6:  // the scope ids stand after each address
+      return Extended ? TRowLayout{Tcp6RowExtendedSize, true, true, 48, 0, 20, 24, 44, 52}
+                      : TRowLayout{Tcp6RowPlainSize, true, true, 0, 4, 24, 28, 48, -1};
+    case TTableKind::Udp6:
+      return Extended ? TRowLayout{Udp6RowExtendedSize, false, true, -1, 0, 20, -1, -1, 24}
+                      : TRowLayout{Udp6RowPlainSize, false, true, -1, 0, 20, -1, -1, -1};
     case TTableKind::Udp4:
       break;
   }
-  return Extended ? TRowLayout{UdpRowExtendedSize, false, -1, 0, 4, -1, -1, 8}
-                  : TRowLayout{UdpRowPlainSize, false, -1, 0, 4, -1, -1, -1};
+  return Extended ? TRowLayout{UdpRowExtendedSize, false, false, -1, 0, 4, -1, -1, 8}
+                  : TRowLayout{UdpRowPlainSize, false, false, -1, 0, 4, -1, -1, -1};
+}
+
+bool AllZero(const uint8_t* Bytes, size_t Count) {
+  for (size_t i = 0; i < Count; ++i)
+    if (Bytes[i]) return false;
+  return true;
 }
 
 }  // namespace
@@ -73,6 +86,51 @@ std::string IpAddressToText(uint32_t Field) {
   for (int i = 0; i < 4; ++i) {
     if (i) text.push_back('.');
     AppendOctet(text, (Field >> (8 * i)) & 0xFF);
+  }
+  return text;
+}
+
+std::string Ipv6AddressToText(const uint8_t Address[16]) {
+  static const uint8_t mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (std::memcmp(Address, mappedPrefix, sizeof mappedPrefix) == 0) {
+    return "::ffff:" + IpAddressToText(Field(Address, 12));
+  }
+  unsigned groups[8];
+  for (int i = 0; i < 8; ++i) groups[i] = unsigned(Address[2 * i]) << 8 | Address[2 * i + 1];
+  // The longest run of zero groups, the first of equal ones; a lone zero
+  // group stays as it is.
+  int bestStart = -1, bestLength = 1;
+  for (int i = 0; i < 8;) {
+    if (groups[i] != 0) {
+      ++i;
+      continue;
+    }
+    int end = i;
+    while (end < 8 && groups[end] == 0) ++end;
+    if (end - i > bestLength) {
+      bestStart = i;
+      bestLength = end - i;
+    }
+    i = end;
+  }
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(39);
+  for (int i = 0; i < 8;) {
+    if (i == bestStart) {
+      text += "::";
+      i += bestLength;
+      continue;
+    }
+    if (!text.empty() && text.back() != ':') text.push_back(':');
+    bool leading = true;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const unsigned digit = groups[i] >> shift & 0xF;
+      if (leading && digit == 0 && shift != 0) continue;
+      leading = false;
+      text.push_back(digits[digit]);
+    }
+    ++i;
   }
   return text;
 }
@@ -138,13 +196,17 @@ void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool
     List.emplace_back();
     TListEntry& entry = List.back();
     entry.Protocol = layout.Tcp ? 0 : 1;
-    entry.LocalAddress = IpAddressToText(Field(row, layout.LocalAddress));
+    entry.LocalAddress = layout.Ipv6 ? Ipv6AddressToText(row + layout.LocalAddress)
+                                     : IpAddressToText(Field(row, layout.LocalAddress));
     entry.LocalPort = PortFromNetworkOrder(Field(row, layout.LocalPort));
     if (layout.Tcp) {
-      const uint32_t remote = Field(row, layout.RemoteAddress);
-      entry.RemoteAddress = IpAddressToText(remote);
+      const uint8_t* remote = row + layout.RemoteAddress;
+      entry.RemoteAddress = layout.Ipv6 ? Ipv6AddressToText(remote)
+                                        : IpAddressToText(Field(row, layout.RemoteAddress));
       // A listening row's remote port field can hold anything.
-      entry.RemotePort = remote == 0 ? 0 : PortFromNetworkOrder(Field(row, layout.RemotePort));
+      entry.RemotePort = AllZero(remote, layout.Ipv6 ? 16 : 4)
+                             ? 0
+                             : PortFromNetworkOrder(Field(row, layout.RemotePort));
       entry.State = int32_t(Field(row, layout.State));
     }
     if (layout.ProcessId >= 0) {
@@ -160,13 +222,15 @@ void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSo
   const bool extended = Tables.BindExtendedTables();
   TProcessNamer namer(Processes);
   std::vector<uint8_t> table;
-  for (TTableKind kind : {TTableKind::Tcp4, TTableKind::Udp4}) {
+  for (TTableKind kind : {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
     table.clear();
     switch (Tables.ReadTable(kind, extended, table, Owners)) {
       case TTableRead::Ok:
         break;
       case TTableRead::SizeZero:
         return;
+      case TTableRead::NotPresent:
+        continue;
     }
     AppendTableEntries(kind, table.data(), table.size(), extended, namer, Owners, List);
   }

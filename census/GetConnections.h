@@ -9,8 +9,8 @@
 #include <vector>
 
 struct TListEntry {
-  int32_t Protocol = 0;       // 0 TCP, 1 UDP
-  std::string LocalAddress;
+  int32_t Protocol = 0;       // 0 TCP, 1 UDP (IPv4 and IPv6 alike)
+  std::string LocalAddress;   // dotted IPv4 or canonical IPv6 text
   int32_t LocalPort = 0;      // host order
   std::string RemoteAddress;  // empty for UDP
   int32_t RemotePort = 0;
@@ -29,16 +29,27 @@ constexpr int32_t TcpStateEstablished = 5;
 // The 32-bit address field of a row, read little-endian, to dotted text:
 // the byte at the lowest address is the first number.
 std::string IpAddressToText(uint32_t Field);
+// Sixteen address bytes in network order to the canonical IPv6 text: lower
+// case, the longest run of two or more zero groups (the first of equal runs)
+// written "::", an IPv4-mapped address as ::ffff:a.b.c.d.
+std::string Ipv6AddressToText(const uint8_t Address[16]);
 // The 32-bit port field of a row, read little-endian: its first two bytes
 // in memory, high byte first.
 int32_t PortFromNetworkOrder(uint32_t Field);
 
 // Row sizes of the system's tables. Every table is a little-endian 32-bit row
-// count followed at once by its rows. All fields are 32 bits wide.
+// count followed at once by its rows. All fields are 32 bits wide except the
+// 16-byte IPv6 addresses; IPv6 scope ids are not shown.
 constexpr size_t TcpRowExtendedSize = 24;   // state, local addr/port, remote addr/port, pid
 constexpr size_t TcpRowPlainSize = 20;
 constexpr size_t UdpRowExtendedSize = 12;   // local addr/port, pid
 constexpr size_t UdpRowPlainSize = 8;
+// local addr[16]/scope/port, remote addr[16]/scope/port, state, pid
+constexpr size_t Tcp6RowExtendedSize = 56;
+// state, local addr[16]/scope/port, remote addr[16]/scope/port
+constexpr size_t Tcp6RowPlainSize = 52;
+constexpr size_t Udp6RowExtendedSize = 28;  // local addr[16]/scope/port, pid
+constexpr size_t Udp6RowPlainSize = 24;
 
 // ---- Process names ----------------------------------------------------------
 
@@ -90,11 +101,12 @@ private:
 // ---- Connection tables ----------------------------------------------------
 
 // The order of the kinds is the order of a snapshot.
-enum class TTableKind { Tcp4, Udp4 };
+enum class TTableKind { Tcp4, Tcp6, Udp4, Udp6 };
 
 enum class TTableRead {
   Ok,          // Table holds the table
   SizeZero,    // the plain size query reported 0 bytes: the snapshot ends here
+  NotPresent,  // the system has no such table (e.g. no IPv6): it adds nothing
 };
 
 // Platform seam: the system's connection tables as raw bytes in the
@@ -126,7 +138,8 @@ void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool
                         TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
                         TConnectionList& List);
 
-// Appends every TCP entry and then every UDP entry of the machine to List. A failing table throws; the entries of
+// Appends every TCP entry (IPv4, then IPv6) and then every UDP entry (IPv4,
+// then IPv6) of the machine to List. A failing table throws; the entries of
 // the tables before it stay in List.
 void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
                          const std::vector<uint32_t>* Owners = nullptr);

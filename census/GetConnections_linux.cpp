@@ -43,6 +43,8 @@ struct TKindInfo {
 TKindInfo InfoOf(TTableKind Kind) {
   switch (Kind) {
     case TTableKind::Tcp4: return {AF_INET, IPPROTO_TCP, "tcp"};
+    case TTableKind::Tcp6: return {AF_INET6, IPPROTO_TCP, "tcp6"};
+    case TTableKind::Udp6: return {AF_INET6, IPPROTO_UDP, "udp6"};
     case TTableKind::Udp4: break;
   }
   return {AF_INET, IPPROTO_UDP, "udp"};
@@ -132,8 +134,11 @@ TTableRead TLinuxTableSource::ReadTable(TTableKind Kind, bool Extended, std::vec
   TTableWriter writer(Kind, Extended, Table);
   if (!UseNetlink || !ReadFromNetlink(Kind, writer)) {
     writer.Reset();
-    if (!ReadProcNetTable(ProcRoot, info.ProcName, false, writer)) {
+    const bool ipv6 = info.Family == AF_INET6;
+    if (!ReadProcNetTable(ProcRoot, info.ProcName, ipv6, writer)) {
       const int error = errno;
+      // A kernel without IPv6 has neither the dump nor the file.
+      if (ipv6 && error == ENOENT) return TTableRead::NotPresent;
       throw std::runtime_error("Can not read " + ProcRoot + "/net/" + info.ProcName + ": " +
                                std::strerror(error));
     }

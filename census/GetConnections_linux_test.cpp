@@ -122,6 +122,38 @@ TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
   EXPECT_EQ(server->ProcessName, "");
 }
 
+// The same over IPv6 loopback, where the machine has it.
+TEST(LiveIpv6Test, SystemSourceFindsOurSockets) {
+  TSocket listener{socket(AF_INET6, SOCK_STREAM, 0)};
+  TSocket client{socket(AF_INET6, SOCK_STREAM, 0)};
+  sockaddr_in6 any{};
+  any.sin6_family = AF_INET6;
+  any.sin6_addr = in6addr_loopback;
+  if (listener.Fd < 0 || bind(listener.Fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
+    GTEST_SKIP() << "no IPv6 loopback here";
+  ASSERT_EQ(listen(listener.Fd, 4), 0);
+  sockaddr_in6 bound{};
+  socklen_t length = sizeof bound;
+  getsockname(listener.Fd, reinterpret_cast<sockaddr*>(&bound), &length);
+  ASSERT_EQ(connect(client.Fd, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
+  TSocket accepted{accept(listener.Fd, nullptr, nullptr)};
+  ASSERT_GE(accepted.Fd, 0);
+  const int port = ntohs(bound.sin6_port);
+
+  TConnectionList list;
+  SnapshotConnections(list, SystemTableSource(), SystemProcessSource());
+  int listening = 0, established = 0;
+  for (const auto& e : list) {
+    if (e.Protocol != 0 || e.LocalAddress != "::1" || e.ProcessId != uint32_t(getpid())) continue;
+    if (e.LocalPort == port && e.State == TcpStateListening && e.RemoteAddress == "::") ++listening;
+    if (e.State == TcpStateEstablished && e.RemoteAddress == "::1" &&
+        (e.LocalPort == port || e.RemotePort == port))
+      ++established;
+  }
+  EXPECT_EQ(listening, 1);
+  EXPECT_EQ(established, 2);
+}
+
 TEST(LiveProcessesTest, OwnProcessListed) {
   const std::string exe = SelfExe();
   ASSERT_FALSE(exe.empty());

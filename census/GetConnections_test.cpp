@@ -116,7 +116,8 @@ TEST_F(SnapshotTest, UdpRowsAfterTcpRows) {
   EXPECT_EQ(List[1].ProcessName, "svchost.exe");
   EXPECT_EQ(List[2].LocalAddress, "127.0.0.1");
   EXPECT_EQ(List[2].ProcessId, 4u);
-  EXPECT_EQ(Tables.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Udp4}));
+  EXPECT_EQ(Tables.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Tcp6,
+                                                   TTableKind::Udp4, TTableKind::Udp6}));
 }
 
 TEST_F(SnapshotTest, PlainTablesCarryNoOwner) {
@@ -236,6 +237,166 @@ TEST(ConversionBoundsTest, OnlyWholeRowsThatFit) {
   AppendTableEntries(TTableKind::Udp4, three, sizeof three, true, namer, nullptr, list);
   AppendTableEntries(TTableKind::Udp4, nullptr, 0, true, namer, nullptr, list);
   EXPECT_TRUE(list.empty());
+}
+
+// ---- IPv6 ---------------------------------------------------------------------
+
+using TAddress6 = TTableBytes::TAddress6;
+
+TAddress6 A6(std::initializer_list<uint16_t> Groups) {
+  TAddress6 a{};
+  size_t i = 0;
+  for (uint16_t g : Groups) {
+    a[i++] = uint8_t(g >> 8);
+    a[i++] = uint8_t(g);
+  }
+  return a;
+}
+
+TEST(Ipv6TextTest, CanonicalForm) {
+  struct {
+    TAddress6 Address;
+    const char* Text;
+  } cases[] = {
+      {A6({0, 0, 0, 0, 0, 0, 0, 0}), "::"},
+      {A6({0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
+      {A6({1, 0, 0, 0, 0, 0, 0, 0}), "1::"},
+      {A6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}), "2001:db8::1"},
+      {A6({0x2001, 0xDB8, 0, 0, 1, 0, 0, 1}), "2001:db8::1:0:0:1"},     // first of equal runs
+      {A6({1, 0, 0, 2, 0, 0, 0, 3}), "1:0:0:2::3"},                     // longest run
+      {A6({0x2001, 0xDB8, 0, 1, 1, 1, 1, 1}), "2001:db8:0:1:1:1:1:1"},  // a lone zero stays
+      {A6({0xFE80, 0, 0, 0, 0x0A0B, 0x00C0, 0xABCD, 0xEF01}), "fe80::a0b:c0:abcd:ef01"},
+      {A6({0, 0, 0, 0, 0, 0xFFFF, 0xC000, 0x0201}), "::ffff:192.0.2.1"},  // IPv4-mapped
+      {A6({0, 0, 0, 0, 0, 0xFFFF, 0, 0}), "::ffff:0.0.0.0"},
+      {A6({0, 0, 0, 0, 0, 0, 0xC000, 0x0201}), "::c000:201"},  // only mapped ones are dotted
+      {A6({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}),
+       "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+      {A6({1, 2, 3, 4, 5, 6, 7, 8}), "1:2:3:4:5:6:7:8"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ipv6AddressToText(c.Address.data()), c.Text);
+}
+
+TEST_F(SnapshotTest, FamiliesInOrderTcpBeforeUdp) {
+  const TAddress6 loopback = A6({0, 0, 0, 0, 0, 0, 0, 1});
+  const TAddress6 linkLocal = A6({0xFE80, 0, 0, 0, 0, 0, 0, 0x25});
+  const TAddress6 any{};
+  TTableBytes tcp6, udp4, udp6;
+  tcp6.Tcp6(5, linkLocal, 7, 25, A6({0xFE80, 0, 0, 0, 0, 0, 0, 0x26}), 7, 50000, 1234);
+  tcp6.Tcp6(2, any, 0, 25, any, 0, 4711, 77);  // listening: remote port field ignored
+  udp4.Udp({0, 0, 0, 0}, 53, 77);
+  udp6.Udp6(loopback, 3, 546, 1234);
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp4.Bytes;
+  Tables.Tables[TTableKind::Udp6] = udp6.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 5u);
+  EXPECT_EQ(List[0].LocalAddress, "10.0.0.5");
+  const TListEntry& established = List[1];
+  EXPECT_EQ(established.Protocol, 0);
+  EXPECT_EQ(established.LocalAddress, "fe80::25");  // the scope id is not shown
+  EXPECT_EQ(established.LocalPort, 25);
+  EXPECT_EQ(established.RemoteAddress, "fe80::26");
+  EXPECT_EQ(established.RemotePort, 50000);
+  EXPECT_EQ(established.State, TcpStateEstablished);
+  EXPECT_EQ(established.ProcessId, 1234u);
+  EXPECT_EQ(established.ProcessName, "D:\\Mail\\App\\Orvane.exe");
+  EXPECT_EQ(List[2].LocalAddress, "::");
+  EXPECT_EQ(List[2].RemoteAddress, "::");
+  EXPECT_EQ(List[2].RemotePort, 0);
+  EXPECT_EQ(List[2].State, TcpStateListening);
+  EXPECT_EQ(List[3].LocalAddress, "0.0.0.0");
+  EXPECT_EQ(List[3].Protocol, 1);
+  EXPECT_EQ(List[4].Protocol, 1);
+  EXPECT_EQ(List[4].LocalAddress, "::1");
+  EXPECT_EQ(List[4].LocalPort, 546);
+  EXPECT_EQ(List[4].RemoteAddress, "");
+  EXPECT_EQ(List[4].State, 0);
+  EXPECT_EQ(List[4].ProcessId, 1234u);
+}
+
+TEST_F(SnapshotTest, PlainIpv6Rows) {
+  Tables.Extended = false;
+  TTableBytes tcp4, tcp6, udp4, udp6;
+  tcp4.U32(5).Address(10, 0, 0, 5).Port(25).Address(10, 0, 0, 6).Port(1000).Row();
+  tcp6.PlainTcp6(5, A6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}), 0, 993,
+                 A6({0, 0, 0, 0, 0, 0xFFFF, 0x0A00, 0x0001}), 0, 40000);
+  udp4.Address(0, 0, 0, 0).Port(53).Row();
+  udp6.PlainUdp6(A6({0xFF02, 0, 0, 0, 0, 0, 0, 0xFB}), 2, 5353);
+  Tables.Tables[TTableKind::Tcp4] = tcp4.Bytes;
+  Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp4.Bytes;
+  Tables.Tables[TTableKind::Udp6] = udp6.Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  ASSERT_EQ(List.size(), 4u);
+  EXPECT_EQ(List[1].LocalAddress, "2001:db8::1");
+  EXPECT_EQ(List[1].LocalPort, 993);
+  EXPECT_EQ(List[1].RemoteAddress, "::ffff:10.0.0.1");
+  EXPECT_EQ(List[1].RemotePort, 40000);
+  EXPECT_EQ(List[1].State, 5);
+  EXPECT_EQ(List[3].LocalAddress, "ff02::fb");
+  EXPECT_EQ(List[3].LocalPort, 5353);
+  for (const auto& e : List) {
+    EXPECT_EQ(e.ProcessId, 0u);
+    EXPECT_EQ(e.ProcessName, "");
+  }
+}
+
+TEST_F(SnapshotTest, MissingIpv6TablesAddNothingAndSizeZeroStillEnds) {
+  // No IPv6 on this system: the IPv4 tables alone.
+  Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
+  Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({0, 0, 0, 0}, 53, 77).Bytes;
+  SnapshotConnections(List, Tables, Processes);
+  EXPECT_EQ(List.size(), 2u);
+
+  // A size query of 0 on the IPv6 TCP table ends the snapshot there.
+  class TEmptyTcp6 : public TFakeTableSource {
+  public:
+    TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
+                         const std::vector<uint32_t>* Owners) override {
+      if (Kind == TTableKind::Tcp6) {
+        Reads.push_back(Kind);
+        return TTableRead::SizeZero;
+      }
+      return TFakeTableSource::ReadTable(Kind, Extended, Table, Owners);
+    }
+  } emptyTcp6;
+  emptyTcp6.Tables = Tables.Tables;
+  TConnectionList list;
+  SnapshotConnections(list, emptyTcp6, Processes);
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_EQ(emptyTcp6.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Tcp6}));
+
+  // A failing IPv6 table fails the snapshot like any other.
+  Tables.Failures[TTableKind::Udp6] = "no";
+  TConnectionList failed;
+  EXPECT_THROW(SnapshotConnections(failed, Tables, Processes), std::runtime_error);
+  EXPECT_EQ(failed.size(), 2u);
+}
+
+TEST(ConversionBoundsTest, Ipv6RowsThatFit) {
+  TFakeProcessSource processes;
+  const struct {
+    TTableKind Kind;
+    bool Extended;
+    size_t RowSize;
+  } kinds[] = {
+      {TTableKind::Tcp6, true, 56}, {TTableKind::Tcp6, false, 52},
+      {TTableKind::Udp6, true, 28}, {TTableKind::Udp6, false, 24},
+  };
+  for (const auto& k : kinds) {
+    EXPECT_EQ(TableRowSize(k.Kind, k.Extended), k.RowSize);
+    for (size_t extra : {size_t(0), k.RowSize - 1}) {
+      std::vector<uint8_t> table{9, 0, 0, 0};  // claims nine rows
+      table.resize(4 + 2 * k.RowSize + extra, 0x11);
+      TProcessNamer namer(processes);
+      TConnectionList list;
+      AppendTableEntries(k.Kind, table.data(), table.size(), k.Extended, namer, nullptr, list);
+      EXPECT_EQ(list.size(), 2u) << k.RowSize << " + " << extra;
+      EXPECT_EQ(list[0].LocalAddress, "1111:1111:1111:1111:1111:1111:1111:1111");
+      EXPECT_EQ(list[0].LocalPort, 0x1111);
+    }
+  }
 }
 
 // ---- Process names ----------------------------------------------------------

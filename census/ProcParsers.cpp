@@ -38,6 +38,8 @@ void SetU32(uint8_t* At, uint32_t V) {
 size_t ProcessIdOffset(TTableKind Kind) {
   switch (Kind) {
     case TTableKind::Tcp4: return 20;
+    case TTableKind::Tcp6: return 52;
+    case TTableKind::Udp6: return 24;
     case TTableKind::Udp4: break;
   }
   return 8;
@@ -222,6 +224,21 @@ void TTableWriter::Add(const TSocketRecord& Socket) {
       break;
     case TTableKind::Udp4:
       PutBytes(Table, Socket.LocalAddress, 4);
+      PutPort(Table, Socket.LocalPort);
+      break;
+    case TTableKind::Tcp6:
+      if (!Extended) PutU32(Table, uint32_t(Socket.State));
+      PutBytes(Table, Socket.LocalAddress, 16);
+      PutU32(Table, Socket.LocalScope);
+      PutPort(Table, Socket.LocalPort);
+      PutBytes(Table, Socket.RemoteAddress, 16);
+      PutU32(Table, Socket.RemoteScope);
+      PutPort(Table, Socket.RemotePort);
+      if (Extended) PutU32(Table, uint32_t(Socket.State));
+      break;
+    case TTableKind::Udp6:
+      PutBytes(Table, Socket.LocalAddress, 16);
+      PutU32(Table, Socket.LocalScope);
       PutPort(Table, Socket.LocalPort);
       break;
   }

@@ -59,6 +59,40 @@ const uint8_t RecordedDone[] = {
     0x00, 0x00, 0x00, 0x00,
 };
 
+// /proc/net/tcp6: a listener on [::]:22, one on [::1]:42025, a connection
+// of a dual-stack listener from 127.0.0.1 (IPv4-mapped), and a link-local
+// connection fe80::1:993 <- fe80::2:40000.
+const char RecordedTcp6[] =
+    "  sl  local_address                         remote_address                        st tx_queue "
+    "rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+    "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A "
+    "00000000:00000000 00:00000000 00000000     0        0 2101 1 0000000000000000 100 0 0 10 0\n"
+    "   1: 00000000000000000000000001000000:A429 00000000000000000000000000000000:0000 0A "
+    "00000000:00000000 00:00000000 00000000  1000        0 2102 1 0000000000000000 100 0 0 10 0\n"
+    "   2: 0000000000000000FFFF00000100007F:A429 0000000000000000FFFF00000100007F:CA52 01 "
+    "00000000:00000000 00:00000000 00000000  1000        0 66198 1 0000000000000000 20 4 30 10 -1\n"
+    "   3: 000080FE000000000000000001000000:03E1 000080FE000000000000000002000000:9C40 01 "
+    "00000000:00000000 00:00000000 00000000  1000        0 2104 1 0000000000000000 20 4 30 10 -1\n";
+
+const char RecordedUdp6[] =
+    "  sl  local_address                         remote_address                        st tx_queue "
+    "rx_queue tr tm->when retrnsmt   uid  timeout inode ref pointer drops\n"
+    " 1188: 00000000000000000000000001000000:0222 00000000000000000000000000000000:0000 07 "
+    "00000000:00000000 00:00000000 00000000     0        0 2105 2 0000000000000000 0\n";
+
+// A netlink dump reply for AF_INET6, sequence 7: the connection to a
+// dual-stack listener on [::]:42025 from 127.0.0.1:51794, inode 66198.
+const uint8_t RecordedMapped[] = {
+    0x7c, 0x00, 0x00, 0x00, 0x14, 0x00, 0x02, 0x00, 0x07, 0x00, 0x00, 0x00, 0xcc, 0x58, 0x00, 0x00,
+    0x0a, 0x01, 0x00, 0x00, 0xa4, 0x29, 0xca, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0xff, 0xff, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0xff, 0xff, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0xe9, 0x10, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x96, 0x02, 0x01, 0x00, 0x05, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x08, 0x00, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0c, 0x00, 0x15, 0x00, 0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x16, 0x00, 0x12, 0x00, 0x00, 0x00,
+};
+
 std::vector<uint8_t> Concat(std::initializer_list<std::pair<const uint8_t*, size_t>> Parts) {
   std::vector<uint8_t> all;
   for (auto& p : Parts) all.insert(all.end(), p.first, p.first + p.second);
@@ -136,6 +170,34 @@ TEST(TableWriterTest, WritesTheSystemLayout) {
   EXPECT_EQ(tcp, TTableBytes().Bytes);
 }
 
+TEST(TableWriterTest, WritesIpv6Layouts) {
+  TSocketRecord s;
+  s.State = 5;
+  const TTableBytes::TAddress6 local{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const TTableBytes::TAddress6 remote{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+  std::memcpy(s.LocalAddress, local.data(), 16);
+  std::memcpy(s.RemoteAddress, remote.data(), 16);
+  s.LocalPort = 993;
+  s.RemotePort = 40000;
+  s.LocalScope = 3;
+  s.Inode = 77;
+  TSocketOwners owners;
+  owners.Add(77, 4242);
+  owners.Seal();
+
+  std::vector<uint8_t> tcp, plainTcp, udp, plainUdp;
+  TTableWriter w1(TTableKind::Tcp6, true, tcp), w2(TTableKind::Tcp6, false, plainTcp),
+      w3(TTableKind::Udp6, true, udp), w4(TTableKind::Udp6, false, plainUdp);
+  for (TTableWriter* w : {&w1, &w2, &w3, &w4}) {
+    w->Add(s);
+    w->SetOwners(owners);
+  }
+  EXPECT_EQ(tcp, TTableBytes().Tcp6(5, local, 3, 993, remote, 0, 40000, 4242).Bytes);
+  EXPECT_EQ(plainTcp, TTableBytes().PlainTcp6(5, local, 3, 993, remote, 0, 40000).Bytes);
+  EXPECT_EQ(udp, TTableBytes().Udp6(local, 3, 993, 4242).Bytes);
+  EXPECT_EQ(plainUdp, TTableBytes().PlainUdp6(local, 3, 993).Bytes);
+}
+
 TEST(SocketOwnersTest, LookupAndSharedSockets) {
   TSocketOwners owners;
   owners.Add(500, 30);
@@ -192,6 +254,40 @@ TEST(ProcNetTextTest, RecordedUdpTable) {
   EXPECT_EQ(list[0].LocalPort, 53);
   EXPECT_EQ(list[0].State, 0);
   EXPECT_EQ(list[1].LocalPort, 68);
+}
+
+TEST(ProcNetTextTest, RecordedIpv6Tables) {
+  std::vector<uint8_t> tcp, udp;
+  TTableWriter tcpWriter(TTableKind::Tcp6, true, tcp), udpWriter(TTableKind::Udp6, true, udp);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, true, tcpWriter), 4u);
+  EXPECT_EQ(ParseProcNetText(RecordedUdp6, true, udpWriter), 1u);
+  // IPv4 lines are no IPv6 lines, and the other way round.
+  std::vector<uint8_t> other;
+  TTableWriter otherWriter(TTableKind::Tcp4, true, other);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, otherWriter), 0u);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcpWriter), 0u);
+
+  const TConnectionList list = ToEntries(TTableKind::Tcp6, tcp);
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].LocalAddress, "::");
+  EXPECT_EQ(list[0].LocalPort, 22);
+  EXPECT_EQ(list[0].RemoteAddress, "::");
+  EXPECT_EQ(list[0].State, TcpStateListening);
+  EXPECT_EQ(list[1].LocalAddress, "::1");
+  EXPECT_EQ(list[2].LocalAddress, "::ffff:127.0.0.1");
+  EXPECT_EQ(list[2].RemoteAddress, "::ffff:127.0.0.1");
+  EXPECT_EQ(list[2].RemotePort, 51794);
+  EXPECT_EQ(list[2].State, TcpStateEstablished);
+  EXPECT_EQ(list[3].LocalAddress, "fe80::1");
+  EXPECT_EQ(list[3].LocalPort, 993);
+  EXPECT_EQ(list[3].RemoteAddress, "fe80::2");
+  EXPECT_EQ(list[3].RemotePort, 40000);
+
+  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  ASSERT_EQ(udpList.size(), 1u);
+  EXPECT_EQ(udpList[0].LocalAddress, "::1");
+  EXPECT_EQ(udpList[0].LocalPort, 546);
+  EXPECT_EQ(udpList[0].Protocol, 1);
 }
 
 TEST(ProcNetTextTest, RejectsMalformedLines) {
@@ -254,6 +350,41 @@ TEST(DiagMessagesTest, RecordedDump) {
   EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer2).Status,
             TDiagResult::Done);
   EXPECT_EQ(writer2.Rows(), 1u);
+}
+
+TEST(DiagMessagesTest, RecordedIpv6Dump) {
+  std::vector<uint8_t> table;
+  TTableWriter writer(TTableKind::Tcp6, true, table);
+  auto both = Concat({{RecordedMapped, sizeof RecordedMapped}, {RecordedDone, sizeof RecordedDone}});
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, true, writer).Status,
+            TDiagResult::Done);
+  // The IPv4 family takes none of it.
+  std::vector<uint8_t> table4;
+  TTableWriter writer4(TTableKind::Tcp4, true, table4);
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer4);
+  EXPECT_EQ(writer4.Rows(), 0u);
+
+  TSocketOwners owners;
+  owners.Add(66198, 4242);
+  owners.Seal();
+  writer.SetOwners(owners);
+  const TConnectionList list = ToEntries(TTableKind::Tcp6, table);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].LocalAddress, "::ffff:127.0.0.1");
+  EXPECT_EQ(list[0].LocalPort, 42025);
+  EXPECT_EQ(list[0].RemoteAddress, "::ffff:127.0.0.1");
+  EXPECT_EQ(list[0].RemotePort, 51794);
+  EXPECT_EQ(list[0].State, TcpStateEstablished);
+  EXPECT_EQ(list[0].ProcessId, 4242u);
+
+  // UDP messages carry no state into the table.
+  std::vector<uint8_t> udp;
+  TTableWriter udpWriter(TTableKind::Udp6, true, udp);
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, false, udpWriter);
+  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  ASSERT_EQ(udpList.size(), 1u);
+  EXPECT_EQ(udpList[0].State, 0);
+  EXPECT_EQ(udpList[0].LocalPort, 42025);
 }
 
 TEST(DiagMessagesTest, SkipsWhatIsNotOurs) {
@@ -500,6 +631,7 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   Process(4242, "Orvane.exe", {"socket:[31316]", "socket:[31320]", "socket:[20121]"});
   Process(5000, "dhclient", {"socket:[18002]"});
 
+  // A kernel without IPv6 has no tcp6 and udp6: the IPv4 tables alone.
   TLinuxTableSource tables(Root, false);
   TLinuxProcessSource processes(Root);
   TConnectionList list;
@@ -524,6 +656,29 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   EXPECT_EQ(narrowed[2].ProcessId, 4242u);
   EXPECT_EQ(narrowed[5].ProcessId, 0u);
   EXPECT_EQ(narrowed[5].ProcessName, "");
+
+  // With IPv6: IPv4 TCP, IPv6 TCP, IPv4 UDP, IPv6 UDP.
+  File("net/tcp6", RecordedTcp6);
+  File("net/udp6", RecordedUdp6);
+  Process(6000, "Lumicourt.exe", {"socket:[66198]", "socket:[2105]"});
+  TConnectionList all;
+  SnapshotConnections(all, tables, processes);
+  ASSERT_EQ(all.size(), 11u);
+  EXPECT_EQ(all[3].LocalAddress, "127.0.0.1");
+  EXPECT_EQ(all[4].LocalAddress, "::");
+  EXPECT_EQ(all[6].LocalAddress, "::ffff:127.0.0.1");
+  EXPECT_EQ(all[6].ProcessName, "Lumicourt.exe");
+  EXPECT_EQ(all[8].LocalAddress, "127.0.0.53");
+  EXPECT_EQ(all[10].LocalAddress, "::1");
+  EXPECT_EQ(all[10].Protocol, 1);
+  EXPECT_EQ(all[10].ProcessId, 6000u);
+
+  // An IPv6 table that is there but cannot be read fails the snapshot.
+  std::remove((Root + "/net/udp6").c_str());
+  Dir("net/udp6");
+  TConnectionList unreadable;
+  EXPECT_THROW(SnapshotConnections(unreadable, tables, processes), std::runtime_error);
+  EXPECT_EQ(unreadable.size(), 10u);  // the tables before it stay
 
   // Without the TCP table the snapshot fails with the reason.
   std::remove((Root + "/net/tcp").c_str());
