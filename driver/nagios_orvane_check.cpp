@@ -169,7 +169,11 @@ void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
       Check.CritLevels[Index] = OptionInteger(*Option);
 }
 
-TProgramResult Unknown(const std::string& Message) {
+// Nagios takes the first line as the status; a line break in the message (a
+// path given on a Linux command line, a registry value) must not cut it.
+TProgramResult Unknown(std::string Message) {
+  for (char& c : Message)
+    if (c == '\n' || c == '\r') c = ' ';
   return {"Unknown - " + Message + "\n", ExitUnknown};
 }
 

@@ -394,6 +394,17 @@ TEST_F(NagiosOrvaneCheckRun, FailingTableIsUnknown) {
   EXPECT_EQ(Result.ExitStatus, 3);
 }
 
+// Found by fuzzing: a path with a line break made the UNKNOWN status two lines.
+TEST_F(NagiosOrvaneCheckRun, UnknownStatusStaysOneLine) {
+  TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", "/srv/orvane/App\n", "-r", "0"});
+  EXPECT_EQ(Result.Output, "Unknown - Can not read /srv/orvane/App Orvane.ini\n");
+  EXPECT_EQ(Result.ExitStatus, 3);
+
+  Tables.Failures[TTableKind::Tcp4] = "Table gone.\r\nTry again";
+  Result = Run({"-w", "5", "-c", "10", "-p", App});
+  EXPECT_EQ(Result.Output, "Unknown - Table gone.  Try again\n");
+}
+
 // Whatever breaks the check ends as UNKNOWN, never as a verdict.
 class TThrowingTables : public TTableSource {
 public:
