@@ -1,0 +1,48 @@
+# libFuzzer targets (ORVANE_FUZZ=ON, clang only). Every target of this
+# directory is built with AddressSanitizer and UndefinedBehaviorSanitizer, so
+# that an over-read or undefined behaviour ends the run as a crash; the core
+# also gets the coverage instrumentation that guides the fuzzers.
+#
+#   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF
+#
+# Each target's seeds are in fuzz/corpus/<target>/; scripts/fuzz.sh runs them.
+
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "ORVANE_FUZZ needs clang (configure with -DCMAKE_CXX_COMPILER=clang++)")
+endif()
+
+set(ORVANE_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+get_property(orvane_existing_targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+foreach(existing IN LISTS orvane_existing_targets)
+  get_target_property(kind ${existing} TYPE)
+  if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "EXECUTABLE")
+    target_compile_options(${existing} PRIVATE ${ORVANE_SANITIZE})
+    target_link_options(${existing} PRIVATE ${ORVANE_SANITIZE})
+  endif()
+endforeach()
+target_compile_options(orvane_core PRIVATE -fsanitize=fuzzer-no-link)
+
+set(ORVANE_FUZZ_TARGETS "")
+
+# orvane_fuzz_target(NAME SOURCE ENTRY): SOURCE holds the function ENTRY that
+# LLVMFuzzerTestOneInput calls in the target NAME (one source may serve
+# several targets).
+function(orvane_fuzz_target name source entry)
+  add_executable(${name} ${source})
+  target_compile_definitions(${name} PRIVATE ORVANE_FUZZ_ENTRY=${entry})
+  target_compile_options(${name} PRIVATE ${ORVANE_SANITIZE} -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE ${ORVANE_SANITIZE} -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE orvane_core)
+  set(ORVANE_FUZZ_TARGETS ${ORVANE_FUZZ_TARGETS} ${name} PARENT_SCOPE)
+endfunction()
+
+orvane_fuzz_target(fuzz_command_line cmdline/CommandLineParser_fuzz.cpp FuzzCommandLine)
+orvane_fuzz_target(fuzz_leading_integer cmdline/CommandLineParser_fuzz.cpp FuzzLeadingInteger)
+orvane_fuzz_target(fuzz_run_program driver/nagios_orvane_check_fuzz.cpp FuzzRunProgram)
+orvane_fuzz_target(fuzz_config_file install/Orvane_fuzz.cpp FuzzConfigFile)
+orvane_fuzz_target(fuzz_registry_file install/RegistryFile_fuzz.cpp FuzzRegistryFile)
+
+# The list scripts/fuzz.sh runs, one name a line.
+string(REPLACE ";" "\n" orvane_fuzz_list "${ORVANE_FUZZ_TARGETS}")
+file(WRITE ${CMAKE_BINARY_DIR}/fuzz_targets.txt "${orvane_fuzz_list}\n")

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the whole test suite with AddressSanitizer and
+# UndefinedBehaviorSanitizer (any finding ends the test that hit it) and runs
+# it. The build goes to build/asan, or to $ORVANE_ASAN_BUILD_DIR.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh cmake make g++ libgtest-dev iproute2
+
+dir=${ORVANE_ASAN_BUILD_DIR:-build/asan}
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="$flags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+
+# Leaks count as failures too; a report names the test that made it.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# The end-to-end tests start stand-ins named like the server's processes, and
+# the check finds processes by name, so two of them must never run at once.
+(cd "$dir" && ctest --output-on-failure -j"$(nproc)" -E '^EndToEnd\.' &&
+  ctest --output-on-failure -R '^EndToEnd\.')
