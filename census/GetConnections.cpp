@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 const char* const ProtocolNames[2] = {"TCP", "UDP"};
 
@@ -70,6 +71,12 @@ TRowLayout LayoutOf(TTableKind Kind, bool Extended) {
   }
   return Extended ? TRowLayout{UdpRowExtendedSize, false, false, -1, 0, 4, -1, -1, 8}
                   : TRowLayout{UdpRowPlainSize, false, false, -1, 0, 4, -1, -1, -1};
+}
+
+// The whole rows of a table that its bytes hold, at most as many as it claims.
+size_t RowsThatFit(const TRowLayout& Layout, const uint8_t* Table, size_t Size) {
+  if (Table == nullptr || Size < 4) return 0;
+  return std::min<size_t>(Field(Table, 0), (Size - 4) / Layout.Size);
 }
 
 bool AllZero(const uint8_t* Bytes, size_t Count) {
@@ -183,10 +190,8 @@ size_t TableRowSize(TTableKind Kind, bool Extended) { return LayoutOf(Kind, Exte
 void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
                         TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
                         TConnectionList& List) {
-  if (Table == nullptr || Size < 4) return;
   const TRowLayout layout = LayoutOf(Kind, Extended);
-  const size_t fitting = (Size - 4) / layout.Size;
-  const size_t rows = std::min<size_t>(Field(Table, 0), fitting);
+  const size_t rows = RowsThatFit(layout, Table, Size);
   if (rows == 0) return;
   const TOwnerFilter filter(Owners);
 
@@ -220,18 +225,35 @@ void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool
 void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
                          const std::vector<uint32_t>* Owners) {
   const bool extended = Tables.BindExtendedTables();
-  TProcessNamer namer(Processes);
-  std::vector<uint8_t> table;
-  for (TTableKind kind : {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
-    table.clear();
-    switch (Tables.ReadTable(kind, extended, table, Owners)) {
-      case TTableRead::Ok:
-        break;
-      case TTableRead::SizeZero:
-        return;
-      case TTableRead::NotPresent:
-        continue;
+  // All tables are read before any is converted, so that the list grows
+  // once: growing it per table would hold two copies of it for a moment.
+  struct TRead {
+    TTableKind Kind;
+    std::vector<uint8_t> Bytes;
+  };
+  std::vector<TRead> read;
+  std::exception_ptr failure;
+  try {
+    for (TTableKind kind :
+         {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
+      std::vector<uint8_t> bytes;
+      const TTableRead result = Tables.ReadTable(kind, extended, bytes, Owners);
+      if (result == TTableRead::SizeZero) break;
+      if (result == TTableRead::NotPresent) continue;
+      read.push_back(TRead{kind, std::move(bytes)});
     }
-    AppendTableEntries(kind, table.data(), table.size(), extended, namer, Owners, List);
+  } catch (...) {
+    failure = std::current_exception();  // the tables read before it still count
   }
+
+  size_t rows = 0;
+  for (const TRead& t : read)
+    rows += RowsThatFit(LayoutOf(t.Kind, extended), t.Bytes.data(), t.Bytes.size());
+  List.reserve(List.size() + rows);
+  TProcessNamer namer(Processes);
+  for (TRead& t : read) {
+    AppendTableEntries(t.Kind, t.Bytes.data(), t.Bytes.size(), extended, namer, Owners, List);
+    std::vector<uint8_t>().swap(t.Bytes);
+  }
+  if (failure) std::rethrow_exception(failure);
 }
