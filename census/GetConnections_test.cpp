@@ -464,15 +464,6 @@ TEST(ProcessNamerTest, OneListReadAndOneModuleLookupPerDistinctId) {
   EXPECT_EQ(processes.ListCalls, 2);
 }
 
-TEST(ProcessNamerTest, NamesMatchSingleLookups) {
-  TFakeProcessSource processes;
-  processes.Processes = {{5, "a.exe"}, {6, "b.exe"}, {5, "c.exe"}};
-  processes.ModulePaths[6] = "C:\\b.exe";
-  TProcessNamer namer(processes);
-  for (uint32_t pid : {5u, 6u, 7u, 0u, 6u, 5u})
-    EXPECT_EQ(namer.Name(pid), ProcessNameFromId(pid, processes)) << pid;
-}
-
 TEST_F(SnapshotTest, OwnersNarrowNaming) {
   TTableBytes tcp;
   tcp.Tcp(5, {10, 0, 0, 5}, 25, {10, 0, 0, 6}, 1000, 1234);

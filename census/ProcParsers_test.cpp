@@ -461,25 +461,6 @@ TEST(DiagMessagesTest, SurvivesArbitraryBytes) {
   }
 }
 
-TEST(DiagMessagesTest, RequestAsksForEveryState) {
-  const std::vector<uint8_t> request = BuildDiagRequest(AF_INET6, IPPROTO_UDP, 99);
-  ASSERT_EQ(request.size(), 16u + 56u);
-  uint32_t length, seq, states;
-  uint16_t type, flags;
-  std::memcpy(&length, &request[0], 4);
-  std::memcpy(&type, &request[4], 2);
-  std::memcpy(&flags, &request[6], 2);
-  std::memcpy(&seq, &request[8], 4);
-  std::memcpy(&states, &request[20], 4);
-  EXPECT_EQ(length, request.size());
-  EXPECT_EQ(type, 20);  // socket diagnostics by family
-  EXPECT_EQ(flags, NLM_F_REQUEST | NLM_F_DUMP);
-  EXPECT_EQ(seq, 99u);
-  EXPECT_EQ(request[16], AF_INET6);
-  EXPECT_EQ(request[17], IPPROTO_UDP);
-  EXPECT_EQ(states, 0xFFFFFFFFu);
-}
-
 // ---- /proc trees ------------------------------------------------------------------
 
 // A temporary directory standing in for /proc, removed at the end.
