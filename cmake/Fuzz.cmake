@@ -42,6 +42,11 @@ orvane_fuzz_target(fuzz_leading_integer cmdline/CommandLineParser_fuzz.cpp FuzzL
 orvane_fuzz_target(fuzz_run_program driver/nagios_orvane_check_fuzz.cpp FuzzRunProgram)
 orvane_fuzz_target(fuzz_config_file install/Orvane_fuzz.cpp FuzzConfigFile)
 orvane_fuzz_target(fuzz_registry_file install/RegistryFile_fuzz.cpp FuzzRegistryFile)
+orvane_fuzz_target(fuzz_connection_tables census/GetConnections_fuzz.cpp FuzzConnectionTables)
+if(ORVANE_PLATFORM STREQUAL "linux")
+  orvane_fuzz_target(fuzz_proc_net_text census/ProcParsers_fuzz.cpp FuzzProcNetText)
+  orvane_fuzz_target(fuzz_diag_messages census/ProcParsers_fuzz.cpp FuzzDiagMessages)
+endif()
 
 # The list scripts/fuzz.sh runs, one name a line.
 string(REPLACE ";" "\n" orvane_fuzz_list "${ORVANE_FUZZ_TARGETS}")
