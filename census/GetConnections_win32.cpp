@@ -1,5 +1,323 @@
-#include "census/GetConnections.h"
-// placeholder until built
-namespace { struct T : TTableSource { bool BindExtendedTables() override { return false; } TTableRead ReadTable(TTableKind, bool, std::vector<uint8_t>&, const std::vector<uint32_t>*) override { return TTableRead::SizeZero; } }; struct P : TProcessSource { bool ListProcesses(std::vector<TProcessInfo>&) override { return false; } bool ModuleExePath(uint32_t, const std::string&, std::string&) override { return false; } }; }
-TTableSource& SystemTableSource() { static T t; return t; }
-TProcessSource& SystemProcessSource() { static P p; return p; }
+// The census on Windows.
+#include "census/GetConnections_win32.h"
+
+#include <iphlpapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "common/WideText_win32.h"
+
+// The record layouts of the target: the 32-bit program exchanges the classic
+// sizes with the system.
+static_assert(sizeof(PROCESSENTRY32W) == (sizeof(void*) == 4 ? 556 : 568), "PROCESSENTRY32W");
+static_assert(sizeof(MODULEENTRY32W) == (sizeof(void*) == 4 ? 1064 : 1080), "MODULEENTRY32W");
+
+namespace {
+
+constexpr ULONG FamilyIPv4 = 2;   // AF_INET
+constexpr ULONG FamilyIPv6 = 23;  // AF_INET6
+
+// GetProcAddress gives a generic entry point; the detour through the
+// parameterless type keeps the compiler's cast check quiet.
+template <typename TFunction>
+TFunction Lookup(HMODULE Module, const char* Name) {
+  return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(Module, Name)));
+}
+
+template <typename TFunction, typename TPointer>
+void BindIfFound(TFunction& Slot, TPointer Pointer) {
+  if (Pointer != nullptr) Slot = Pointer;
+}
+
+}  // namespace
+
+std::string SystemErrorText(uint32_t Code) {
+  // Room for the longest message the system can format.
+  std::vector<wchar_t> Buffer(32768);
+  DWORD Length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, Code, 0, Buffer.data(),
+                                static_cast<DWORD>(Buffer.size()), nullptr);
+  while (Length > 0 && (Buffer[Length - 1] <= L' ' || Buffer[Length - 1] == L'.')) --Length;
+  return Utf8FromWide(Buffer.data(), Length);
+}
+
+void CheckIpHlpResult(uint32_t Code) {
+  if (Code == 0) return;
+  std::string Message = SystemErrorText(Code);
+  // A code the system has no words for must still say what went wrong.
+  if (Message.empty()) Message = "System error " + std::to_string(Code);
+  throw std::runtime_error(Message);
+}
+
+// ---- Connection tables ----------------------------------------------------
+
+TIpHelperFunctions BindIpHelperFunctions() {
+  TIpHelperFunctions Functions;
+  // The plain tables are ordinary imports of the module, so it is loaded; it
+  // is never loaded here.
+  Functions.GetTcpTable = [](void* Table, DWORD* Size, BOOL Sort) {
+    return ::GetTcpTable(static_cast<PMIB_TCPTABLE>(Table), Size, Sort);
+  };
+  Functions.GetUdpTable = [](void* Table, DWORD* Size, BOOL Sort) {
+    return ::GetUdpTable(static_cast<PMIB_UDPTABLE>(Table), Size, Sort);
+  };
+  Functions.Heap = GetProcessHeap();
+  Functions.BlockSize = [](void* Block) {
+    const SIZE_T Size = HeapSize(GetProcessHeap(), 0, Block);
+    return Size == static_cast<SIZE_T>(-1) ? size_t(0) : size_t(Size);
+  };
+  Functions.FreeBlock = [](void* Block) { HeapFree(GetProcessHeap(), 0, Block); };
+
+  const HMODULE Module = GetModuleHandleW(L"iphlpapi.dll");
+  if (Module == nullptr) return Functions;
+  using TAllocate = DWORD(WINAPI*)(void**, BOOL, HANDLE, DWORD, DWORD);
+  using TGetExtended = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, DWORD, ULONG);
+  using TGet = ULONG(WINAPI*)(void*, ULONG*, BOOL);
+  BindIfFound(Functions.GetTcp6Table, Lookup<TGet>(Module, "GetTcp6Table"));
+  BindIfFound(Functions.GetUdp6Table, Lookup<TGet>(Module, "GetUdp6Table"));
+  BindIfFound(Functions.AllocateTcpExTable,
+              Lookup<TAllocate>(Module, "AllocateAndGetTcpExTableFromStack"));
+  BindIfFound(Functions.AllocateUdpExTable,
+              Lookup<TAllocate>(Module, "AllocateAndGetUdpExTableFromStack"));
+  if (const auto Tcp = Lookup<TGetExtended>(Module, "GetExtendedTcpTable"))
+    Functions.GetExtendedTcpTable = [Tcp](void* Table, DWORD* Size, BOOL Sort, ULONG Family,
+                                          DWORD Class) {
+      return Tcp(Table, Size, Sort, Family, Class, 0);
+    };
+  if (const auto Udp = Lookup<TGetExtended>(Module, "GetExtendedUdpTable"))
+    Functions.GetExtendedUdpTable = [Udp](void* Table, DWORD* Size, BOOL Sort, ULONG Family,
+                                          DWORD Class) {
+      return Udp(Table, Size, Sort, Family, Class, 0);
+    };
+  return Functions;
+}
+
+namespace {
+
+// A table that the system allocated, copied out and released on every path.
+std::vector<uint8_t> AllocatedTable(const TIpHelperFunctions& Functions,
+                                    const TIpHelperFunctions::TAllocateTable& Allocate,
+                                    size_t RowSize) {
+  void* Raw = nullptr;
+  const DWORD Result = Allocate(&Raw, TRUE, Functions.Heap, 0, FamilyIPv4);
+  const auto Free = [&Functions](void* Block) { Functions.FreeBlock(Block); };
+  const std::unique_ptr<void, decltype(Free)> Owned(Raw, Free);
+  CheckIpHlpResult(Result);
+  std::vector<uint8_t> Table(4, 0);
+  if (Raw == nullptr) return Table;
+
+  // The rows the table claims, but never more than its block holds.
+  const size_t Block = Functions.BlockSize(Raw);
+  if (Block < 4) return Table;
+  uint32_t Rows;
+  std::memcpy(&Rows, Raw, 4);
+  const size_t Claimed = 4 + std::min<size_t>(Rows, (Block - 4) / RowSize) * RowSize;
+  const auto* Bytes = static_cast<const uint8_t*>(Raw);
+  Table.assign(Bytes, Bytes + Claimed);
+  return Table;
+}
+
+// What a size query that reports no size means.
+enum class TNoSize {
+  EndsSnapshot,  // the plain IPv4 tables
+  EmptyTable,    // the owner tables: an empty table, unless the query failed
+  NoTable,       // the IPv6 tables: a system without IPv6
+};
+
+// A size query and a fill. A table that grows in between is asked for again
+// with the new size (and room for a few more rows), a bounded number of
+// times, before its error stands: connections come and go on a busy server.
+TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize NoSize,
+                      size_t RowSize, std::vector<uint8_t>& Table) {
+  DWORD Size = 0;
+  const DWORD Query = Get(nullptr, &Size);
+  const bool NoIpv6 = NoSize == TNoSize::NoTable && Query == ERROR_NOT_SUPPORTED;
+  if (Size == 0 || NoIpv6) {
+    switch (NoSize) {
+      case TNoSize::EndsSnapshot: return TTableRead::SizeZero;
+      case TNoSize::NoTable: return TTableRead::NotPresent;
+      case TNoSize::EmptyTable: break;
+    }
+    CheckIpHlpResult(Query);
+    Table.assign(4, 0);
+    return TTableRead::Ok;
+  }
+  for (int Retry = 0;; ++Retry) {
+    Table.assign(Size, 0);
+    DWORD Given = Size;
+    const DWORD Result = Get(Table.data(), &Given);
+    if (Result == ERROR_INSUFFICIENT_BUFFER && Retry < TWin32TableSource::GrowthRetries) {
+      const uint64_t Wanted = uint64_t(std::max(Given, Size)) + 16 * RowSize;
+      Size = static_cast<DWORD>(std::min<uint64_t>(Wanted, 0xFFFFFFFFu));
+      continue;
+    }
+    if (Result == ERROR_NOT_SUPPORTED && NoSize == TNoSize::NoTable) return TTableRead::NotPresent;
+    CheckIpHlpResult(Result);
+    return TTableRead::Ok;
+  }
+}
+
+}  // namespace
+
+bool TWin32TableSource::BindExtendedTables() {
+  Functions = Bind();
+  if (Functions.AllocateTcpExTable && Functions.AllocateUdpExTable)
+    CurrentPath = TTablePath::Allocating;
+  // Systems since Vista lack the allocating functions; their successors
+  // give the same rows.
+  else if (Functions.GetExtendedTcpTable && Functions.GetExtendedUdpTable)
+    CurrentPath = TTablePath::ExtendedGet;
+  else
+    CurrentPath = TTablePath::Plain;
+  return CurrentPath != TTablePath::Plain;
+}
+
+TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
+                                        std::vector<uint8_t>& Table,
+                                        const std::vector<uint32_t>*) {
+  const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
+  const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
+  const size_t RowSize = TableRowSize(Kind, Extended);
+
+  if (Extended) {
+    if (CurrentPath == TTablePath::Allocating && !Ipv6) {
+      Table = AllocatedTable(Functions,
+                             Tcp ? Functions.AllocateTcpExTable : Functions.AllocateUdpExTable,
+                             RowSize);
+      return TTableRead::Ok;
+    }
+    // The allocating functions know no IPv6; the owner tables do, where the
+    // system has them.
+    const auto& Get = Tcp ? Functions.GetExtendedTcpTable : Functions.GetExtendedUdpTable;
+    if (!Get) return TTableRead::NotPresent;
+    const ULONG Family = Ipv6 ? FamilyIPv6 : FamilyIPv4;
+    const DWORD Class = Tcp ? DWORD(TCP_TABLE_OWNER_PID_ALL) : DWORD(UDP_TABLE_OWNER_PID);
+    return SizedTable(
+        [&](void* Buffer, DWORD* Size) { return Get(Buffer, Size, TRUE, Family, Class); },
+        Ipv6 ? TNoSize::NoTable : TNoSize::EmptyTable, RowSize, Table);
+  }
+
+  const TIpHelperFunctions::TGetTable* Get = nullptr;
+  switch (Kind) {
+    case TTableKind::Tcp4: Get = &Functions.GetTcpTable; break;
+    case TTableKind::Tcp6: Get = &Functions.GetTcp6Table; break;
+    case TTableKind::Udp4: Get = &Functions.GetUdpTable; break;
+    case TTableKind::Udp6: Get = &Functions.GetUdp6Table; break;
+  }
+  if (Get == nullptr || !*Get) return Ipv6 ? TTableRead::NotPresent : TTableRead::SizeZero;
+  return SizedTable([&](void* Buffer, DWORD* Size) { return (*Get)(Buffer, Size, TRUE); },
+                    Ipv6 ? TNoSize::NoTable : TNoSize::EndsSnapshot, RowSize, Table);
+}
+
+TTableSource& SystemTableSource() {
+  static TWin32TableSource Tables;
+  return Tables;
+}
+
+// ---- Process list -----------------------------------------------------------
+
+TToolHelpFunctions BindToolHelp() {
+  TToolHelpFunctions Functions;
+  // Never loaded here: kernel32 is part of every process.
+  const HMODULE Module = GetModuleHandleW(L"kernel32.dll");
+  if (Module == nullptr) return Functions;
+  using TCreate = HANDLE(WINAPI*)(DWORD, DWORD);
+  using TProcessWalk = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
+  using TModuleWalk = BOOL(WINAPI*)(HANDLE, MODULEENTRY32W*);
+  BindIfFound(Functions.CreateSnapshot, Lookup<TCreate>(Module, "CreateToolhelp32Snapshot"));
+  BindIfFound(Functions.Process32First, Lookup<TProcessWalk>(Module, "Process32FirstW"));
+  BindIfFound(Functions.Process32Next, Lookup<TProcessWalk>(Module, "Process32NextW"));
+  BindIfFound(Functions.Module32First, Lookup<TModuleWalk>(Module, "Module32FirstW"));
+  BindIfFound(Functions.Module32Next, Lookup<TModuleWalk>(Module, "Module32NextW"));
+  Functions.CloseSnapshot = [](HANDLE Snapshot) { return CloseHandle(Snapshot); };
+  return Functions;
+}
+
+namespace {
+
+class TSnapshot {
+public:
+  TSnapshot(const TToolHelpFunctions& Functions, DWORD Flags, DWORD ProcessId)
+      : Functions(Functions), Handle(Functions.CreateSnapshot(Flags, ProcessId)) {}
+  ~TSnapshot() {
+    if (Valid() && Functions.CloseSnapshot) Functions.CloseSnapshot(Handle);
+  }
+  TSnapshot(const TSnapshot&) = delete;
+  TSnapshot& operator=(const TSnapshot&) = delete;
+
+  bool Valid() const { return Handle != INVALID_HANDLE_VALUE && Handle != nullptr; }
+  HANDLE Get() const { return Handle; }
+
+private:
+  const TToolHelpFunctions& Functions;
+  HANDLE Handle;
+};
+
+// The system's locale-aware lower case, for the comparison alone.
+std::wstring Lowered(std::wstring Text) {
+  if (!Text.empty()) CharLowerBuffW(&Text[0], static_cast<DWORD>(Text.size()));
+  return Text;
+}
+
+template <size_t N>
+std::wstring WideArrayText(const wchar_t (&Array)[N]) {
+  size_t Length = 0;
+  while (Length < N && Array[Length] != L'\0') ++Length;
+  return std::wstring(Array, Length);
+}
+
+}  // namespace
+
+const TToolHelpFunctions& TWin32ProcessSource::Functions() {
+  if (!Bound.CreateSnapshot) Bound = Bind();
+  return Bound;
+}
+
+bool TWin32ProcessSource::ListProcesses(std::vector<TProcessInfo>& Processes) {
+  const TToolHelpFunctions& F = Functions();
+  if (!F.CreateSnapshot) return false;
+  const TSnapshot Snapshot(F, TH32CS_SNAPPROCESS, 0);
+  if (!Snapshot.Valid()) return false;
+
+  std::vector<TProcessInfo> List;
+  PROCESSENTRY32W Entry = {};
+  Entry.dwSize = sizeof Entry;
+  bool More = F.Process32First && F.Process32First(Snapshot.Get(), &Entry);
+  while (More) {
+    List.push_back({Entry.th32ProcessID, Utf8FromWideArray(Entry.szExeFile)});
+    More = F.Process32Next && F.Process32Next(Snapshot.Get(), &Entry);
+  }
+  Processes = std::move(List);
+  return true;
+}
+
+bool TWin32ProcessSource::ModuleExePath(uint32_t ProcessId, const std::string& ExeFile,
+                                        std::string& Path) {
+  const TToolHelpFunctions& F = Functions();
+  if (!F.CreateSnapshot || !F.Module32First) return false;
+  // A 64-bit build must ask for the modules of a 32-bit process explicitly.
+  const DWORD Flags = TH32CS_SNAPMODULE | (sizeof(void*) == 8 ? TH32CS_SNAPMODULE32 : 0);
+  const TSnapshot Snapshot(F, Flags, ProcessId);
+  if (!Snapshot.Valid()) return false;
+
+  const std::wstring Wanted = Lowered(WideFromUtf8(ExeFile));
+  MODULEENTRY32W Entry = {};
+  Entry.dwSize = sizeof Entry;
+  bool More = F.Module32First(Snapshot.Get(), &Entry);
+  while (More) {
+    if (Lowered(WideArrayText(Entry.szModule)) == Wanted) {
+      Path = Utf8FromWideArray(Entry.szExePath);
+      return true;
+    }
+    More = F.Module32Next && F.Module32Next(Snapshot.Get(), &Entry);
+  }
+  return false;
+}
+
+TProcessSource& SystemProcessSource() {
+  static TWin32ProcessSource Processes;
+  return Processes;
+}

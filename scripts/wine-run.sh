@@ -3,11 +3,32 @@
 # display, in a Wine prefix of the build's own (created on first use).
 #   wine-run.sh program.exe [arguments...]
 # WINEPREFIX, when set, names the prefix; otherwise it is "wineprefix" beside
-# the program.
+# the program. Runs in one prefix take turns.
+#
+# Wine reads the connection tables from the host and spends about a
+# millisecond per row on finding its owner, so a host with thousands of
+# connections would make every census take seconds. Where the system allows
+# it, the run gets a network namespace of its own (loopback only), which also
+# keeps the tests' sockets apart from the host's. ORVANE_WINE_NETNS=0 turns
+# this off.
 set -euo pipefail
 
 program=$1
 shift
+
+if [ -z "${ORVANE_WINE_IN_NETNS:-}" ] && [ "${ORVANE_WINE_NETNS:-1}" != 0 ] &&
+   command -v unshare >/dev/null && command -v ip >/dev/null; then
+  for how in "--net" "--net --map-root-user"; do
+    # shellcheck disable=SC2086
+    if unshare $how true 2>/dev/null; then
+      # shellcheck disable=SC2086
+      ORVANE_WINE_IN_NETNS=1 exec unshare $how "$0" "$program" "$@"
+    fi
+  done
+fi
+if [ -n "${ORVANE_WINE_IN_NETNS:-}" ]; then
+  ip link set lo up
+fi
 
 export WINEDEBUG=-all
 # No Mono or Gecko install dialogs: the tests need neither.
@@ -31,7 +52,6 @@ if [ -z "$loader" ]; then
   echo "wine-run.sh: no Wine loader found (install wine, wine32:i386 and wine64)" >&2
   exit 127
 fi
-# A 64-bit program goes straight to the 64-bit loader.
 pe_machine() {  # the COFF machine field, e.g. 014c (i386) or 8664 (x86-64)
   local offset
   offset=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' \n') || return 0
@@ -40,14 +60,16 @@ pe_machine() {  # the COFF machine field, e.g. 014c (i386) or 8664 (x86-64)
 if [ -x "$wine64" ] && [ "$(pe_machine "$program")" = 8664 ]; then
   loader=$wine64
 fi
+server=/usr/lib/wine/wineserver
+[ -x "$server" ] || server=$(command -v wineserver || true)
 
-# First use: build the prefix once, under a lock, so that tests started
-# together don't race; a prefix left half-made by an interrupted run is
-# made again.
+# One run at a time per prefix: the first builds the prefix, and a run in its
+# own network namespace needs a Wine server of its own.
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
 if [ ! -f "$WINEPREFIX/.ready" ]; then
+  # A prefix left half-made by an interrupted run is made again.
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   if ! "$loader" wineboot --init >"$WINEPREFIX.log" 2>&1; then
@@ -55,13 +77,16 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
     cat "$WINEPREFIX.log" >&2
     exit 125
   fi
-  # Wait for the registry to be written out before it is used.
-  server=/usr/lib/wine/wineserver
-  [ -x "$server" ] || server=$(command -v wineserver || true)
-  [ -n "$server" ] && "$server" -w || true
+  # The registry is written out when the server ends.
+  if [ -n "$server" ]; then "$server" -w || true; fi
   touch "$WINEPREFIX/.ready"
 fi
-flock -u 9
-exec 9>&-
 
-exec "$loader" "$program" "$@"
+status=0
+"$loader" "$program" "$@" || status=$?
+if [ -n "${ORVANE_WINE_IN_NETNS:-}" ] && [ -n "$server" ]; then
+  # The server lives in this namespace; the next run must start its own.
+  "$server" -k 2>/dev/null || true
+  "$server" -w 2>/dev/null || true
+fi
+exit "$status"

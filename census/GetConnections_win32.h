@@ -1,0 +1,105 @@
+// The census on Windows: the connection tables of the IP helper library and
+// the process list of the toolhelp functions, both bound at run time. The
+// bound functions sit in plain function tables so that tests can drive the
+// same decisions with recorded tables and counted calls.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "census/GetConnections.h"
+
+// The operating system's message for an error code, without its trailing
+// blanks, line breaks and full stops; empty when the system has none.
+std::string SystemErrorText(uint32_t Code);
+
+// Returns for 0; throws std::runtime_error with the system's message for
+// anything else.
+void CheckIpHlpResult(uint32_t Code);
+
+// The table functions. Any of them may be empty: the system lacks it.
+struct TIpHelperFunctions {
+  // AllocateAndGet{Tcp,Udp}ExTableFromStack: a table with owning process ids,
+  // allocated from Heap.
+  using TAllocateTable = std::function<DWORD(void** Table, BOOL Sort, HANDLE Heap, DWORD Flags,
+                                             DWORD Family)>;
+  // GetExtended{Tcp,Udp}Table, for IPv4 and IPv6.
+  using TGetExtendedTable = std::function<DWORD(void* Table, DWORD* Size, BOOL Sort, ULONG Family,
+                                                DWORD TableClass)>;
+  // Get{Tcp,Udp}Table and Get{Tcp,Udp}6Table.
+  using TGetTable = std::function<DWORD(void* Table, DWORD* Size, BOOL Sort)>;
+
+  TAllocateTable AllocateTcpExTable, AllocateUdpExTable;
+  TGetExtendedTable GetExtendedTcpTable, GetExtendedUdpTable;
+  TGetTable GetTcpTable, GetUdpTable, GetTcp6Table, GetUdp6Table;
+
+  // The heap the allocating functions use, the size of a block on it and its
+  // release.
+  HANDLE Heap = nullptr;
+  std::function<size_t(void* Block)> BlockSize;
+  std::function<void(void* Block)> FreeBlock;
+};
+
+// Finds the functions in the already loaded "iphlpapi.dll" (never loads it).
+TIpHelperFunctions BindIpHelperFunctions();
+
+// How a snapshot reads its tables.
+enum class TTablePath {
+  Allocating,   // AllocateAndGet...ExTableFromStack (IPv6: GetExtended...Table): owners known
+  ExtendedGet,  // GetExtended...Table: owners known (every system since Vista)
+  Plain,        // Get...Table and Get...6Table: no owners
+};
+
+class TWin32TableSource : public TTableSource {
+public:
+  // Growth retries: how many times a table that grew between its size query
+  // and its fill is asked for again before the error stands.
+  static constexpr int GrowthRetries = 4;
+
+  explicit TWin32TableSource(std::function<TIpHelperFunctions()> Bind = BindIpHelperFunctions)
+      : Bind(std::move(Bind)) {}
+
+  bool BindExtendedTables() override;
+  TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
+                       const std::vector<uint32_t>* Owners) override;
+
+  TTablePath Path() const { return CurrentPath; }
+
+private:
+  std::function<TIpHelperFunctions()> Bind;
+  TIpHelperFunctions Functions;
+  TTablePath CurrentPath = TTablePath::Plain;
+};
+
+// The toolhelp functions. Any of them may be empty: the system lacks it.
+struct TToolHelpFunctions {
+  std::function<HANDLE(DWORD Flags, DWORD ProcessId)> CreateSnapshot;
+  std::function<BOOL(HANDLE Snapshot, PROCESSENTRY32W* Entry)> Process32First, Process32Next;
+  std::function<BOOL(HANDLE Snapshot, MODULEENTRY32W* Entry)> Module32First, Module32Next;
+  std::function<BOOL(HANDLE Snapshot)> CloseSnapshot;
+};
+
+// Finds the functions in the already loaded "kernel32.dll".
+TToolHelpFunctions BindToolHelp();
+
+class TWin32ProcessSource : public TProcessSource {
+public:
+  explicit TWin32ProcessSource(std::function<TToolHelpFunctions()> Bind = BindToolHelp)
+      : Bind(std::move(Bind)) {}
+
+  bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
+  bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
+
+private:
+  // Binds on first use; while the functions cannot be found, every use
+  // tries again.
+  const TToolHelpFunctions& Functions();
+
+  std::function<TToolHelpFunctions()> Bind;
+  TToolHelpFunctions Bound;
+};
