@@ -178,6 +178,24 @@ protected:
   }
 };
 
+// The debug dump: eight fields per record, each closed by "|".
+std::vector<std::vector<std::string>> DumpRecords(const std::string& dump) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> fields;
+  std::string field;
+  for (char ch : dump) {
+    if (ch != '|') {
+      field += ch;
+      continue;
+    }
+    fields.push_back(field);
+    field.clear();
+    if (fields.size() == 8) records.push_back(std::move(fields)), fields.clear();
+  }
+  EXPECT_TRUE(fields.empty() && field.empty()) << "a record was cut short: " << dump;
+  return records;
+}
+
 const char* const kPerfData =
     "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "
     "ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 HSTotal=2\n";
@@ -216,20 +234,7 @@ TEST_F(EndToEnd, DebugDumpListsEveryCountedConnectionBeforeTheStatusLine) {
   ASSERT_NE(at, std::string::npos);
   EXPECT_EQ(r.Out.substr(at), status + kPerfData);
 
-  // Eight fields per record, each closed by "|".
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> fields;
-  std::string field;
-  for (char ch : r.Out.substr(0, at)) {
-    if (ch != '|') {
-      field += ch;
-      continue;
-    }
-    fields.push_back(field);
-    field.clear();
-    if (fields.size() == 8) records.push_back(std::move(fields)), fields.clear();
-  }
-  EXPECT_TRUE(fields.empty() && field.empty()) << "a record was cut short";
+  std::vector<std::vector<std::string>> records = DumpRecords(r.Out.substr(0, at));
   // 20 counted, plus the two web administration connections on another port.
   ASSERT_EQ(records.size(), 22u) << r.Out;
 
@@ -265,6 +270,40 @@ TEST_F(EndToEnd, DebugDumpListsEveryCountedConnectionBeforeTheStatusLine) {
       {key("Helmstead.exe", "HSOther"), 2},
   };
   EXPECT_EQ(perOwnerAndPort, expected);
+}
+
+TEST_F(EndToEnd, CountsIpv6AndDualStackConnections) {
+  // One dual-stack listener that IPv4 clients reach too, and one IPv6-only.
+  std::ofstream(Root / "Orvane/App/Orvane.ini")
+      << "[Ports]\nSMTPIn=" << Port["Dual"] << "\nIMAPIn=" << Port["V6Only"] << "\n";
+  TChildProcess& orvane =
+      Start("Orvane.exe", {"--listen", "[::]:" + std::to_string(Port["Dual"]), "--listen6only",
+                           "[::1]:" + std::to_string(Port["V6Only"])});
+  Connect("Dual", 2, AF_INET, "127.0.0.1");
+  Connect("Dual", 1, AF_INET6, "::1");
+  Connect("V6Only", 2, AF_INET6, "::1");
+  ASSERT_TRUE(orvane.AwaitLine("accepted 5"));
+
+  TCommandResult r = Check({"-w", "5", "-c", "0", "-v", "-v"});
+  const std::string line =
+      "WARNING - connections=5 |Connections=5 SmtpIn=3 SmtpOut=0 SmtpSSL=0 SmtpTotal=3 PopIn=0 "
+      "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=2 ImapSSL=0 ImapTotal=2 Other=0 LCin=0 LCSSL=0 LCTotal=0 "
+      "HSin=0 HSSSL=0 HSTotal=0\n";
+  ASSERT_GE(r.Out.size(), line.size());
+  EXPECT_EQ(r.Out.substr(r.Out.size() - line.size()), line);
+  EXPECT_EQ(r.ExitStatus, 1);
+
+  std::map<std::string, int> seen;
+  for (const auto& rec : DumpRecords(r.Out.substr(0, r.Out.size() - line.size()))) {
+    EXPECT_EQ(rec[1], rec[3]) << "loopback: both ends on one address";
+    ++seen[rec[1] + " " + rec[2]];
+  }
+  std::map<std::string, int> expected = {
+      {"::ffff:127.0.0.1 " + std::to_string(Port["Dual"]), 2},
+      {"::1 " + std::to_string(Port["Dual"]), 1},
+      {"::1 " + std::to_string(Port["V6Only"]), 2},
+  };
+  EXPECT_EQ(seen, expected);
 }
 
 TEST_F(EndToEnd, ServersThatAreDownCountNothing) {
