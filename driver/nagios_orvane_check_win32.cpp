@@ -1,4 +1,17 @@
-#include <cstdio>
+// The program's entry on Windows: the command line in, text and exit status
+// out.
+#include <windows.h>
+
+#include "driver/ProgramIo_win32.h"
 #include "driver/nagios_orvane_check.h"
-// placeholder until built
-int main() { TProgramResult r = RunProgram({}, ""); std::fwrite(r.Output.data(), 1, r.Output.size(), stdout); return r.ExitStatus; }
+
+int main() {
+  try {
+    const TProgramResult Result = RunProgram(ProgramArguments(GetCommandLineW()), OwnExecutablePath());
+    WriteStandardOutput(Result.Output);
+    return Result.ExitStatus;
+  } catch (...) {
+    WriteStandardOutput("Unknown - Unexpected failure\n");
+    return ExitUnknown;
+  }
+}

@@ -1,0 +1,365 @@
+// The Windows program: its command line, its output bytes, and the built
+// program run as Nagios runs it, against an installation found through the
+// registry and through -p.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/WideText_win32.h"
+#include "driver/ProgramIo_win32.h"
+#include "install/TempDirectory_win32.h"
+
+namespace {
+
+TEST(ProgramArgumentsWin32, SplitsTheCommandLineByTheProgramsOwnRules) {
+  const struct {
+    const wchar_t* CommandLine;
+    std::vector<std::string> Expected;
+  } Cases[] = {
+      {L"nagios_orvane_check.exe -w 5 -c 10", {"-w", "5", "-c", "10"}},
+      // A backslash before a quote escapes nothing: the directory keeps its
+      // trailing backslash and the next argument stands on its own.
+      {L"\"C:\\Program Files\\NSClient++\\scripts\\nagios_orvane_check.exe\" "
+       L"-p \"C:\\Program Files (x86)\\Orvane\\App\\\" -w 1",
+       {"-p", "C:\\Program Files (x86)\\Orvane\\App\\", "-w", "1"}},
+      {L"check.exe -p \"D:\\Orvane\\\"", {"-p", "D:\\Orvane\\"}},
+      {L"check.exe -p=\"D:\\Mail Server\\App\\\"", {"-p=D:\\Mail Server\\App\\"}},
+      {L"check.exe -p \"D:\\Mail Server\\App\\\\\"", {"-p", "D:\\Mail Server\\App\\\\"}},
+      // Quotes open and close stretches inside one argument.
+      {L"check.exe -p D:\\\"Mail Server\"\\App\\", {"-p", "D:\\Mail Server\\App\\"}},
+      {L"check.exe -p \"D:\\Open", {"-p", "D:\\Open"}},
+      {L"check.exe -w \"\" 5", {"-w", "5"}},
+      {L"check.exe\t-w\t5   -c\t\t6 ", {"-w", "5", "-c", "6"}},
+      {L"check.exe -p D:\\M\u00e4il\\\u65e5\\", {"-p", "D:\\M\xC3\xA4il\\\xE6\x97\xA5\\"}},
+      {L"\"C:\\Program Files\\check.exe\"", {}},
+      {L"", {}},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(ProgramArguments(Case.CommandLine), Case.Expected)
+        << Utf8FromWide(Case.CommandLine, wcslen(Case.CommandLine));
+  EXPECT_TRUE(ProgramArguments(nullptr).empty());
+}
+
+TEST(OutputBytesWin32, EndsLinesWithCrLfInTheCodePage) {
+  const struct {
+    std::string Text;
+    UINT CodePage;
+    std::string Expected;
+  } Cases[] = {
+      {"OK - Connections=0|Connections=0\n", 1252, "OK - Connections=0|Connections=0\r\n"},
+      {"line 1\nline 2\n\nline 4\n", 1252, "line 1\r\nline 2\r\n\r\nline 4\r\n"},
+      {"already\r\nended\n", 1252, "already\r\nended\r\n"},
+      {"no line break", 1252, "no line break"},
+      {"", 1252, ""},
+      {"D:\\M\xC3\xA4il\\\n", 1252, "D:\\M\xE4il\\\r\n"},
+      {"\xE6\x97\xA5\n", 1252, "?\r\n"},  // not in the code page
+      {"D:\\M\xC3\xA4il\\\n", CP_UTF8, "D:\\M\xC3\xA4il\\\r\n"},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(OutputBytes(Case.Text, Case.CodePage), Case.Expected) << Case.Text;
+}
+
+TEST(OwnExecutablePathWin32, NamesTheRunningProgramsFile) {
+  const std::string Path = OwnExecutablePath();
+  ASSERT_GT(Path.size(), 3u);
+  EXPECT_EQ(Path.substr(Path.size() - 4), ".exe");
+  EXPECT_NE(GetFileAttributesW(WideFromUtf8(Path).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- The built program ----------------------------------------------------------
+
+struct TRun {
+  std::string Out, Err;
+  DWORD ExitStatus = 0xFFFFFFFF;
+};
+
+// The program beside this test program.
+std::wstring ProgramPath() {
+  const std::string Own = OwnExecutablePath();
+  return WideFromUtf8(Own.substr(0, Own.rfind('\\') + 1) + "nagios_orvane_check.exe");
+}
+
+class TPipe {
+public:
+  TPipe() {
+    SECURITY_ATTRIBUTES Inherit = {sizeof Inherit, nullptr, TRUE};
+    Ok = CreatePipe(&Read, &Write, &Inherit, 0) && SetHandleInformation(Read, HANDLE_FLAG_INHERIT, 0);
+  }
+  ~TPipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  void CloseWrite() {
+    if (Write) CloseHandle(Write);
+    Write = nullptr;
+  }
+  void CloseRead() {
+    if (Read) CloseHandle(Read);
+    Read = nullptr;
+  }
+  // Everything until the writers are gone.
+  std::string Drain() {
+    std::string Text;
+    char Buffer[4096];
+    DWORD Got;
+    while (ReadFile(Read, Buffer, sizeof Buffer, &Got, nullptr) && Got > 0) Text.append(Buffer, Got);
+    return Text;
+  }
+  bool Ok = false;
+  HANDLE Read = nullptr, Write = nullptr;
+};
+
+// Runs the program with the given argument text (as it would stand on a
+// command line) in WorkingDirectory, as a monitoring agent would.
+TRun RunCheck(const std::string& ArgumentText, const std::string& WorkingDirectory) {
+  TRun Run;
+  TPipe Out, Err;
+  if (!Out.Ok || !Err.Ok) {
+    ADD_FAILURE() << "CreatePipe failed";
+    return Run;
+  }
+  STARTUPINFOW Startup = {};
+  Startup.cb = sizeof Startup;
+  Startup.dwFlags = STARTF_USESTDHANDLES;
+  Startup.hStdInput = nullptr;
+  Startup.hStdOutput = Out.Write;
+  Startup.hStdError = Err.Write;
+  std::wstring CommandLine = L"\"" + ProgramPath() + L"\" " + WideFromUtf8(ArgumentText);
+  const std::wstring Directory = WideFromUtf8(WorkingDirectory);
+  PROCESS_INFORMATION Process = {};
+  if (!CreateProcessW(nullptr, &CommandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                      Directory.c_str(), &Startup, &Process)) {
+    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+    return Run;
+  }
+  Out.CloseWrite();
+  Err.CloseWrite();
+  std::thread ErrReader([&] { Run.Err = Err.Drain(); });
+  std::thread OutReader([&] { Run.Out = Out.Drain(); });
+  if (WaitForSingleObject(Process.hProcess, 60000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the program did not end within a minute";
+    TerminateProcess(Process.hProcess, 99);
+    WaitForSingleObject(Process.hProcess, INFINITE);
+  }
+  GetExitCodeProcess(Process.hProcess, &Run.ExitStatus);
+  OutReader.join();
+  ErrReader.join();
+  CloseHandle(Process.hThread);
+  CloseHandle(Process.hProcess);
+  return Run;
+}
+
+const char* const InstallationKey = "SOFTWARE\\Kestrix Technologies\\Orvane";
+constexpr REGSAM View32 = KEY_WOW64_32KEY;
+
+const char* const ZeroPerfData =
+    "|Connections=0 SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 "
+    "PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 "
+    "HSSSL=0 HSTotal=0\r\n";
+const std::string ZeroOk =
+    std::string("OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0") + ZeroPerfData;
+
+// An installation tree in a scratch directory, and the installation's
+// registry key (32-bit view) as the test sets it; the key is put back as it
+// was afterwards.
+class ProgramWin32 : public ::testing::Test {
+protected:
+  TTempDirectory Dir;
+  std::string AppPath;  // with its trailing backslash
+  std::string Elsewhere;
+
+  void SetUp() override {
+    HKEY Key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(InstallationKey).c_str(), 0,
+                      KEY_READ | View32, &Key) == ERROR_SUCCESS) {
+      KeyExisted = true;
+      DWORD Type, Size = 0;
+      if (RegQueryValueExW(Key, L"AppPath", nullptr, &Type, nullptr, &Size) == ERROR_SUCCESS) {
+        SavedValue.assign(Size, 0);
+        ValueExisted = RegQueryValueExW(Key, L"AppPath", nullptr, &SavedType, SavedValue.data(),
+                                        &Size) == ERROR_SUCCESS;
+        SavedValue.resize(Size);
+      }
+      RegCloseKey(Key);
+    }
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrix Technologies", 0, KEY_READ | View32,
+                      &Key) == ERROR_SUCCESS) {
+      ParentExisted = true;
+      RegCloseKey(Key);
+    }
+    if (!OpenForWriting()) GTEST_SKIP() << "no write access to HKEY_LOCAL_MACHINE";
+
+    const std::string Root = Dir / "Program Files (x86)\\Orvane";
+    AppPath = Root + "\\App\\";
+    Dir.Write("Program Files (x86)\\Orvane\\App\\Orvane.ini",
+              "[Ports]\r\nSMTPIn=2525\r\nSSL-IMAP=1993\r\n");
+    Dir.Write("Program Files (x86)\\Orvane\\Lumicourt\\Lumicourt.ini",
+              "[WebServer]\r\nPort=3001\r\n[SSL]\r\nPort=3443\r\n");
+    Dir.Write("Program Files (x86)\\Orvane\\Helmstead\\Helmstead.ini", "[WebServer]\r\nPort=1001\r\n");
+    Elsewhere = Dir / "Elsewhere";
+    TTempDirectory::MakeDirectories(Elsewhere);
+  }
+
+  void TearDown() override {
+    if (!Writable) return;
+    if (ValueExisted)
+      SetAppPathRaw(SavedType, SavedValue.data(), SavedValue.size());
+    else
+      RemoveAppPath();
+    if (!KeyExisted) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(InstallationKey).c_str(), View32, 0);
+    if (!ParentExisted)
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrix Technologies", View32, 0);
+  }
+
+  bool OpenForWriting() {
+    HKEY Key;
+    Writable = RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(InstallationKey).c_str(), 0,
+                               nullptr, 0, KEY_ALL_ACCESS | View32, nullptr, &Key,
+                               nullptr) == ERROR_SUCCESS;
+    if (Writable) RegCloseKey(Key);
+    return Writable;
+  }
+  void SetAppPathRaw(DWORD Type, const void* Data, size_t Size) {
+    HKEY Key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(InstallationKey).c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS | View32, nullptr, &Key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(Key, L"AppPath", 0, Type, static_cast<const BYTE*>(Data),
+                             static_cast<DWORD>(Size)),
+              ERROR_SUCCESS);
+    RegCloseKey(Key);
+  }
+  void SetAppPath(const std::string& Path) {
+    const std::wstring Wide = WideFromUtf8(Path);
+    SetAppPathRaw(REG_SZ, Wide.c_str(), (Wide.size() + 1) * sizeof(wchar_t));
+  }
+  void RemoveAppPath() {
+    HKEY Key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(InstallationKey).c_str(), 0,
+                      KEY_ALL_ACCESS | View32, &Key) == ERROR_SUCCESS) {
+      RegDeleteValueW(Key, L"AppPath");
+      RegCloseKey(Key);
+    }
+  }
+
+  TRun Check(const std::string& Arguments) { return RunCheck(Arguments, Elsewhere); }
+
+private:
+  bool Writable = false, KeyExisted = false, ParentExisted = false, ValueExisted = false;
+  DWORD SavedType = REG_NONE;
+  std::vector<BYTE> SavedValue;
+};
+
+// Wine keeps every socket in its own server process and reports owner 0, so
+// nothing is attributed to the mail server there and every count is 0.
+TEST_F(ProgramWin32, FindsTheInstallationThroughTheRegistry) {
+  SetAppPath(AppPath);
+  const TRun Run = Check("-w 5 -c 10");
+  EXPECT_EQ(Run.Out, ZeroOk);
+  EXPECT_EQ(Run.Err, "");
+  EXPECT_EQ(Run.ExitStatus, 0u);
+
+  const TRun Detailed = Check("--warn=5 --crit=10 -v");
+  EXPECT_EQ(Detailed.Out,
+            "OK - Connections=0 SmtpIn=0 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=0 PopSSL=0 ImapIn=0 "
+            "ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0" +
+                std::string(ZeroPerfData));
+  EXPECT_EQ(Detailed.ExitStatus, 0u);
+}
+
+TEST_F(ProgramWin32, FindsTheInstallationThroughAQuotedPathEndingInABackslash) {
+  SetAppPath(Dir / "Nothing here\\");
+  const TRun Run = Check("-p \"" + AppPath + "\" -w 5 -c 10");
+  EXPECT_EQ(Run.Out, ZeroOk);
+  EXPECT_EQ(Run.Err, "");
+  EXPECT_EQ(Run.ExitStatus, 0u);
+}
+
+TEST_F(ProgramWin32, ChecksThatCannotBeMadeAreUnknown) {
+  const std::string Helmstead = AppPath + "..\\Helmstead\\Helmstead.ini";
+  const std::wstring HelmsteadWide = WideFromUtf8(Dir / "Program Files (x86)\\Orvane\\Helmstead\\Helmstead.ini");
+  const struct {
+    const char* Situation;
+    std::function<void()> Arrange;
+    std::string Arguments;
+    std::string Expected;
+  } Cases[] = {
+      {"no installation key", [&] { RemoveAppPath(); }, "-w 5 -c 10 -r 0",
+       "Unknown - Can not read Orvane.ini\r\n"},
+      {"AppPath not text",
+       [&] {
+         const DWORD Number = 7;
+         SetAppPathRaw(REG_DWORD, &Number, sizeof Number);
+       },
+       "-w 5 -c 10", "Unknown - Invalid data type for 'AppPath'\r\n"},
+      {"a configuration file missing",
+       [&] {
+         SetAppPath(AppPath);
+         DeleteFileW(HelmsteadWide.c_str());
+       },
+       "-w 5 -c 10 -r 1 -d 10", "Unknown - Can not read " + Helmstead + "\r\n"},
+      {"a path without its trailing backslash", [&] { RemoveAppPath(); },
+       "-w 5 -c 10 -r 0 -p \"" + AppPath.substr(0, AppPath.size() - 1) + "\"",
+       "Unknown - Can not read " + AppPath.substr(0, AppPath.size() - 1) + "Orvane.ini\r\n"},
+  };
+  for (const auto& Case : Cases) {
+    Case.Arrange();
+    const TRun Run = Check(Case.Arguments);
+    EXPECT_EQ(Run.Out, Case.Expected) << Case.Situation;
+    EXPECT_EQ(Run.Err, "") << Case.Situation;
+    EXPECT_EQ(Run.ExitStatus, 3u) << Case.Situation;
+  }
+}
+
+TEST_F(ProgramWin32, AFileTheServerHoldsForWritingIsUnknownAfterTheRetries) {
+  SetAppPath(AppPath);
+  const std::string Name = AppPath + "Orvane.ini";
+  const HANDLE Writer = CreateFileW(WideFromUtf8(Name).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(Writer, INVALID_HANDLE_VALUE);
+  const TRun Held = Check("-w 5 -c 10 -r 2 -d 10");
+  CloseHandle(Writer);
+  EXPECT_EQ(Held.Out, "Unknown - Can not read " + Name + "\r\n");
+  EXPECT_EQ(Held.ExitStatus, 3u);
+  EXPECT_EQ(Check("-w 5 -c 10").Out, ZeroOk);
+}
+
+TEST_F(ProgramWin32, TextBeyondAsciiGoesOutInTheAnsiCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "sample is for code page 1252";
+  const TRun Run = Check("-w 5 -c 10 -r 0 -p \"" + Dir / "M\xC3\xA4il\\\"");
+  const std::string Path = Dir.Path + "\\M\xE4il\\";
+  EXPECT_EQ(Run.Out, "Unknown - Can not read " + Path + "Orvane.ini\r\n");
+  EXPECT_EQ(Run.ExitStatus, 3u);
+}
+
+TEST_F(ProgramWin32, CommandLineAnswers) {
+  const std::string Program = Utf8FromWide(ProgramPath());
+  const TRun Help = Check("-h");
+  EXPECT_EQ(Help.ExitStatus, 0u);
+  EXPECT_EQ(Help.Out.rfind("Orvane Check Plugin for Nagios v1.0/Win32\r\n", 0), 0u) << Help.Out;
+  EXPECT_NE(Help.Out.find("\r\nUsage " + Program +
+                          " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]\r\n"),
+            std::string::npos)
+      << Help.Out;
+  // Every line break is CR LF.
+  for (size_t At = Help.Out.find('\n'); At != std::string::npos; At = Help.Out.find('\n', At + 1))
+    EXPECT_TRUE(At > 0 && Help.Out[At - 1] == '\r') << At;
+
+  EXPECT_EQ(Check("-V").Out, "Orvane Check Plugin for Nagios v1.0/Win32\r\n");
+
+  const TRun Missing = Check("-w 5");
+  EXPECT_EQ(Missing.ExitStatus, 3u);
+  EXPECT_EQ(Missing.Out, Help.Out + "\r\nError:\r\nMissing parameter \"c\" \r\n");
+
+  const TRun Unknown = Check("-W 5 -c 10");
+  EXPECT_EQ(Unknown.Out, "Unknown parameter W\r\n");
+  EXPECT_EQ(Unknown.ExitStatus, 3u);
+}
+
+}  // namespace
