@@ -26,8 +26,10 @@ if [ -z "${ORVANE_WINE_IN_NETNS:-}" ] && [ "${ORVANE_WINE_NETNS:-1}" != 0 ] &&
     fi
   done
 fi
-if [ -n "${ORVANE_WINE_IN_NETNS:-}" ]; then
-  ip link set lo up
+if [ -n "${ORVANE_WINE_IN_NETNS:-}" ] && ! ip link set lo up; then
+  echo "wine-run.sh: cannot bring up loopback in the private network namespace;" \
+       "run with ORVANE_WINE_NETNS=0" >&2
+  exit 125
 fi
 
 export WINEDEBUG=-all
