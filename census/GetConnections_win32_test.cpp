@@ -154,14 +154,9 @@ TEST(TablesWin32, AllocatingPathConvertsAndReleasesEachTable) {
                                                     "1 sort=1 heap=1 flags=0 family=2"}));
   EXPECT_EQ(System.Freed, System.Allocated);
   ASSERT_EQ(Census.List.size(), 3u);
-  const TListEntry& First = Census.List[0];
-  EXPECT_EQ(First.LocalAddress, "10.0.0.5");
-  EXPECT_EQ(First.LocalPort, 25);
-  EXPECT_EQ(First.RemoteAddress, "192.168.1.20");
-  EXPECT_EQ(First.RemotePort, 50000);
-  EXPECT_EQ(First.State, 5);
-  EXPECT_EQ(First.ProcessId, 1234u);
-  EXPECT_EQ(First.ProcessName, "D:\\Mail\\App\\Orvane.exe");
+  EXPECT_EQ(Census.List[1].RemotePort, 50001);
+  EXPECT_EQ(Census.List[1].ProcessId, 1234u);
+  EXPECT_EQ(Census.List[1].ProcessName, "D:\\Mail\\App\\Orvane.exe");
   EXPECT_EQ(Census.List[2].Protocol, 1);
   EXPECT_EQ(Census.List[2].ProcessName, "dns.exe");
 }

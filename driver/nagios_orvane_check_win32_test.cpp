@@ -64,13 +64,6 @@ TEST(OutputBytesWin32, EndsLinesWithCrLfInTheCodePage) {
     EXPECT_EQ(OutputBytes(Case.Text, Case.CodePage), Case.Expected) << Case.Text;
 }
 
-TEST(OwnExecutablePathWin32, NamesTheRunningProgramsFile) {
-  const std::string Path = OwnExecutablePath();
-  ASSERT_GT(Path.size(), 3u);
-  EXPECT_EQ(Path.substr(Path.size() - 4), ".exe");
-  EXPECT_NE(GetFileAttributesW(WideFromUtf8(Path).c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
 // ---- The built program ----------------------------------------------------------
 
 struct TRun {
