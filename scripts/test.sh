@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test.
+# Installs what the tests need, builds, and runs every test: the Linux suite,
+# the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# Windows program's suites under Wine (32-bit and 64-bit builds), and a
+# minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh cmake make g++ libgtest-dev iproute2
 
+echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/linux -j"$(nproc)"
 (cd build/linux && ctest --output-on-failure -j"$(nproc)")
+
+echo "== Linux, sanitizers"
+scripts/test-sanitizers.sh
+
+echo "== Windows, under Wine"
+scripts/test-windows.sh
+
+echo "== Fuzzing"
+scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"
