@@ -23,13 +23,18 @@ std::vector<char*> Argv(const std::string& Program, const std::vector<std::strin
   return argv;
 }
 
-// Reads both pipes to their ends without letting either fill up.
-void Drain(int out, int err, std::string& outText, std::string& errText) {
+// Reads both pipes to their ends without letting either fill up; false when
+// the deadline passed first.
+bool Drain(int out, int err, std::string& outText, std::string& errText,
+           std::chrono::steady_clock::time_point deadline) {
   pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
   std::string* texts[2] = {&outText, &errText};
-  int open = 2;
+  int open = (out >= 0) + (err >= 0);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    if (poll(fds, 2, int(left)) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -40,25 +45,40 @@ void Drain(int out, int err, std::string& outText, std::string& errText) {
       if (got > 0) {
         texts[i]->append(buffer, size_t(got));
       } else if (got == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
+        fds[i].fd = -1;  // the caller closes it
         --open;
       }
     }
   }
+  return true;
+}
+
+// The inherited environment with the given entries put in place of their
+// namesakes.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& additions) {
+  std::vector<std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& a : additions) replaced |= a.compare(0, name.size(), name) == 0;
+    if (!replaced) merged.push_back(entry);
+  }
+  merged.insert(merged.end(), additions.begin(), additions.end());
+  return merged;
 }
 
 }  // namespace
 
 TCommandResult RunCommand(const std::string& Program, const std::vector<std::string>& Arguments,
-                          const std::vector<std::string>& Environment) {
+                          const std::vector<std::string>& Environment, bool CloseStdout) {
   TCommandResult result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
   std::vector<char*> argv = Argv(Program, Arguments);
+  std::vector<std::string> environment = MergedEnvironment(Environment);
   std::vector<char*> envp;
-  for (char** e = environ; *e; ++e) envp.push_back(*e);
-  for (const std::string& e : Environment) envp.push_back(const_cast<char*>(e.c_str()));
+  for (std::string& e : environment) envp.push_back(&e[0]);
   envp.push_back(nullptr);
 
   pid_t pid = fork();
@@ -67,12 +87,22 @@ TCommandResult RunCommand(const std::string& Program, const std::vector<std::str
     dup2(null, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    // The test runner may ignore SIGPIPE; the program must cope on its own.
+    signal(SIGPIPE, SIG_DFL);
     execve(Program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out[1]);
   close(err[1]);
-  Drain(out[0], err[0], result.Out, result.Err);
+  if (CloseStdout) {
+    close(out[0]);
+    out[0] = -1;
+  }
+  if (!Drain(out[0], err[0], result.Out, result.Err,
+             std::chrono::steady_clock::now() + std::chrono::seconds(20)))
+    kill(pid, SIGKILL);
+  for (int fd : {out[0], err[0]})
+    if (fd >= 0) close(fd);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

@@ -8,13 +8,16 @@
 struct TCommandResult {
   std::string Out;
   std::string Err;
-  int ExitStatus = -1;  // -1 when the process did not end by exit
+  int ExitStatus = -1;  // -1 when the process did not end by exit (a signal, or killed)
 };
 
-// Runs Program with Arguments (and the extra Environment entries "NAME=value")
-// to its end, collecting standard output and standard error.
+// Runs Program with Arguments to its end, collecting standard output and
+// standard error. Environment entries "NAME=value" replace or add to the
+// inherited ones. With CloseStdout, standard output is a pipe nobody reads.
+// A program still running after 20 seconds is killed.
 TCommandResult RunCommand(const std::string& Program, const std::vector<std::string>& Arguments,
-                          const std::vector<std::string>& Environment = {});
+                          const std::vector<std::string>& Environment = {},
+                          bool CloseStdout = false);
 
 // A long-running child whose standard input is held open by this object and
 // whose standard output is read line by line. The child is ended (stdin
