@@ -75,6 +75,8 @@ struct TPortCase {
   std::string Orvane, Lumicourt, Helmstead;
   TPorts Expected;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TPortCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckPorts : public OrvaneCheck, public ::testing::WithParamInterface<TPortCase> {};
 
@@ -187,6 +189,8 @@ struct TThresholdCase {
   bool Warning, Critical;
   std::string WarningText, CriticalText;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TThresholdCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckThresholds : public OrvaneCheck, public ::testing::WithParamInterface<TThresholdCase> {};
 
@@ -275,6 +279,8 @@ struct TFindCase {
   std::string Wanted;
   uint32_t Expected;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TFindCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckFindProcess : public OrvaneCheck, public ::testing::WithParamInterface<TFindCase> {};
 
@@ -354,6 +360,8 @@ struct TSortCase {
   TLeaf Expected;
   std::function<void(TOrvaneCheck&)> Ports;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TSortCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckSorting : public OrvaneCheckRun, public ::testing::WithParamInterface<TSortCase> {};
 

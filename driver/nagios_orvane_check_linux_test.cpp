@@ -35,6 +35,8 @@ struct TProcessCase {
   std::string Output;  // "@usage" stands for the usage text
   int Status;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TProcessCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class NagiosOrvaneCheckProcess : public ::testing::TestWithParam<TProcessCase> {};
 

@@ -233,6 +233,8 @@ struct TOutcome {
   std::string Output;
   int Status;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TOutcome& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class NagiosOrvaneCheckCommandLine : public NagiosOrvaneCheckRun,
                                      public ::testing::WithParamInterface<TOutcome> {};
@@ -298,6 +300,8 @@ struct TVerdictCase {
   std::string StatusPart;  // up to the performance data
   int Status;
 };
+// Test names, not bytes, in the test listing.
+void PrintTo(const TVerdictCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class NagiosOrvaneCheckVerdict : public NagiosOrvaneCheckRun,
                                  public ::testing::WithParamInterface<TVerdictCase> {};
