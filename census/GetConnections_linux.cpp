@@ -16,23 +16,9 @@
 
 #include "census/GetConnections.h"
 #include "census/ProcParsers.h"
+#include "common/FileDescriptor_linux.h"
 
 namespace {
-
-// Closes a descriptor on every way out.
-class TDescriptor {
-public:
-  explicit TDescriptor(int Fd) : Fd(Fd) {}
-  ~TDescriptor() {
-    if (Fd >= 0) close(Fd);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return Fd; }
-
-private:
-  int Fd;
-};
 
 struct TKindInfo {
   uint8_t Family;
@@ -70,10 +56,10 @@ bool TLinuxTableSource::BindExtendedTables() {
 
 bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
   const TKindInfo info = InfoOf(Kind);
-  TDescriptor fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-  if (fd.Get() < 0) return false;
+  TFileDescriptor fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (fd.Fd < 0) return false;
   timeval timeout{ReceiveTimeoutSeconds, 0};
-  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd.Fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
   const uint32_t sequence = ++Sequence;
   const std::vector<uint8_t> request = BuildDiagRequest(info.Family, info.Protocol, sequence);
@@ -81,7 +67,7 @@ bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
   kernel.nl_family = AF_NETLINK;
   ssize_t sent;
   do {
-    sent = sendto(fd.Get(), request.data(), request.size(), 0,
+    sent = sendto(fd.Fd, request.data(), request.size(), 0,
                   reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
   } while (sent < 0 && errno == EINTR);
   if (sent != ssize_t(request.size())) return false;
@@ -95,7 +81,7 @@ bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
     message.msg_namelen = sizeof from;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t n = recvmsg(fd.Get(), &message, 0);
+    const ssize_t n = recvmsg(fd.Fd, &message, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || (message.msg_flags & MSG_TRUNC)) return false;
     if (from.nl_pid != 0) continue;  // only the kernel answers a dump

@@ -8,19 +8,9 @@
 
 #include "census/GetConnections.h"
 #include "census/ProcParsers.h"
+#include "common/FileDescriptor_linux.h"
 
 namespace {
-
-class TSocket {
-public:
-  explicit TSocket(int Fd) : Fd(Fd) {}
-  ~TSocket() {
-    if (Fd >= 0) close(Fd);
-  }
-  TSocket(const TSocket&) = delete;
-  TSocket& operator=(const TSocket&) = delete;
-  int Fd;
-};
 
 int LocalPortOf(int Fd) {
   sockaddr_in a{};
@@ -48,10 +38,10 @@ sockaddr_in Loopback(int Port) {
 // A listener, a connection to it and the accepted end, plus a UDP socket.
 class LiveSocketsTest : public ::testing::Test {
 protected:
-  TSocket Listener{socket(AF_INET, SOCK_STREAM, 0)};
-  TSocket Client{socket(AF_INET, SOCK_STREAM, 0)};
-  TSocket Accepted{-1};
-  TSocket Udp{socket(AF_INET, SOCK_DGRAM, 0)};
+  TFileDescriptor Listener{socket(AF_INET, SOCK_STREAM, 0)};
+  TFileDescriptor Client{socket(AF_INET, SOCK_STREAM, 0)};
+  TFileDescriptor Accepted{-1};
+  TFileDescriptor Udp{socket(AF_INET, SOCK_DGRAM, 0)};
   int ListenPort = 0, ClientPort = 0, UdpPort = 0;
   const uint32_t Self = uint32_t(getpid());
 
@@ -124,8 +114,8 @@ TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
 
 // The same over IPv6 loopback, where the machine has it.
 TEST(LiveIpv6Test, SystemSourceFindsOurSockets) {
-  TSocket listener{socket(AF_INET6, SOCK_STREAM, 0)};
-  TSocket client{socket(AF_INET6, SOCK_STREAM, 0)};
+  TFileDescriptor listener{socket(AF_INET6, SOCK_STREAM, 0)};
+  TFileDescriptor client{socket(AF_INET6, SOCK_STREAM, 0)};
   sockaddr_in6 any{};
   any.sin6_family = AF_INET6;
   any.sin6_addr = in6addr_loopback;
@@ -136,7 +126,7 @@ TEST(LiveIpv6Test, SystemSourceFindsOurSockets) {
   socklen_t length = sizeof bound;
   getsockname(listener.Fd, reinterpret_cast<sockaddr*>(&bound), &length);
   ASSERT_EQ(connect(client.Fd, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  TSocket accepted{accept(listener.Fd, nullptr, nullptr)};
+  TFileDescriptor accepted{accept(listener.Fd, nullptr, nullptr)};
   ASSERT_GE(accepted.Fd, 0);
   const int port = ntohs(bound.sin6_port);
 

@@ -11,20 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/FileDescriptor_linux.h"
 #include "common/TextCodec.h"
 
 namespace {
-
-class TFileDescriptor {
-public:
-  explicit TFileDescriptor(int fd) : Fd(fd) {}
-  ~TFileDescriptor() {
-    if (Fd >= 0) close(Fd);
-  }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  int Fd;
-};
 
 // True when some other process holds an fcntl write lock on any part of the
 // file: asking for a whole-file read lock reports the conflicting one.
