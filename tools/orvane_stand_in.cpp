@@ -44,19 +44,19 @@ struct Endpoint {
 
 Endpoint ParseEndpoint(const std::string& text) {
   Endpoint e;
-  std::string spec = text;
-  auto star = spec.rfind('*');
+  std::string endpoint = text;
+  auto star = endpoint.rfind('*');
   if (star != std::string::npos) {
-    e.Count = std::atol(spec.c_str() + star + 1);
-    spec.resize(star);
+    e.Count = std::atol(endpoint.c_str() + star + 1);
+    endpoint.resize(star);
   }
-  auto colon = spec.rfind(':');
+  auto colon = endpoint.rfind(':');
   if (colon == std::string::npos) {
     errno = EINVAL;
     Fail("no port in " + text);
   }
-  std::string host = spec.substr(0, colon);
-  int port = std::atoi(spec.c_str() + colon + 1);
+  std::string host = endpoint.substr(0, colon);
+  int port = std::atoi(endpoint.c_str() + colon + 1);
   if (!host.empty() && host.front() == '[') {
     host = host.substr(1, host.size() - 2);
     auto* a6 = reinterpret_cast<sockaddr_in6*>(&e.Address);
