@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 
 #include "census/FakeCensus.h"
+#include "install/TempDirectory_linux.h"
 
 namespace {
 
@@ -466,19 +467,11 @@ TEST(DiagMessagesTest, SurvivesArbitraryBytes) {
 // A temporary directory standing in for /proc, removed at the end.
 class ProcTreeTest : public ::testing::Test {
 protected:
-  std::string Root;
-
-  void SetUp() override {
-    char path[] = "/tmp/orvane_proc_XXXXXX";
-    ASSERT_NE(mkdtemp(path), nullptr);
-    Root = path;
-  }
-  void TearDown() override { std::system(("rm -rf '" + Root + "'").c_str()); }
+  TTempDirectory Tree;
+  const std::string Root = Tree.Path;
 
   void Dir(const std::string& Path) { ASSERT_EQ(mkdir((Root + "/" + Path).c_str(), 0755), 0) << Path; }
-  void File(const std::string& Path, const std::string& Text) {
-    std::ofstream(Root + "/" + Path, std::ios::binary) << Text;
-  }
+  void File(const std::string& Path, const std::string& Text) { Tree.Write(Path, Text); }
   void Link(const std::string& Path, const std::string& Target) {
     ASSERT_EQ(symlink(Target.c_str(), (Root + "/" + Path).c_str()), 0) << Path;
   }

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/nagios_orvane_check.h"
+#include "install/TempDirectory_linux.h"
 #include "tools/ChildProcess.h"
 
 namespace {
@@ -78,26 +78,11 @@ TEST(NagiosOrvaneCheckProcessSignals, ClosedOutputIsNoCrash) {
 
 class NagiosOrvaneCheckProcessFiles : public ::testing::Test {
 protected:
-  std::string Root;
+  TTempDirectory Dir;
+  const std::string Root = Dir.Path;
 
-  void SetUp() override {
-    char Template[] = "/tmp/nagios_orvane_check_test.XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Root = Template;
-  }
-  void TearDown() override {
-    for (const char* File : {"/App/Orvane.ini", "/Lumicourt/Lumicourt.ini",
-                             "/Helmstead/Helmstead.ini", "/registry.reg"})
-      unlink((Root + File).c_str());
-    for (const char* Directory : {"/App", "/Lumicourt", "/Helmstead", ""})
-      rmdir((Root + Directory).c_str());
-  }
-  void Write(const std::string& Name, const std::string& Text) {
-    std::ofstream(Root + Name, std::ios::binary) << Text;
-  }
+  void Write(const std::string& Name, const std::string& Text) { Dir.Write(Name.substr(1), Text); }
   void Installation() {
-    for (const char* Directory : {"/App", "/Lumicourt", "/Helmstead"})
-      mkdir((Root + Directory).c_str(), 0700);
     Write("/App/Orvane.ini", "[Ports]\nSMTPIn=25\n");
     Write("/Lumicourt/Lumicourt.ini", "[WebServer]\nPort=3000\n");
     Write("/Helmstead/Helmstead.ini", "");
