@@ -1,0 +1,310 @@
+// End to end on Windows: stand-ins named like the mail server's processes hold
+// live connections on the ports of a generated installation, and the built
+// program counts them from the system's owner tables and process list.
+//
+// Under Wine a socket is reported with its owner only when the owning process
+// itself connected it (the stand-in then makes one call on it), never when it
+// accepted it. So the server's connections are made by the stand-ins from the
+// server's ports out to listeners of this test, one listener per connection;
+// the check classifies by ports and counts them as if they had been accepted.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/ProgramIo_win32.h"
+#include "install/TempDirectory_win32.h"
+#include "tools/ChildProcess.h"
+
+namespace {
+
+// The program and the stand-in are built beside this test program.
+std::string BesideThisProgram(const std::string& Name) {
+  const std::string Own = OwnExecutablePath();
+  return Own.substr(0, Own.rfind('\\') + 1) + Name;
+}
+
+struct TWinsock {
+  TWinsock() {
+    WSADATA Data;
+    WSAStartup(MAKEWORD(2, 2), &Data);
+  }
+  ~TWinsock() { WSACleanup(); }
+};
+
+sockaddr_in Loopback(uint16_t Port) {
+  sockaddr_in Address = {};
+  Address.sin_family = AF_INET;
+  Address.sin_port = htons(Port);
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return Address;
+}
+
+uint16_t PortOf(SOCKET Socket) {
+  sockaddr_in Address = {};
+  int Length = sizeof Address;
+  getsockname(Socket, reinterpret_cast<sockaddr*>(&Address), &Length);
+  return ntohs(Address.sin_port);
+}
+
+std::string Endpoint(uint16_t Port) { return "127.0.0.1:" + std::to_string(Port); }
+
+// A generated installation, the stand-ins that play its processes, and the
+// sockets this test holds as their peers and clients.
+class TInstallation {
+public:
+  TTempDirectory Dir;
+  std::map<std::string, uint16_t> Port;
+  std::string DataPath;
+  std::map<std::string, std::unique_ptr<TChildProcess>> Running;
+
+  TInstallation() {
+    for (const char* Name : {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn",
+                             "SSL-IMAP", "LC", "LCSSL", "HS", "HSSSL", "OrvaneOther", "LCOther",
+                             "HSOther", "OrvaneListen", "OrvaneUdp"}) {
+      const SOCKET Probe = Bound(0);
+      Port[Name] = PortOf(Probe);
+      closesocket(Probe);
+    }
+    std::string Ports = "[Ports]\r\n";
+    for (const char* Name :
+         {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn", "SSL-IMAP"})
+      Ports += std::string(Name) + "=" + std::to_string(Port[Name]) + "\r\n";
+    Dir.Write("Orvane\\App\\Orvane.ini", Ports);
+    Dir.Write("Orvane\\Lumicourt\\Lumicourt.ini", "[WebServer]\r\nPort=" + std::to_string(Port["LC"]) +
+                                                      "\r\n[SSL]\r\nPort=" +
+                                                      std::to_string(Port["LCSSL"]) + "\r\n");
+    Dir.Write("Orvane\\Helmstead\\Helmstead.ini", "[WebServer]\r\nPort=" + std::to_string(Port["HS"]) +
+                                                      "\r\n[SSL]\r\nPort=" +
+                                                      std::to_string(Port["HSSSL"]) + "\r\n");
+    DataPath = Dir / "Orvane\\App\\";
+    TTempDirectory::MakeDirectories(Dir / "bin");
+  }
+
+  ~TInstallation() {
+    Running.clear();
+    for (SOCKET Socket : Sockets) closesocket(Socket);
+  }
+
+  std::string Exe(const std::string& Name) const { return Dir / ("bin\\" + Name); }
+
+  // Starts a copy of the stand-in under Name (the running copy of that name
+  // is ended first) and waits until it holds what Arguments ask for.
+  TChildProcess& Start(const std::string& Name, const std::vector<std::string>& Arguments) {
+    Running.erase(Name);
+    const std::wstring Copy = WideFromUtf8(Exe(Name));
+    CopyFileW(WideFromUtf8(BesideThisProgram("orvane_stand_in.exe")).c_str(), Copy.c_str(), FALSE);
+    auto& Process = Running[Name] = std::make_unique<TChildProcess>(Exe(Name), Arguments);
+    EXPECT_TRUE(Process->AwaitLine("ready", 30000)) << Name << " did not come up";
+    return *Process;
+  }
+
+  // Stand-in arguments for Count connections from the named server port,
+  // each to a listener of its own.
+  std::vector<std::string> From(const std::string& Name, int Count) {
+    std::vector<std::string> Arguments;
+    for (int I = 0; I < Count; ++I)
+      Arguments.insert(Arguments.end(),
+                       {"--connect-from", Endpoint(Port.at(Name)) + "," + Endpoint(Listen(0))});
+    return Arguments;
+  }
+
+  // A listener of this test (a remote mail server, or the far end of a
+  // connection from a server port); gives its port.
+  uint16_t Listen(uint16_t At) {
+    const SOCKET Socket = Bound(At);
+    EXPECT_EQ(listen(Socket, SOMAXCONN), 0);
+    return PortOf(Socket);
+  }
+
+  // A client of this test connected to the named port.
+  void Connect(const std::string& Name) {
+    const SOCKET Socket = Keep(socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in To = Loopback(Port.at(Name));
+    EXPECT_EQ(connect(Socket, reinterpret_cast<const sockaddr*>(&To), sizeof To), 0) << Name;
+  }
+
+  TCommandResult Check(std::vector<std::string> Arguments) const {
+    Arguments.insert(Arguments.begin(), {"-p", DataPath});
+    return RunCommand(BesideThisProgram("nagios_orvane_check.exe"), Arguments);
+  }
+
+private:
+  TWinsock Winsock;
+  std::vector<SOCKET> Sockets;
+
+  SOCKET Keep(SOCKET Socket) {
+    EXPECT_NE(Socket, INVALID_SOCKET);
+    Sockets.push_back(Socket);
+    return Socket;
+  }
+  SOCKET Bound(uint16_t At) {
+    const SOCKET Socket = Keep(socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in Address = Loopback(At);
+    EXPECT_EQ(bind(Socket, reinterpret_cast<const sockaddr*>(&Address), sizeof Address), 0);
+    return Socket;
+  }
+};
+
+std::vector<std::string> Joined(std::vector<std::vector<std::string>> Parts) {
+  std::vector<std::string> All;
+  for (auto& Part : Parts) All.insert(All.end(), Part.begin(), Part.end());
+  return All;
+}
+
+// The debug dump: eight fields per record, each closed by "|".
+std::vector<std::vector<std::string>> DumpRecords(const std::string& Dump) {
+  std::vector<std::vector<std::string>> Records;
+  std::vector<std::string> Fields;
+  std::string Field;
+  for (char Ch : Dump) {
+    if (Ch != '|') {
+      Field += Ch;
+      continue;
+    }
+    Fields.push_back(Field);
+    Field.clear();
+    if (Fields.size() == 8) Records.push_back(std::move(Fields)), Fields.clear();
+  }
+  EXPECT_TRUE(Fields.empty() && Field.empty()) << "a record was cut short: " << Dump;
+  return Records;
+}
+
+// The whole installation, started once for the tests that share it. Beside
+// the counted connections it holds what must not be counted: a listener and
+// the connections it accepted (no owner under Wine), a datagram socket, and
+// connections from a server port held by a process of another name.
+class EndToEndWin32 : public ::testing::Test {
+protected:
+  static std::unique_ptr<TInstallation> Installation;
+
+  static void SetUpTestSuite() {
+    Installation = std::make_unique<TInstallation>();
+    TInstallation& I = *Installation;
+    I.Listen(I.Port["SMTPOut"]);
+    I.Listen(I.Port["POPOut"]);
+    TChildProcess& Orvane = I.Start(
+        "Orvane.exe",
+        Joined({I.From("SMTPIn", 3), I.From("SSL-SMTP", 1), I.From("POPIn", 2), I.From("SSL-POP", 1),
+                I.From("IMAPIn", 2), I.From("SSL-IMAP", 1), I.From("OrvaneOther", 1),
+                {"--connect", Endpoint(I.Port["SMTPOut"]) + "*2", "--connect",
+                 Endpoint(I.Port["POPOut"]), "--listen", Endpoint(I.Port["OrvaneListen"]), "--udp",
+                 Endpoint(I.Port["OrvaneUdp"])}}));
+    I.Start("Lumicourt.exe", Joined({I.From("LC", 2), I.From("LCSSL", 1), I.From("LCOther", 1)}));
+    I.Start("Helmstead.exe", Joined({I.From("HS", 1), I.From("HSSSL", 1), I.From("HSOther", 2)}));
+    I.Start("Relay.exe", Joined({I.From("SMTPIn", 2), {"--connect", Endpoint(I.Port["SMTPOut"])}}));
+    I.Connect("OrvaneListen");
+    I.Connect("OrvaneListen");
+    EXPECT_TRUE(Orvane.AwaitLine("accepted 2", 30000));
+  }
+  static void TearDownTestSuite() { Installation.reset(); }
+};
+
+std::unique_ptr<TInstallation> EndToEndWin32::Installation;
+
+const char* const PerfData =
+    "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "
+    "ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 HSTotal=2\r\n";
+
+TEST_F(EndToEndWin32, CountsEveryCategoryAndJudgesThem) {
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Status;
+    int ExitStatus;
+  } Cases[] = {
+      {{"-w", "21", "-c", "30"}, "OK - Connections=20 Smtp=6 Pop=4 Imap=3 Lumicourt=4 Helmstead=2", 0},
+      {{"-w", "21", "-c", "30", "-v"},
+       "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 ImapSSL=1 "
+       "Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1",
+       0},
+      {{"-w", "20", "-c", "30", "--warnSMTPin=3", "-wPOPout", "2"}, "WARNING - connections=20 SMTPin=3 ", 1},
+      {{"-w", "5", "-c", "0", "-cLCTotal", "4", "-cHSTotal", "3"}, "CRITICAL - LCTotal=4 ", 2},
+  };
+  for (const auto& Case : Cases) {
+    const TCommandResult Run = Installation->Check(Case.Arguments);
+    EXPECT_EQ(Run.Out, Case.Status + PerfData) << ::testing::PrintToString(Case.Arguments);
+    EXPECT_EQ(Run.Err, "");
+    EXPECT_EQ(Run.ExitStatus, Case.ExitStatus);
+  }
+}
+
+TEST_F(EndToEndWin32, DebugDumpNamesTheWindowsProcessesAndTheirExecutables) {
+  TInstallation& I = *Installation;
+  const TCommandResult Run = I.Check({"-w", "0", "-c", "0", "-v", "-v"});
+  ASSERT_EQ(Run.ExitStatus, 0);
+  const size_t At = Run.Out.find("OK - ");
+  ASSERT_NE(At, std::string::npos) << Run.Out;
+  EXPECT_EQ(Run.Out.substr(At),
+            "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 "
+            "ImapSSL=1 Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1" +
+                std::string(PerfData));
+
+  // The 20 counted, and the two web administration connections on another
+  // port, which are listed but counted nowhere.
+  std::map<std::string, int> PerOwnerAndPort;
+  for (const auto& Record : DumpRecords(Run.Out.substr(0, At))) {
+    EXPECT_EQ(Record[0], "TCP");
+    EXPECT_EQ(Record[1] + Record[3], "127.0.0.1127.0.0.1");
+    EXPECT_EQ(Record[5], "ESTABLISHED");
+    const std::string Owner = Record[6].substr(Record[6].rfind('\\') + 1);
+    EXPECT_EQ(Record[6], I.Exe(Owner)) << "the full path of the executable";
+    ASSERT_EQ(I.Running.count(Owner), 1u) << Record[6];
+    EXPECT_EQ(Record[7], std::to_string(I.Running[Owner]->Pid())) << Owner;
+    const bool Outbound = Owner == "Orvane.exe" && (Record[4] == std::to_string(I.Port["SMTPOut"]) ||
+                                                    Record[4] == std::to_string(I.Port["POPOut"]));
+    ++PerOwnerAndPort[Owner + ":" + (Outbound ? "out" + Record[4] : Record[2])];
+  }
+  auto Key = [&](const char* Owner, const char* Port) {
+    return std::string(Owner) + ":" + std::to_string(I.Port[Port]);
+  };
+  const std::map<std::string, int> Expected = {
+      {Key("Orvane.exe", "SMTPIn"), 3},   {Key("Orvane.exe", "SSL-SMTP"), 1},
+      {Key("Orvane.exe", "POPIn"), 2},    {Key("Orvane.exe", "SSL-POP"), 1},
+      {Key("Orvane.exe", "IMAPIn"), 2},   {Key("Orvane.exe", "SSL-IMAP"), 1},
+      {Key("Orvane.exe", "OrvaneOther"), 1},
+      {"Orvane.exe:out" + std::to_string(I.Port["SMTPOut"]), 2},
+      {"Orvane.exe:out" + std::to_string(I.Port["POPOut"]), 1},
+      {Key("Lumicourt.exe", "LC"), 2},    {Key("Lumicourt.exe", "LCSSL"), 1},
+      {Key("Lumicourt.exe", "LCOther"), 1},
+      {Key("Helmstead.exe", "HS"), 1},    {Key("Helmstead.exe", "HSSSL"), 1},
+      {Key("Helmstead.exe", "HSOther"), 2},
+  };
+  EXPECT_EQ(PerOwnerAndPort, Expected);
+}
+
+const std::string TwoSmtpOneImap =
+    "|Connections=3 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+    "ImapIn=1 ImapSSL=0 ImapTotal=1 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\r\n";
+
+// Only the mail server runs. Its listener on the web-mail port has accepted a
+// connection, which Wine reports without an owner: the missing web-mail
+// process must not take it (nor any other ownerless row) as its own.
+TEST(EndToEndWin32Processes, ServersThatAreDownCountNothing) {
+  TInstallation I;
+  TChildProcess& Orvane = I.Start(
+      "Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1), {"--listen", Endpoint(I.Port["LC"])}}));
+  I.Start("Relay.exe", I.From("HS", 1));
+  I.Connect("LC");
+  ASSERT_TRUE(Orvane.AwaitLine("accepted 1", 30000));
+  const TCommandResult Run = I.Check({"-w", "4", "-c", "0"});
+  EXPECT_EQ(Run.Out, "OK - Connections=3 Smtp=2 Pop=0 Imap=1 Lumicourt=0 Helmstead=0" + TwoSmtpOneImap);
+  EXPECT_EQ(Run.ExitStatus, 0);
+}
+
+TEST(EndToEndWin32Processes, ServerNamesMatchIgnoringCaseAndWithinLongerNames) {
+  TInstallation I;
+  for (const char* Name : {"orvane.exe", "MyOrvane.exe", "ORVANE.EXE.bak"}) {
+    I.Running.clear();
+    I.Start(Name, Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+    const TCommandResult Run = I.Check({"-w", "3", "-c", "0"});
+    EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap) << Name;
+    EXPECT_EQ(Run.ExitStatus, 1) << Name;
+  }
+}
+
+}  // namespace
