@@ -120,36 +120,35 @@ std::vector<uint8_t> AllocatedTable(const TIpHelperFunctions& Functions,
   return Table;
 }
 
-// What a size query that reports no size means.
+// What a table that is not there means.
 enum class TNoSize {
-  EndsSnapshot,  // the plain IPv4 tables
-  EmptyTable,    // the owner tables: an empty table, unless the query failed
+  EndsSnapshot,  // the plain IPv4 tables: a size of 0 ends the snapshot
+  EmptyTable,    // the IPv4 owner tables: a failure
   NoTable,       // the IPv6 tables: a system without IPv6
 };
 
-// A size query and a fill. A table that grows in between is asked for again
-// with the new size (and room for a few more rows), a bounded number of
-// times, before its error stands: connections come and go on a busy server.
+// A plain IPv4 table is asked for its size first, since a size of 0 ends the
+// snapshot. An owner table costs as much to size as to fill on some systems
+// (under Wine each call walks every socket of every process), so it is read
+// into a buffer of a likely size first and sized only when it doesn't fit.
+// A table that grows before the fill is asked for again with the new size
+// (and room for a few more rows), a bounded number of times, before its
+// error stands: connections come and go on a busy server.
 TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize NoSize,
                       size_t RowSize, std::vector<uint8_t>& Table) {
-  DWORD Size = 0;
-  const DWORD Query = Get(nullptr, &Size);
-  const bool NoIpv6 = NoSize == TNoSize::NoTable && Query == ERROR_NOT_SUPPORTED;
-  if (Size == 0 || NoIpv6) {
-    switch (NoSize) {
-      case TNoSize::EndsSnapshot: return TTableRead::SizeZero;
-      case TNoSize::NoTable: return TTableRead::NotPresent;
-      case TNoSize::EmptyTable: break;
-    }
-    CheckIpHlpResult(Query);
-    Table.assign(4, 0);
-    return TTableRead::Ok;
+  DWORD Size = TWin32TableSource::FirstOwnerTableSize;
+  int Attempts = 2 + TWin32TableSource::GrowthRetries;  // the first guess, a fill, the retries
+  if (NoSize == TNoSize::EndsSnapshot) {
+    Size = 0;
+    Get(nullptr, &Size);
+    if (Size == 0) return TTableRead::SizeZero;
+    --Attempts;
   }
-  for (int Retry = 0;; ++Retry) {
+  for (;;) {
     Table.assign(Size, 0);
     DWORD Given = Size;
     const DWORD Result = Get(Table.data(), &Given);
-    if (Result == ERROR_INSUFFICIENT_BUFFER && Retry < TWin32TableSource::GrowthRetries) {
+    if (Result == ERROR_INSUFFICIENT_BUFFER && --Attempts > 0) {
       const uint64_t Wanted = uint64_t(std::max(Given, Size)) + 16 * RowSize;
       Size = static_cast<DWORD>(std::min<uint64_t>(Wanted, 0xFFFFFFFFu));
       continue;

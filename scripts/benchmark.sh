@@ -1,28 +1,97 @@
 #!/usr/bin/env bash
 # Times a full check against the system's own tools at N established loopback
 # connections of the mail server's processes, and checks that the counts are
-# exact. Usage: scripts/benchmark.sh [N...] (default 1000 10000 30000);
-# RUNS=<runs per command> (default 7).
+# exact; then the Windows program under Wine against Wine's own floor (a
+# program that reads the TCP owner table once) at live connections held by a
+# Windows stand-in.
+#   scripts/benchmark.sh [N...]   (default 1000 10000 30000)
+# RUNS=<runs per command> (default 7); WINE_SIZES (default "1000 5000", empty
+# for none) and WINE_RUNS (default 5) for the run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+ms_of() {  # ms_of COMMAND...: wall time of one run in microseconds
+  local t0 t1
+  t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  t1=$(date +%s%N)
+  echo $(((t1 - t0) / 1000))
+}
+
+# The Windows program under Wine, in a Wine session of its own (prefix,
+# network namespace, Wine server): the stand-in "Orvane.exe" makes N
+# connections out to the remote SMTP port, each of which the check counts.
+wine_session() {  # wine_session N...
+  # shellcheck source=scripts/wine-lib.sh
+  . scripts/wine-lib.sh
+  wine_enter_netns "$0" --wine-session "$@"
+  ulimit -n "$(ulimit -Hn)"
+  local build=build/bench-win32 out=46587 n
+  wine_setup "$top/$build/wineprefix"
+  local loader
+  loader=$(wine_loader "$build/nagios_orvane_check.exe")
+  stand_ins_init
+  trap 'stand_ins_stop; wine_end_server; rm -rf "$work"' EXIT
+  mkdir -p "$work/Orvane/App" "$work/Orvane/Lumicourt" "$work/Orvane/Helmstead"
+  printf '[Ports]\r\nSMTPOut=%d\r\n' $out >"$work/Orvane/App/Orvane.ini"
+  printf '[WebServer]\r\nPort=46300\r\n' >"$work/Orvane/Lumicourt/Lumicourt.ini"
+  printf '[WebServer]\r\nPort=46400\r\n' >"$work/Orvane/Helmstead/Helmstead.ini"
+  cp "$build/orvane_stand_in.exe" "$work/bin/Orvane.exe"
+  ln -s "$top/build/bench/orvane_stand_in" "$work/bin/peer"
+  local check=("$loader" "$build/nagios_orvane_check.exe" -p "Z:${work//\//\\}\\Orvane\\App\\" -w 0 -c 0 -v)
+  local floor=("$loader" "$build/tcp_table_once.exe")
+
+  printf '%-7s %8s %12s %12s %9s %14s\n' N rows check_ms floor_ms chk/floor "check-floor_ms"
+  for n in "$@"; do
+    stand_in_start peer peer.log --listen 127.0.0.1:$out
+    stand_in_await peer.log ready
+    stand_in_run orvane.log "$loader" "$work/bin/Orvane.exe" --connect "127.0.0.1:$out*$n"
+    stand_in_await orvane.log ready 60000
+    stand_in_await peer.log "accepted $n" 60000
+
+    local got want rows
+    got=$("${check[@]}" | tr -d '\r' || true)
+    want="OK - Connections=$n SmtpIn=0 SmtpOut=$n SmtpSSL=0 PopIn=0 PopOut=0 PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0|"
+    case "$got" in
+      "$want"*) ;;
+      *) echo "benchmark: wrong counts under Wine at N=$n: $got" >&2; exit 1 ;;
+    esac
+    rows=$("${floor[@]}" | tr -d '\r')
+    [ "$rows" -ge $((2 * n)) ] || { echo "benchmark: only $rows rows under Wine at N=$n" >&2; exit 1; }
+
+    : >"$work/t.check"; : >"$work/t.floor"
+    for _ in $(seq "${WINE_RUNS:-5}"); do
+      ms_of "${check[@]}" >>"$work/t.check"
+      ms_of "${floor[@]}" >>"$work/t.floor"
+    done
+    local c f
+    c=$(median <"$work/t.check") f=$(median <"$work/t.floor")
+    awk -v n="$n" -v r="$rows" -v c="$c" -v f="$f" 'BEGIN {
+      printf "%-7d %8d %12.1f %12.1f %9.2f %14.1f\n", n, r, c/1000, f/1000, c/f, (c-f)/1000 }'
+    stand_ins_stop
+  done
+}
+
+# shellcheck source=scripts/stand-ins.sh
+. scripts/stand-ins.sh
+if [ "${1:-}" = --wine-session ]; then
+  shift
+  wine_session "$@"
+  exit 0
+fi
+
 runs=${RUNS:-7}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 30000)
+wine_sizes=${WINE_SIZES-1000 5000}
 
 scripts/install-deps.sh cmake make g++ iproute2 time >&2
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" >/dev/null
 
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  exec 9>&- 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  pids=()
-}
-trap 'stop_all; rm -rf "$work"' EXIT
+stand_ins_init
 
 smtp=46025 lc=46300
 mkdir -p "$work/Orvane/App" "$work/Orvane/Lumicourt" "$work/Orvane/Helmstead" "$work/bin"
@@ -33,33 +102,12 @@ for name in Orvane.exe Lumicourt.exe mail-client; do
   cp build/bench/orvane_stand_in "$work/bin/$name"
 done
 
-await() {  # await LOG LINE
-  for _ in $(seq 3000); do
-    grep -qx "$2" "$work/$1" 2>/dev/null && return 0
-    sleep 0.02
-  done
-  echo "benchmark: $1 never showed '$2'" >&2
-  exit 1
-}
-
-median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-ms_of() {  # ms_of COMMAND...: wall time of one run in milliseconds
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || true
-  t1=$(date +%s%N)
-  echo $(((t1 - t0) / 1000))  # microseconds
-}
-
 printf '%-7s %12s %12s %12s %12s %9s %9s %10s\n' N check_ms ssp_ms ss_ms cat_ms "chk/ssp" "chk/ss" check_KiB
 for n in "${sizes[@]}"; do
   rm -f "$work"/*.log
-  mkfifo "$work/hold.$n"
-  exec 9<>"$work/hold.$n"
-  half=$((n / 2))
-  "$work/bin/Orvane.exe" --listen 127.0.0.1:$smtp <"$work/hold.$n" >"$work/orvane.log" & pids+=($!)
-  "$work/bin/Lumicourt.exe" --listen 127.0.0.1:$lc <"$work/hold.$n" >"$work/lumicourt.log" & pids+=($!)
-  await orvane.log ready; await lumicourt.log ready
+  stand_in_start Orvane.exe orvane.log --listen 127.0.0.1:$smtp
+  stand_in_start Lumicourt.exe lumicourt.log --listen 127.0.0.1:$lc
+  stand_in_await orvane.log ready; stand_in_await lumicourt.log ready
   # Client ends spread over processes of at most 10,000 sockets each.
   left=$n i=0
   while [ $left -gt 0 ]; do
@@ -68,15 +116,15 @@ for n in "${sizes[@]}"; do
     args=()
     [ $a -gt 0 ] && args+=(--connect "127.0.0.1:$smtp*$a")
     [ $b -gt 0 ] && args+=(--connect "127.0.0.1:$lc*$b")
-    "$work/bin/mail-client" "${args[@]}" <"$work/hold.$n" >"$work/client$i.log" & pids+=($!)
-    await client$i.log ready
+    stand_in_start mail-client client$i.log "${args[@]}"
+    stand_in_await client$i.log ready
     left=$((left - chunk)) i=$((i + 1))
   done
   smtp_n=0 lc_n=0 left=$n
   while [ $left -gt 0 ]; do
     chunk=$((left > 10000 ? 10000 : left)); smtp_n=$((smtp_n + chunk / 2)); lc_n=$((lc_n + chunk - chunk / 2)); left=$((left - chunk))
   done
-  await orvane.log "accepted $smtp_n"; await lumicourt.log "accepted $lc_n"
+  stand_in_await orvane.log "accepted $smtp_n"; stand_in_await lumicourt.log "accepted $lc_n"
 
   check=(build/bench/nagios_orvane_check -p "$work/Orvane/App/" -w 0 -c 0 -v)
   out=$(ORVANE_REGISTRY_FILE=/nonexistent "${check[@]}" || true)
@@ -99,6 +147,16 @@ for n in "${sizes[@]}"; do
   c=$(median <"$work/t.check") p=$(median <"$work/t.ssp") s=$(median <"$work/t.ss") k=$(median <"$work/t.cat")
   awk -v n="$n" -v c="$c" -v p="$p" -v s="$s" -v k="$k" -v m="$kib" 'BEGIN {
     printf "%-7d %12.1f %12.1f %12.1f %12.1f %9.2f %9.2f %10d\n", n, c/1000, p/1000, s/1000, k/1000, c/p, c/s, m }'
-  stop_all
-  rm -f "$work/hold.$n"
+  stand_ins_stop
 done
+
+if [ -n "$wine_sizes" ]; then
+  scripts/install-deps.sh g++-mingw-w64-i686-posix wine wine32:i386 wine64 >&2
+  cmake -S . -B build/bench-win32 -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
+  cmake --build build/bench-win32 -j"$(nproc)" >/dev/null
+  echo
+  echo "Windows program (32-bit) under Wine, against one read of the TCP owner table:"
+  # shellcheck disable=SC2086
+  "$0" --wine-session $wine_sizes
+fi
