@@ -64,13 +64,17 @@ public:
   std::map<std::string, std::unique_ptr<TChildProcess>> Running;
 
   TInstallation() {
+    // The server's ports lie below the system's range of ephemeral ports,
+    // from which this test's listeners take theirs, so the two never meet;
+    // the test runs in a network namespace of its own. Each installation
+    // takes ports of its own, away from the last one's closing connections.
+    static int Installations = 0;
+    uint16_t Next =
+        static_cast<uint16_t>(10000 + GetCurrentProcessId() % 200 * 100 + Installations++ % 5 * 20);
     for (const char* Name : {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn",
                              "SSL-IMAP", "LC", "LCSSL", "HS", "HSSSL", "OrvaneOther", "LCOther",
-                             "HSOther", "OrvaneListen", "OrvaneUdp"}) {
-      const SOCKET Probe = Bound(0);
-      Port[Name] = PortOf(Probe);
-      closesocket(Probe);
-    }
+                             "HSOther", "OrvaneListen", "OrvaneUdp"})
+      Port[Name] = Next++;
     std::string Ports = "[Ports]\r\n";
     for (const char* Name :
          {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn", "SSL-IMAP"})
