@@ -186,7 +186,8 @@ void DumpEntry(const TListEntry& Entry, std::string& Dump) {
   Dump += '|';
   Dump += NameAt(TcpStateNames, 13, Entry.State);
   Dump += '|';
-  Dump += Entry.ProcessName;
+  // A Linux path may hold a line break; the dump shares the status line.
+  Dump += FoldLineBreaks(Entry.ProcessName);
   Dump += '|';
   Dump += std::to_string(Entry.ProcessId);
   Dump += '|';

@@ -157,6 +157,12 @@ std::string SanitizeUtf8(const std::string& bytes) {
   return out;
 }
 
+std::string FoldLineBreaks(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
 std::string AsciiUpper(std::string text) {
   for (char& c : text) c = AsciiToUpper(c);
   return text;

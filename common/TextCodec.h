@@ -24,6 +24,10 @@ std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian);
 // without surprises. Valid text comes back unchanged.
 std::string SanitizeUtf8(const std::string& bytes);
 
+// CR and LF turned into blanks: Nagios reads the first line of the output as
+// the status, so text from outside (an argument, a path) must not break it.
+std::string FoldLineBreaks(std::string text);
+
 // ASCII-only case mapping: the program's process-name tests ignore the case
 // of the letters a-z alone.
 std::string AsciiUpper(std::string text);
