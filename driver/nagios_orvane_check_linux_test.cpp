@@ -95,6 +95,73 @@ protected:
   }
 };
 
+// The program under limits that an agent or a container may set. Whatever
+// they are, the answer is one line on standard output and nothing on
+// standard error.
+class NagiosOrvaneCheckProcessLimits : public NagiosOrvaneCheckProcessFiles {
+protected:
+  void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtime needs more address space, stack and descriptors "
+                    "than these limits leave";
+#endif
+    if (access(Prlimit, X_OK) != 0) GTEST_SKIP() << Prlimit << " is missing";
+  }
+  TCommandResult RunLimited(const std::string& Limit, const std::vector<std::string>& Arguments,
+                            const std::string& Environment) {
+    std::vector<std::string> Command = {Limit, ORVANE_PROGRAM};
+    Command.insert(Command.end(), Arguments.begin(), Arguments.end());
+    return RunCommand(Prlimit, Command, {Environment});
+  }
+  // Realistic configuration text of about Size bytes: mostly comments and
+  // blank lines, as in a commented sample file.
+  static std::string CommentedConfiguration(size_t Size) {
+    std::string Text = "[Ports]\r\nSMTPIn=25\r\n";
+    while (Text.size() < Size) Text += "; note\r\n\r\nKey=Value\r\n";
+    return Text;
+  }
+  static constexpr const char* Prlimit = "/usr/bin/prlimit";
+  const std::string Ok =
+      "OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0|Connections=0 "
+      "SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+      "ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 "
+      "HSTotal=0\n";
+};
+
+// Large files within the size limit are read in a small multiple of their
+// size: 12 MiB files fit in 48 MiB of address space.
+TEST_F(NagiosOrvaneCheckProcessLimits, LargeFilesFitInLittleMemory) {
+  const std::string Limit = "--as=" + std::to_string(48 << 20);
+  Installation();
+  Write("/Big/Orvane.ini", CommentedConfiguration(12 << 20));
+  Write("/Lumicourt/Lumicourt.ini", "[WebServer]\nPort=3000\n");
+  Write("/Helmstead/Helmstead.ini", "");
+  TCommandResult Child =
+      RunLimited(Limit, {"-w", "0", "-c", "0", "-r", "0", "-p", Root + "/Big/"}, NoRegistry);
+  EXPECT_EQ(Child.Out, Ok);
+  EXPECT_EQ(Child.Err, "");
+  EXPECT_EQ(Child.ExitStatus, 0);
+
+  // A registry export of many keys, in UTF-16 as the registry editor writes it.
+  std::u16string Text = u"Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int Index = 0; Text.size() < (6 << 20); ++Index) {
+    const std::string Number = std::to_string(Index);
+    Text += u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product" +
+            std::u16string(Number.begin(), Number.end()) + u"]\r\n\"Setting\"=\"value\"\r\n\r\n";
+  }
+  const std::string App = Root + "/App/";
+  Text += u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrix Technologies\\Orvane]\r\n\"AppPath\"=\"" +
+          std::u16string(App.begin(), App.end()) + u"\"\r\n";
+  std::string Bytes = "\xFF\xFE";
+  for (char16_t Unit : Text) Bytes += {char(Unit & 0xFF), char(Unit >> 8)};
+  Write("/registry.reg", Bytes);
+  Child = RunLimited(Limit, {"-w", "0", "-c", "0", "-r", "0"},
+                     "ORVANE_REGISTRY_FILE=" + Root + "/registry.reg");
+  EXPECT_EQ(Child.Out, Ok);
+  EXPECT_EQ(Child.Err, "");
+  EXPECT_EQ(Child.ExitStatus, 0);
+}
+
 TEST_F(NagiosOrvaneCheckProcessFiles, RegistryFailureIsUnknown) {
   const TCommandResult Child = RunProgramProcess({"-w", "5", "-c", "6"}, {Registry("dword:00000001")});
   EXPECT_EQ(Child.Out, "Unknown - Invalid data type for 'AppPath'\n");
