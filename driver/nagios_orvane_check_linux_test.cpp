@@ -162,6 +162,29 @@ TEST_F(NagiosOrvaneCheckProcessLimits, LargeFilesFitInLittleMemory) {
   EXPECT_EQ(Child.ExitStatus, 0);
 }
 
+TEST_F(NagiosOrvaneCheckProcessLimits, TightStackAndDescriptorLimits) {
+  Installation();
+  const std::string App = Root + "/App/";
+  const struct {
+    const char* Limit;
+    std::string Output;
+    int Status;
+  } Cases[] = {
+      // Buffers live on the heap: a small stack is enough.
+      {"--stack=65536", Ok, 0},
+      // Only the standard streams: nothing can be opened, not even a shared
+      // library, but the answer is still one line.
+      {"--nofile=3", "Unknown - Can not read " + App + "Orvane.ini\n", 3},
+  };
+  for (const auto& Case : Cases) {
+    const TCommandResult Child =
+        RunLimited(Case.Limit, {"-w", "0", "-c", "0", "-r", "0", "-p", App}, NoRegistry);
+    EXPECT_EQ(Child.Out, Case.Output) << Case.Limit;
+    EXPECT_EQ(Child.Err, "") << Case.Limit;
+    EXPECT_EQ(Child.ExitStatus, Case.Status) << Case.Limit;
+  }
+}
+
 TEST_F(NagiosOrvaneCheckProcessFiles, RegistryFailureIsUnknown) {
   const TCommandResult Child = RunProgramProcess({"-w", "5", "-c", "6"}, {Registry("dword:00000001")});
   EXPECT_EQ(Child.Out, "Unknown - Invalid data type for 'AppPath'\n");
