@@ -185,6 +185,35 @@ TEST_F(NagiosOrvaneCheckProcessLimits, TightStackAndDescriptorLimits) {
   }
 }
 
+// A directory name that is not UTF-8 ("caf" and Latin-1 e-acute) names the
+// same directory all the way to the files and into the messages.
+TEST_F(NagiosOrvaneCheckProcessFiles, PathsAreBytes) {
+  const std::string Cafe = "/caf\xE9";
+  Write(Cafe + "/App/Orvane.ini", "[Ports]\nSMTPIn=25\n");
+  Write(Cafe + "/Lumicourt/Lumicourt.ini", "");
+  Write(Cafe + "/Helmstead/Helmstead.ini", "");
+  const struct {
+    std::string Path;
+    std::string Output;
+    int Status;
+  } Cases[] = {
+      {Root + Cafe + "/App/",
+       "OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0|Connections=0 "
+       "SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+       "ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 "
+       "HSTotal=0\n",
+       0},
+      {Root + Cafe + "/Absent/", "Unknown - Can not read " + Root + Cafe + "/Absent/Orvane.ini\n", 3},
+  };
+  for (const auto& Case : Cases) {
+    const TCommandResult Child =
+        RunProgramProcess({"-w", "5", "-c", "6", "-r", "0", "-p", Case.Path}, {NoRegistry});
+    EXPECT_EQ(Child.Out, Case.Output);
+    EXPECT_EQ(Child.Err, "");
+    EXPECT_EQ(Child.ExitStatus, Case.Status);
+  }
+}
+
 TEST_F(NagiosOrvaneCheckProcessFiles, RegistryFailureIsUnknown) {
   const TCommandResult Child = RunProgramProcess({"-w", "5", "-c", "6"}, {Registry("dword:00000001")});
   EXPECT_EQ(Child.Out, "Unknown - Invalid data type for 'AppPath'\n");
