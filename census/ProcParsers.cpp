@@ -6,6 +6,7 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,6 +124,10 @@ bool EqualNoCase(std::string_view A, std::string_view B) {
     if (AsciiLower(A[i]) != AsciiLower(B[i])) return false;
   return true;
 }
+
+// Far more than the socket table of any machine (some seven million
+// sockets); what is larger is no kernel's table and is not read to its end.
+constexpr size_t ProcNetSizeLimit = size_t(1) << 30;
 
 // The kernel keeps 15 bytes of a process's name.
 constexpr size_t KernelNameLength = 15;
@@ -300,14 +305,25 @@ size_t ParseProcNetText(std::string_view Text, bool Ipv6, TTableWriter& Out) {
 
 bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTableWriter& Out) {
   const std::string path = Join(Root, std::string("net/") + Name);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The kernel's files are regular files that end. Anything else standing
+  // in their place (a FIFO, a device) could hold the run up or never end:
+  // it is not opened in blocking mode and not read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
+  struct stat info;
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!regular) {
+    close(fd);
+    errno = EINVAL;
+    return false;
+  }
   // Complete lines are parsed as they come; a line cut by the end of a piece
   // waits for the next one.
   std::vector<char> buffer(64 * 1024);
   size_t held = 0;
   bool skipping = false;  // within a line too long to be a socket's
   bool ok = true;
+  size_t total = 0;
   for (;;) {
     if (held == buffer.size()) {
       held = 0;
@@ -324,6 +340,12 @@ bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTab
       break;
     }
     held += size_t(n);
+    total += size_t(n);
+    if (total > ProcNetSizeLimit) {
+      errno = EFBIG;
+      ok = false;
+      break;
+    }
     if (skipping) {
       const char* lineBreak = static_cast<const char*>(std::memchr(buffer.data(), '\n', held));
       if (lineBreak == nullptr) {

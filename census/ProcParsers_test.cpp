@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -595,6 +597,32 @@ TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   errno = 0;
   EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, writer));
   EXPECT_EQ(errno, ENOENT);
+}
+
+// A kernel's table files are regular files that end; whatever stands in their
+// place fails at once instead of holding the check up.
+TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
+  Dir("net");
+  ASSERT_EQ(mkfifo((Root + "/net/tcp").c_str(), 0600), 0);  // no writer: a plain open waits
+  ASSERT_EQ(mkfifo((Root + "/net/udp").c_str(), 0600), 0);  // a writer that never writes
+  const int writer = open((Root + "/net/udp").c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  Link("net/tcp6", "/dev/zero");  // never ends
+  for (const char* name : {"tcp", "udp", "tcp6"}) {
+    // In a child, so that a read that hangs fails the test instead of hanging it.
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(5);
+      std::vector<uint8_t> table;
+      TTableWriter out(TTableKind::Tcp4, false, table);
+      _exit(ReadProcNetTable(Root, name, false, out) ? 1 : errno == ENOENT ? 2 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << name << (WIFSIGNALED(status) ? ": still reading after 5 seconds" : ": not refused");
+  }
+  close(writer);
 }
 
 // The whole Linux source over a recorded /proc tree.
