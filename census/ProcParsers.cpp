@@ -151,6 +151,16 @@ bool ReadSmallFile(const std::string& Path, std::string& Text) {
   return ok;
 }
 
+// False for a process in state Z (zombie) or X (dead) by its stat line,
+// "pid (name) S ...": the state follows the last ")", since the name may
+// hold one.
+bool RunningState(const std::string& Stat) {
+  const size_t close = Stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= Stat.size()) return true;
+  const char state = Stat[close + 2];
+  return state != 'Z' && state != 'X';
+}
+
 // The socket inodes one process holds: its fd directory's links that read
 // "socket:[N]".
 void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& Out) {
@@ -458,12 +468,18 @@ bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List) {
   DIR* entries = opendir(Root.c_str());
   if (entries == nullptr) return false;
   List.clear();
-  std::string comm;
+  std::string comm, stat;
   while (const dirent* entry = readdir(entries)) {
     uint32_t pid;
     if (!ProcessIdFromName(entry->d_name, pid)) continue;
     if (!ReadSmallFile(Join(Root, std::string(entry->d_name) + "/comm"), comm)) continue;
     if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    // A zombie keeps its name but runs no more: an unreaped child named like
+    // the server must not stand in for the server. A stat that cannot be read
+    // leaves the process listed, as it was a moment ago.
+    if (ReadSmallFile(Join(Root, std::string(entry->d_name) + "/stat"), stat) &&
+        !RunningState(stat))
+      continue;
     List.push_back(TProcessInfo{pid, comm});
   }
   closedir(entries);

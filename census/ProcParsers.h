@@ -98,9 +98,10 @@ TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequenc
 
 // ---- Processes ----------------------------------------------------------------
 
-// Every process under Root ("/proc"), ordered by id, with the name the kernel
-// reports for it (its comm). Processes that end meanwhile are left out. False
-// when Root cannot be read.
+// Every running process under Root ("/proc"), ordered by id, with the name
+// the kernel reports for it (its comm). Processes that end meanwhile, and
+// zombies (state Z or X in their stat), are left out. False when Root cannot
+// be read.
 bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List);
 
 // The target of Root/<pid>/exe when its file name equals ExeFile

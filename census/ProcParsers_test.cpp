@@ -509,6 +509,33 @@ TEST_F(ProcTreeTest, ProcessListFromCommFiles) {
   EXPECT_FALSE(ReadProcessList(Root + "/missing", list));
 }
 
+TEST_F(ProcTreeTest, ZombiesAreNotRunningProcesses) {
+  const struct {
+    uint32_t Pid;
+    const char* Stat;
+    bool Listed;
+  } cases[] = {
+      {10, "10 (Orvane.exe) S 1 10 10 0 -1", true},
+      {11, "11 (Orvane.exe) R 1", true},
+      {12, "12 (Orvane.exe) Z 10 12", false},
+      {13, "13 (Orvane.exe) X 10 13", false},
+      {14, "14 (a) Z (b) S 1", true},  // the state follows the last ")"
+      {15, "15 (a) R (b) Z 1", false},
+      {16, "", true},                  // a stat without a state: listed as before
+  };
+  for (const auto& c : cases) {
+    Process(c.Pid, "Orvane.exe", {});
+    File(std::to_string(c.Pid) + "/stat", c.Stat);
+  }
+  std::vector<TProcessInfo> list;
+  ASSERT_TRUE(ReadProcessList(Root, list));
+  std::vector<uint32_t> listed, expected;
+  for (const auto& p : list) listed.push_back(p.ProcessId);
+  for (const auto& c : cases)
+    if (c.Listed) expected.push_back(c.Pid);
+  EXPECT_EQ(listed, expected);
+}
+
 TEST_F(ProcTreeTest, ExePathWhenNamesAgree) {
   Process(10, "Orvane.exe", {});
   Link("10/exe", "/srv/Mail/App/ORVANE.EXE");

@@ -2,8 +2,10 @@
 // real connections on the ports of a generated installation, and the built
 // program counts them.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -313,6 +315,43 @@ TEST_F(EndToEnd, ServersThatAreDownCountNothing) {
   Connect("SMTPIn", 2);
   ASSERT_TRUE(orvane.AwaitLine("accepted 2"));
   TCommandResult r = Check({"-w", "1", "-c", "5"});
+  EXPECT_EQ(r.Out,
+            "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 "
+            "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
+            "LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n");
+  EXPECT_EQ(r.ExitStatus, 1);
+}
+
+// The last process named like the server is taken as the server, but an
+// unreaped child of that name is no process that holds anything.
+TEST_F(EndToEnd, AZombieNamedLikeTheServerHidesNothing) {
+  TChildProcess& orvane = Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"])});
+  Connect("SMTPIn", 2);
+  ASSERT_TRUE(orvane.AwaitLine("accepted 2"));
+
+  const std::string exe = Exe("Orvane.exe");
+  const pid_t zombie = fork();
+  if (zombie == 0) {  // ends at once: its standard input is empty
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    execl(exe.c_str(), "Orvane.exe", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(zombie, 0);
+  std::string stat;
+  for (int i = 0; i < 1000 && stat.find(") Z ") == std::string::npos; ++i) {
+    usleep(10000);
+    std::ifstream in("/proc/" + std::to_string(zombie) + "/stat");
+    std::getline(in, stat);
+  }
+  const bool ready = stat.find("(Orvane.exe) Z ") != std::string::npos;
+  const bool higher = zombie > orvane.Pid();
+  TCommandResult r;
+  if (ready && higher) r = Check({"-w", "1", "-c", "5"});
+  waitpid(zombie, nullptr, 0);
+  ASSERT_TRUE(ready) << "no zombie named Orvane.exe: " << stat;
+  if (!higher) GTEST_SKIP() << "process ids wrapped: the zombie's id is not the higher one";
   EXPECT_EQ(r.Out,
             "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 "
             "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
