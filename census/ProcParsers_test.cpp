@@ -593,6 +593,83 @@ TEST_F(ProcTreeTest, SocketOwnersFromDescriptorLinks) {
   EXPECT_EQ(narrowed.Owner(126), 200u);
 }
 
+// Only a process that has ended may be passed over: the descriptors of a
+// server that cannot be read would count as no connections.
+TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
+  Process(100, "Orvane.exe", {"socket:[123]"});
+  Dir("200");                                // ended: its fd directory is gone
+  File("300/comm", "Lumicourt.exe\n");
+  File("300/fd", "");                       // unreadable as a directory (ENOTDIR)
+  const struct {
+    std::vector<uint32_t> Owners;
+    std::string Failure;
+  } cases[] = {
+      {{100, 200}, ""},
+      {{100, 300}, "Can not read the connections of process 300 (Lumicourt.exe): Not a directory"},
+  };
+  for (const auto& c : cases) {
+    TSocketOwners owners;
+    try {
+      ScanSocketOwners(Root, &c.Owners, owners);
+      EXPECT_EQ(c.Failure, "");
+      EXPECT_EQ(owners.Owner(123), 100u);
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), c.Failure);
+    }
+  }
+  // A scan of every process passes over what it cannot read.
+  TSocketOwners all;
+  ScanSocketOwners(Root, nullptr, all);
+  EXPECT_EQ(all.Owner(123), 100u);
+
+  // A name that cannot be read for another reason than the process's end
+  // fails the list, which would otherwise miss a running process.
+  Dir("400");
+  Dir("400/comm");  // EISDIR
+  std::vector<TProcessInfo> list;
+  try {
+    ReadProcessList(Root, list);
+    FAIL() << "a process list without process 400";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Can not read the process list: " + Root + "/400/comm: Is a directory");
+  }
+}
+
+TEST(ProcMountTest, HidepidAndGidOfTheLastProcMountAtThePoint) {
+  const std::string base = "22 1 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc ";
+  const struct {
+    std::string MountInfo;
+    std::string Point;
+    bool Found, Hides;
+    std::string HidePid;
+    bool HasGid;
+    uint32_t Gid;
+  } cases[] = {
+      {base + "rw\n", "/proc", true, false, "", false, 0},
+      {base + "rw,hidepid=2,gid=117\n", "/proc", true, true, "2", true, 117},
+      {base + "rw,hidepid=invisible\n", "/proc", true, true, "invisible", false, 0},
+      {base + "rw,hidepid=noaccess,subset=pid\n", "/proc", true, true, "noaccess", false, 0},
+      {base + "rw,hidepid=off\n", "/proc", true, false, "off", false, 0},
+      {base + "rw,hidepid=0\n", "/proc", true, false, "0", false, 0},
+      {base + "rw,hidepid=2\n", "/srv", false, false, "", false, 0},
+      // Later mounts cover earlier ones.
+      {base + "rw\n" + base + "rw,hidepid=ptraceable\n", "/proc", true, true, "ptraceable", false, 0},
+      {base + "rw,hidepid=2\n30 22 0:5 / /proc rw - tmpfs none rw\n", "/proc", false, false, "", false, 0},
+      // A blank in a mount point is written \040.
+      {"40 1 0:30 / /my\\040proc rw - proc proc rw,hidepid=2\n", "/my proc", true, true, "2", false, 0},
+      {"broken line\n\n", "/proc", false, false, "", false, 0},
+  };
+  for (const auto& c : cases) {
+    const TProcMountOptions options = ProcMountOptionsAt(c.MountInfo, c.Point);
+    EXPECT_EQ(options.Found, c.Found) << c.MountInfo;
+    EXPECT_EQ(options.HidePid, c.HidePid) << c.MountInfo;
+    EXPECT_EQ(options.HasGid, c.HasGid) << c.MountInfo;
+    EXPECT_EQ(options.Gid, c.Gid) << c.MountInfo;
+    EXPECT_EQ(HidesOtherUsers(options), c.Hides) << c.MountInfo;
+  }
+}
+
 TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   Dir("net");
   // More than one read's worth of lines, a line longer than the read buffer,

@@ -175,6 +175,10 @@ TEST_F(NagiosOrvaneCheckProcessLimits, TightStackAndDescriptorLimits) {
       // Only the standard streams: nothing can be opened, not even a shared
       // library, but the answer is still one line.
       {"--nofile=3", "Unknown - Can not read " + App + "Orvane.ini\n", 3},
+      // Enough for the files, not for the process names: a list that would
+      // miss the server is no list.
+      {"--nofile=4",
+       "Unknown - Can not read the process list: /proc/1/comm: Too many open files\n", 3},
   };
   for (const auto& Case : Cases) {
     const TCommandResult Child =
