@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Times a full check against the system's own tools at N established loopback
 # connections of the mail server's processes, and checks that the counts are
-# exact. Usage: scripts/benchmark.sh [N...] (default 1000 10000 30000);
+# exact. Then records the check's peak memory when its configuration file is
+# 10 MB, on the Linux build and on the Windows program (under Wine, when the
+# cross build is there). Usage: scripts/benchmark.sh [N...|config] (default
+# 1000 10000 30000; "config": the memory line alone);
 # RUNS=<runs per command> (default 7).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +12,7 @@ top=$PWD
 runs=${RUNS:-7}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 30000)
+[ "${sizes[*]}" != config ] || sizes=()
 
 scripts/install-deps.sh cmake make g++ iproute2 time >&2
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
@@ -102,3 +106,38 @@ for n in "${sizes[@]}"; do
   stop_all
   rm -f "$work/hold.$n"
 done
+
+# Peak resident memory of a whole check whose Orvane.ini is 10 MB of
+# commented sections (a size no real configuration reaches; the limit is
+# 16 MiB), against the same check with a small file.
+mkdir -p "$work/Big/App" "$work/Big/Lumicourt" "$work/Big/Helmstead"
+printf '[WebServer]\nPort=%d\n' $lc >"$work/Big/Lumicourt/Lumicourt.ini"
+: >"$work/Big/Helmstead/Helmstead.ini"
+awk 'BEGIN {
+  printf "[Ports]\r\nSMTPIn=25\r\n"
+  for (i = 0; size < 10000000; i++) {
+    line = sprintf("; domain %d\r\n[Domain%d]\r\nName=mail%d.example.com\r\nMaxMessageSize=10240\r\n\r\n", i, i, i)
+    printf "%s", line
+    size += length(line)
+  }
+}' >"$work/Big/App/Orvane.ini"
+small="$work/Orvane/App/" big="$work/Big/App/"
+peak() {  # peak KiB of one check: peak PATH COMMAND-PREFIX...
+  local path=$1
+  shift
+  ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "$@" -p "$path" -w 0 -c 0 2>&1 >/dev/null | tail -1
+}
+printf '\n%-28s %12s %12s %12s\n' "10 MB configuration file" small_KiB 10MB_KiB file_MB
+printf '%-28s %12d %12d %12.1f\n' linux "$(peak "$small" build/bench/nagios_orvane_check)" \
+  "$(peak "$big" build/bench/nagios_orvane_check)" "$(stat -c %s "$big/Orvane.ini" | awk '{print $1 / 1e6}')"
+exe=${ORVANE_BUILD_ROOT:-build}/win32/nagios_orvane_check.exe
+if [ -f "$exe" ] && command -v wine >/dev/null; then
+  winpath() { echo "Z:$1" | tr / '\\'; }
+  export WINEPREFIX=${WINEPREFIX:-$top/${ORVANE_BUILD_ROOT:-build}/win32/wineprefix}
+  peak "$(winpath "$small")" scripts/wine-run.sh "$exe" >/dev/null  # the prefix, once
+  printf '%-28s %12d %12d\n' "windows (32-bit, under Wine)" \
+    "$(peak "$(winpath "$small")" scripts/wine-run.sh "$exe")" \
+    "$(peak "$(winpath "$big")" scripts/wine-run.sh "$exe")"
+else
+  echo "windows: no $exe (scripts/test-windows.sh builds it) or no Wine"
+fi
