@@ -219,7 +219,7 @@ void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& 
       // (no right to look into the process) is a failure.
       if (!Gone(errno)) {
         failure = errno;
-        break;
+        if (Strict) break;
       }
       continue;
     }
@@ -579,8 +579,10 @@ namespace {
 std::string UnescapeMountField(std::string_view Field) {
   std::string out;
   for (size_t i = 0; i < Field.size(); ++i) {
-    if (Field[i] == '\\' && i + 3 < Field.size() && Field[i + 1] >= '0' && Field[i + 1] <= '3' && Field[i + 2] >= '0' && Field[i + 2] <= '7' &&
-        Field[i + 3] >= '0' && Field[i + 3] <= '7') {
+    const bool escape = Field[i] == '\\' && i + 3 < Field.size() && Field[i + 1] >= '0' &&
+                        Field[i + 1] <= '3' && Field[i + 2] >= '0' && Field[i + 2] <= '7' &&
+                        Field[i + 3] >= '0' && Field[i + 3] <= '7';
+    if (escape) {
       out += char((Field[i + 1] - '0') * 64 + (Field[i + 2] - '0') * 8 + (Field[i + 3] - '0'));
       i += 3;
     } else {
