@@ -185,8 +185,10 @@ std::string TLinuxProcessSource::HiddenProcesses() {
       ProcMountOptionsAt(WholeFile(ProcRoot + "/self/mountinfo"), ProcRoot);
   if (!HidesOtherUsers(options)) return {};
   // The kernel shows every process to those who may trace any, and to
-  // members of the mount's gid= group.
-  if (MayTraceAnyProcess(ProcRoot) || (options.HasGid && InGroup(options.Gid))) return {};
+  // members of the mount's gid= group unless only traceable ones are shown.
+  const bool groupSees = options.HasGid && options.HidePid != "4" &&
+                         options.HidePid != "ptraceable" && InGroup(options.Gid);
+  if (MayTraceAnyProcess(ProcRoot) || groupSees) return {};
   return ProcRoot + " is mounted with hidepid=" + options.HidePid +
          " and hides other users' processes from this user";
 }
