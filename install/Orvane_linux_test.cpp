@@ -188,6 +188,9 @@ TEST(LinuxConfigFiles, FilesPastTheSizeLimitAreNotRead) {
     EXPECT_EQ(Attempt(name, bytes), c.Read) << c.What;
     EXPECT_EQ(off_t(bytes.size()), c.Read ? c.Size : 0) << c.What;
   }
+  // Claims size 0 and never ends: the read stops at the limit.
+  EXPECT_EQ(AttemptInChild("/proc/self/pagemap"), 0);
+
   // A failed attempt like any other: retried, then "Can not read".
   TOrvane orvane;
   orvane.RetryCount = 1;
