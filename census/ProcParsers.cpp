@@ -198,7 +198,7 @@ void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& 
   if (entries == nullptr) {
     const int error = errno;
     close(dirFd);
-    if (Strict) CannotReadConnections(Root, ProcessId, error);
+    if (Strict && !Gone(error)) CannotReadConnections(Root, ProcessId, error);
     return;
   }
   static constexpr char prefix[] = "socket:[";
