@@ -113,6 +113,7 @@ public:
   std::vector<TProcessInfo> Processes;
   std::map<uint32_t, std::string> ModulePaths;  // pid -> full path of its main module
   bool RefuseList = false;
+  std::string Hidden;  // what HiddenProcesses answers
   int ListCalls = 0;
   int ModuleCalls = 0;
 
@@ -122,6 +123,7 @@ public:
     List = Processes;
     return true;
   }
+  std::string HiddenProcesses() override { return Hidden; }
   bool ModuleExePath(uint32_t ProcessId, const std::string&, std::string& Path) override {
     ++ModuleCalls;
     auto module = ModulePaths.find(ProcessId);

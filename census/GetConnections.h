@@ -70,6 +70,10 @@ public:
   // holds no such module.
   virtual bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile,
                              std::string& Path) = 0;
+  // Why the list may lack running processes of other users (a system that
+  // hides them from this user), as text for a message; empty when the list
+  // shows every process.
+  virtual std::string HiddenProcesses() { return {}; }
 };
 
 TProcessSource& SystemProcessSource();

@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "census/GetConnections.h"
@@ -137,7 +140,57 @@ TTableRead TLinuxTableSource::ReadTable(TTableKind Kind, bool Extended, std::vec
 }
 
 bool TLinuxProcessSource::ListProcesses(std::vector<TProcessInfo>& Processes) {
-  return ReadProcessList(ProcRoot, Processes);
+  // A list that cannot be read would make every server look stopped.
+  if (!ReadProcessList(ProcRoot, Processes))
+    throw std::runtime_error("Can not read the process list: " + ProcRoot + ": " +
+                             std::strerror(errno));
+  return true;
+}
+
+namespace {
+
+std::string WholeFile(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Whether this process has CAP_SYS_PTRACE in effect, by its status file
+// ("CapEff:\t<hex mask>"): with it, hidepid hides nothing from it.
+bool MayTraceAnyProcess(const std::string& ProcRoot) {
+  std::istringstream status(WholeFile(ProcRoot + "/self/status"));
+  constexpr int CapSysPtrace = 19;
+  for (std::string line; std::getline(status, line);) {
+    if (line.compare(0, 7, "CapEff:") != 0) continue;
+    const unsigned long long mask = std::strtoull(line.c_str() + 7, nullptr, 16);
+    return (mask >> CapSysPtrace) & 1;
+  }
+  return false;
+}
+
+bool InGroup(uint32_t Gid) {
+  if (getegid() == Gid) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, Gid) != groups.begin() + got;
+}
+
+}  // namespace
+
+std::string TLinuxProcessSource::HiddenProcesses() {
+  const TProcMountOptions options =
+      ProcMountOptionsAt(WholeFile(ProcRoot + "/self/mountinfo"), ProcRoot);
+  if (!HidesOtherUsers(options)) return {};
+  // The kernel shows every process to those who may trace any, and to
+  // members of the mount's gid= group unless only traceable ones are shown.
+  const bool groupSees = options.HasGid && options.HidePid != "4" &&
+                         options.HidePid != "ptraceable" && InGroup(options.Gid);
+  if (MayTraceAnyProcess(ProcRoot) || groupSees) return {};
+  return ProcRoot + " is mounted with hidepid=" + options.HidePid +
+         " and hides other users' processes from this user";
 }
 
 bool TLinuxProcessSource::ModuleExePath(uint32_t ProcessId, const std::string& ExeFile,

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "census/GetConnections.h"
@@ -102,10 +104,30 @@ TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
   const std::vector<uint32_t> us{Self};
   ExpectOurs(SystemTableSource(), &us);
 
-  // Looking only for another process leaves our sockets without owner.
-  const std::vector<uint32_t> other{1};
+  // Looking only for another process leaves our sockets without owner. The
+  // other process is a child that holds none of them (process 1 may be one
+  // that even root is not let to look into).
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    for (int fd = 3; fd < 1024; ++fd)
+      if (fd != ready[1]) close(fd);
+    close(ready[1]);  // tells the parent that nothing of ours is held
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  close(ready[1]);
+  char ignored;
+  ASSERT_EQ(read(ready[0], &ignored, 1), 0);
+  close(ready[0]);
+  const std::vector<uint32_t> other{uint32_t(child)};
   TConnectionList list;
   SnapshotConnections(list, SystemTableSource(), SystemProcessSource(), &other);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
   const TListEntry* server = Find(list, 0, ListenPort, ClientPort);
   ASSERT_NE(server, nullptr);
   EXPECT_EQ(server->ProcessId, 0u);

@@ -98,9 +98,12 @@ TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequenc
 
 // ---- Processes ----------------------------------------------------------------
 
-// Every process under Root ("/proc"), ordered by id, with the name the kernel
-// reports for it (its comm). Processes that end meanwhile are left out. False
-// when Root cannot be read.
+// Every running process under Root ("/proc"), ordered by id, with the name
+// the kernel reports for it (its comm). Processes that end meanwhile, those
+// hidden from this user, and zombies (state Z or X in their stat), are left
+// out. False, with errno set, when Root cannot be read; throws
+// std::runtime_error when a process's name cannot be read for another reason
+// (no descriptor left...), since the list would then miss a running process.
 bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List);
 
 // The target of Root/<pid>/exe when its file name equals ExeFile
@@ -111,9 +114,31 @@ bool ReadExePath(const std::string& Root, uint32_t ProcessId, const std::string&
 
 // Adds the socket inodes held open by processes under Root to Out: those of
 // the ids in Owners, or of every process when Owners is null. Processes and
-// descriptors that vanish or cannot be read are skipped. Seals Out.
+// descriptors that vanish are skipped. Seals Out. With Owners, a process
+// whose descriptors cannot be read for any other reason (another user's,
+// no descriptor left) throws std::runtime_error "Can not read the
+// connections of process <pid> (<name>): <reason>": its connections would
+// otherwise count as none. Without Owners such processes are skipped.
 void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>* Owners,
                       TSocketOwners& Out);
+
+// How a proc file system mount hides processes: its hidepid option as the
+// kernel shows it ("" when not given; "1", "2", "4" or "noaccess",
+// "invisible", "ptraceable") and its gid option.
+struct TProcMountOptions {
+  bool Found = false;  // a proc mount at that point
+  std::string HidePid;
+  bool HasGid = false;
+  uint32_t Gid = 0;
+};
+
+// The options of the last proc mount at MountPoint in a mountinfo text (as
+// in /proc/self/mountinfo; later mounts cover earlier ones).
+TProcMountOptions ProcMountOptionsAt(std::string_view MountInfo, const std::string& MountPoint);
+
+// True when hidepid keeps the processes of other users out of sight of a
+// user who is not exempt.
+bool HidesOtherUsers(const TProcMountOptions& Options);
 
 // ---- The machine's sources ----------------------------------------------------
 
@@ -142,8 +167,10 @@ private:
 class TLinuxProcessSource : public TProcessSource {
 public:
   explicit TLinuxProcessSource(std::string ProcRoot = "/proc") : ProcRoot(std::move(ProcRoot)) {}
+  // Throws std::runtime_error when the list cannot be read whole.
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
+  std::string HiddenProcesses() override;
 
 private:
   std::string ProcRoot;

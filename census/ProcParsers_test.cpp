@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -507,6 +509,33 @@ TEST_F(ProcTreeTest, ProcessListFromCommFiles) {
   EXPECT_FALSE(ReadProcessList(Root + "/missing", list));
 }
 
+TEST_F(ProcTreeTest, ZombiesAreNotRunningProcesses) {
+  const struct {
+    uint32_t Pid;
+    const char* Stat;
+    bool Listed;
+  } cases[] = {
+      {10, "10 (Orvane.exe) S 1 10 10 0 -1", true},
+      {11, "11 (Orvane.exe) R 1", true},
+      {12, "12 (Orvane.exe) Z 10 12", false},
+      {13, "13 (Orvane.exe) X 10 13", false},
+      {14, "14 (a) Z (b) S 1", true},  // the state follows the last ")"
+      {15, "15 (a) R (b) Z 1", false},
+      {16, "", true},                  // a stat without a state: listed as before
+  };
+  for (const auto& c : cases) {
+    Process(c.Pid, "Orvane.exe", {});
+    File(std::to_string(c.Pid) + "/stat", c.Stat);
+  }
+  std::vector<TProcessInfo> list;
+  ASSERT_TRUE(ReadProcessList(Root, list));
+  std::vector<uint32_t> listed, expected;
+  for (const auto& p : list) listed.push_back(p.ProcessId);
+  for (const auto& c : cases)
+    if (c.Listed) expected.push_back(c.Pid);
+  EXPECT_EQ(listed, expected);
+}
+
 TEST_F(ProcTreeTest, ExePathWhenNamesAgree) {
   Process(10, "Orvane.exe", {});
   Link("10/exe", "/srv/Mail/App/ORVANE.EXE");
@@ -564,6 +593,83 @@ TEST_F(ProcTreeTest, SocketOwnersFromDescriptorLinks) {
   EXPECT_EQ(narrowed.Owner(126), 200u);
 }
 
+// Only a process that has ended may be passed over: the descriptors of a
+// server that cannot be read would count as no connections.
+TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
+  Process(100, "Orvane.exe", {"socket:[123]"});
+  Dir("200");                                // ended: its fd directory is gone
+  File("300/comm", "Lumicourt.exe\n");
+  File("300/fd", "");                       // unreadable as a directory (ENOTDIR)
+  const struct {
+    std::vector<uint32_t> Owners;
+    std::string Failure;
+  } cases[] = {
+      {{100, 200}, ""},
+      {{100, 300}, "Can not read the connections of process 300 (Lumicourt.exe): Not a directory"},
+  };
+  for (const auto& c : cases) {
+    TSocketOwners owners;
+    try {
+      ScanSocketOwners(Root, &c.Owners, owners);
+      EXPECT_EQ(c.Failure, "");
+      EXPECT_EQ(owners.Owner(123), 100u);
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), c.Failure);
+    }
+  }
+  // A scan of every process passes over what it cannot read.
+  TSocketOwners all;
+  ScanSocketOwners(Root, nullptr, all);
+  EXPECT_EQ(all.Owner(123), 100u);
+
+  // A name that cannot be read for another reason than the process's end
+  // fails the list, which would otherwise miss a running process.
+  Dir("400");
+  Dir("400/comm");  // EISDIR
+  std::vector<TProcessInfo> list;
+  try {
+    ReadProcessList(Root, list);
+    FAIL() << "a process list without process 400";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Can not read the process list: " + Root + "/400/comm: Is a directory");
+  }
+}
+
+TEST(ProcMountTest, HidepidAndGidOfTheLastProcMountAtThePoint) {
+  const std::string base = "22 1 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc ";
+  const struct {
+    std::string MountInfo;
+    std::string Point;
+    bool Found, Hides;
+    std::string HidePid;
+    bool HasGid;
+    uint32_t Gid;
+  } cases[] = {
+      {base + "rw\n", "/proc", true, false, "", false, 0},
+      {base + "rw,hidepid=2,gid=117\n", "/proc", true, true, "2", true, 117},
+      {base + "rw,hidepid=invisible\n", "/proc", true, true, "invisible", false, 0},
+      {base + "rw,hidepid=noaccess,subset=pid\n", "/proc", true, true, "noaccess", false, 0},
+      {base + "rw,hidepid=off\n", "/proc", true, false, "off", false, 0},
+      {base + "rw,hidepid=0\n", "/proc", true, false, "0", false, 0},
+      {base + "rw,hidepid=2\n", "/srv", false, false, "", false, 0},
+      // Later mounts cover earlier ones.
+      {base + "rw\n" + base + "rw,hidepid=ptraceable\n", "/proc", true, true, "ptraceable", false, 0},
+      {base + "rw,hidepid=2\n30 22 0:5 / /proc rw - tmpfs none rw\n", "/proc", false, false, "", false, 0},
+      // A blank in a mount point is written \040.
+      {"40 1 0:30 / /my\\040proc rw - proc proc rw,hidepid=2\n", "/my proc", true, true, "2", false, 0},
+      {"broken line\n\n", "/proc", false, false, "", false, 0},
+  };
+  for (const auto& c : cases) {
+    const TProcMountOptions options = ProcMountOptionsAt(c.MountInfo, c.Point);
+    EXPECT_EQ(options.Found, c.Found) << c.MountInfo;
+    EXPECT_EQ(options.HidePid, c.HidePid) << c.MountInfo;
+    EXPECT_EQ(options.HasGid, c.HasGid) << c.MountInfo;
+    EXPECT_EQ(options.Gid, c.Gid) << c.MountInfo;
+    EXPECT_EQ(HidesOtherUsers(options), c.Hides) << c.MountInfo;
+  }
+}
+
 TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   Dir("net");
   // More than one read's worth of lines, a line longer than the read buffer,
@@ -595,6 +701,32 @@ TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   errno = 0;
   EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, writer));
   EXPECT_EQ(errno, ENOENT);
+}
+
+// A kernel's table files are regular files that end; whatever stands in their
+// place fails at once instead of holding the check up.
+TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
+  Dir("net");
+  ASSERT_EQ(mkfifo((Root + "/net/tcp").c_str(), 0600), 0);  // no writer: a plain open waits
+  ASSERT_EQ(mkfifo((Root + "/net/udp").c_str(), 0600), 0);  // a writer that never writes
+  const int writer = open((Root + "/net/udp").c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  Link("net/tcp6", "/dev/zero");  // never ends
+  for (const char* name : {"tcp", "udp", "tcp6"}) {
+    // In a child, so that a read that hangs fails the test instead of hanging it.
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(5);
+      std::vector<uint8_t> table;
+      TTableWriter out(TTableKind::Tcp4, false, table);
+      _exit(ReadProcNetTable(Root, name, false, out) ? 1 : errno == ENOENT ? 2 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << name << (WIFSIGNALED(status) ? ": still reading after 5 seconds" : ": not refused");
+  }
+  close(writer);
 }
 
 // The whole Linux source over a recorded /proc tree.

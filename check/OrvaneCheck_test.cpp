@@ -475,6 +475,37 @@ TEST_F(OrvaneCheckRun, NoProcessListCountsNothing) {
   EXPECT_EQ(C->TotalConnections, 0);
 }
 
+// Where other users' processes are hidden, a server that is not found may be
+// running: the run fails rather than count zero. Found servers, or a system
+// that hides nothing, count as ever.
+TEST_F(OrvaneCheckRun, AServerNotFoundWhereProcessesAreHiddenEndsTheRun) {
+  const std::string Hidden = "/proc is mounted with hidepid=2 and hides other users' processes";
+  Connection(OrvanePid, 25, 40000);
+  const struct {
+    const char* What;
+    std::vector<TProcessInfo> Running;
+    std::string Hidden;
+    std::string Failure;  // empty: the run counts
+  } Cases[] = {
+      {"all found", {{OrvanePid, "Orvane.exe"}, {LumicourtPid, "Lumicourt.exe"},
+                     {HelmsteadPid, "Helmstead.exe"}}, Hidden, ""},
+      {"one missing", {{OrvanePid, "Orvane.exe"}, {LumicourtPid, "Lumicourt.exe"}}, Hidden,
+       "Helmstead.exe not found: " + Hidden},
+      {"none visible", {}, Hidden, "Orvane.exe not found: " + Hidden},
+      {"nothing hidden", {{LumicourtPid, "Lumicourt.exe"}}, "", ""},
+  };
+  for (const auto& Case : Cases) {
+    Processes.Processes = Case.Running;
+    Processes.Hidden = Case.Hidden;
+    try {
+      auto C = RunCheck();
+      EXPECT_EQ(Case.Failure, "") << Case.What << ": the run counted";
+    } catch (const std::runtime_error& Failure) {
+      EXPECT_EQ(Failure.what(), Case.Failure) << Case.What;
+    }
+  }
+}
+
 TEST_F(OrvaneCheckRun, OnlyTheLastMatchingProcessIsCounted) {
   Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "backup-ORVANE.EXE"}};
   Connection(OrvanePid, 25, 40000);

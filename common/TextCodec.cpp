@@ -131,7 +131,34 @@ std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian) {
   return out;
 }
 
-std::string SanitizeUtf8(const std::string& bytes) {
+std::string Utf8FromUtf16Bytes(const char* data, size_t size, bool bigEndian) {
+  std::string out;
+  if (data == nullptr) return out;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  const size_t units = size / 2;
+  auto unitAt = [&](size_t i) -> char16_t {
+    const unsigned first = bytes[2 * i], second = bytes[2 * i + 1];
+    return static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  };
+  size_t end = 0;
+  while (end < units && unitAt(end) != u'\0') ++end;
+  out.reserve(end);  // exact for ASCII text, the usual case
+  for (size_t i = 0; i < end; ++i) {
+    const char16_t u = unitAt(i);
+    if (IsHighSurrogate(u) && i + 1 < end && IsLowSurrogate(unitAt(i + 1))) {
+      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                          (static_cast<char32_t>(unitAt(i + 1)) - 0xDC00));
+      ++i;
+    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::string SanitizeUtf8(std::string bytes) {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
 
@@ -155,6 +182,12 @@ std::string SanitizeUtf8(const std::string& bytes) {
     pos += length;
   }
   return out;
+}
+
+std::string FoldLineBreaks(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
 }
 
 std::string AsciiUpper(std::string text) {

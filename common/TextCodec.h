@@ -19,10 +19,19 @@ std::u16string Utf8ToUtf16(const std::string& text);
 // is ignored.
 std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian);
 
+// Raw UTF-16 bytes straight to UTF-8, without a UTF-16 copy of the whole
+// text: up to the first NUL unit; an odd last byte is ignored and unpaired
+// surrogates become U+FFFD.
+std::string Utf8FromUtf16Bytes(const char* data, size_t size, bool bigEndian);
+
 // Replaces every invalid UTF-8 sequence by U+FFFD (the same way as
 // Utf8ToUtf16), so that text read from outside can be handled as UTF-8
-// without surprises. Valid text comes back unchanged.
-std::string SanitizeUtf8(const std::string& bytes);
+// without surprises. Valid text comes back unchanged (moved, not copied).
+std::string SanitizeUtf8(std::string bytes);
+
+// CR and LF turned into blanks: Nagios reads the first line of the output as
+// the status, so text from outside (an argument, a path) must not break it.
+std::string FoldLineBreaks(std::string text);
 
 // ASCII-only case mapping: the program's process-name tests ignore the case
 // of the letters a-z alone.

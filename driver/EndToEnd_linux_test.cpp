@@ -2,8 +2,10 @@
 // real connections on the ports of a generated installation, and the built
 // program counts them.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -318,6 +320,137 @@ TEST_F(EndToEnd, ServersThatAreDownCountNothing) {
             "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
             "LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n");
   EXPECT_EQ(r.ExitStatus, 1);
+}
+
+// The last process named like the server is taken as the server, but an
+// unreaped child of that name is no process that holds anything.
+TEST_F(EndToEnd, AZombieNamedLikeTheServerHidesNothing) {
+  TChildProcess& orvane = Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"])});
+  Connect("SMTPIn", 2);
+  ASSERT_TRUE(orvane.AwaitLine("accepted 2"));
+
+  const std::string exe = Exe("Orvane.exe");
+  const pid_t zombie = fork();
+  if (zombie == 0) {  // ends at once: its standard input is empty
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    execl(exe.c_str(), "Orvane.exe", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(zombie, 0);
+  std::string stat;
+  for (int i = 0; i < 1000 && stat.find(") Z ") == std::string::npos; ++i) {
+    usleep(10000);
+    std::ifstream in("/proc/" + std::to_string(zombie) + "/stat");
+    std::getline(in, stat);
+  }
+  const bool ready = stat.find("(Orvane.exe) Z ") != std::string::npos;
+  const bool higher = zombie > orvane.Pid();
+  TCommandResult r;
+  if (ready && higher) r = Check({"-w", "1", "-c", "5"});
+  waitpid(zombie, nullptr, 0);
+  ASSERT_TRUE(ready) << "no zombie named Orvane.exe: " << stat;
+  if (!higher) GTEST_SKIP() << "process ids wrapped: the zombie's id is not the higher one";
+  EXPECT_EQ(r.Out,
+            "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 "
+            "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
+            "LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n");
+  EXPECT_EQ(r.ExitStatus, 1);
+}
+
+// The check as an agent runs it: as an ordinary user (nobody), while the
+// server runs as root. What it may not see is UNKNOWN, never zero.
+class EndToEndAsAnotherUser : public EndToEnd {
+protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can run the check as another user";
+    for (const char* tool : {Setpriv, Unshare})
+      if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is missing";
+    EndToEnd::SetUp();
+    Server = &Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"])});
+    Connect("SMTPIn", 2);
+    ASSERT_TRUE(Server->AwaitLine("accepted 2"));
+  }
+  // Runs Program as nobody (and, with Mount, in a mount namespace of its own
+  // where /proc is mounted anew with those options; "" leaves /proc alone).
+  TCommandResult CheckAs(const std::string& Program, bool AsRoot, const std::string& Mount) {
+    std::vector<std::string> command = {
+        "--mount", "--propagation", "private", "/bin/sh", "-c",
+        "[ -z \"$0\" ] || mount -t proc -o \"$0\" proc /proc || exit 99; shift; exec \"$@\"", Mount,
+        "-"};
+    if (!AsRoot)
+      command.insert(command.end(), {Setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    command.insert(command.end(), {Program, "-p", DataPath, "-w", "1", "-c", "5"});
+    return RunCommand(Unshare, command,
+                      {"ORVANE_REGISTRY_FILE=" + (Root / "no-registry.reg").string()});
+  }
+  static constexpr const char* Setpriv = "/usr/bin/setpriv";
+  static constexpr const char* Unshare = "/usr/bin/unshare";
+  TChildProcess* Server = nullptr;
+  const std::string Counted =
+      "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 "
+      "PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 "
+      "LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n";
+};
+
+TEST_F(EndToEndAsAnotherUser, TheServersDescriptorsMustBeReadable) {
+  const std::string denied = "Unknown - Can not read the connections of process " +
+                             std::to_string(Server->Pid()) + " (Orvane.exe): Permission denied\n";
+  TCommandResult r = CheckAs(ORVANE_PROGRAM, false, "");
+  EXPECT_EQ(r.Out, denied);
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(r.ExitStatus, 3);
+
+  // The capabilities the README names let an ordinary user count them:
+  // reading another user's fd directory, and reading its links.
+  const std::string capable = (Root / "bin" / "nagios_orvane_check").string();
+  fs::copy_file(ORVANE_PROGRAM, capable);
+  const TCommandResult setcap =
+      RunCommand("/usr/sbin/setcap", {"cap_dac_read_search,cap_sys_ptrace+ep", capable});
+  if (setcap.ExitStatus != 0) GTEST_SKIP() << "setcap refused: " << setcap.Err;
+  r = CheckAs(capable, false, "");
+  EXPECT_EQ(r.Out, Counted);
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(r.ExitStatus, 1);
+  // Either one alone is not enough.
+  for (const char* one : {"cap_dac_read_search+ep", "cap_sys_ptrace+ep"}) {
+    ASSERT_EQ(RunCommand("/usr/sbin/setcap", {one, capable}).ExitStatus, 0);
+    EXPECT_EQ(CheckAs(capable, false, "").Out, denied) << one;
+  }
+}
+
+TEST_F(EndToEndAsAnotherUser, HiddenProcessesAreNotMissingProcesses) {
+  const TCommandResult probe = CheckAs("/bin/true", true, "hidepid=2");
+  if (probe.ExitStatus != 0) GTEST_SKIP() << "no proc mount in a mount namespace here: " << probe.Err;
+  const struct {
+    const char* What;
+    bool AsRoot;
+    std::string Mount;
+    std::string Output;  // a prefix when it ends in "..."
+    int ExitStatus;
+  } cases[] = {
+      {"the server is hidden from nobody", false, "hidepid=2",
+       "Unknown - Orvane.exe not found: /proc is mounted with hidepid=...", 3},
+      {"root sees every process", true, "hidepid=2", Counted, 1},
+      // nobody's group is exempt: the server is seen, its descriptors not.
+      {"the gid= group sees every process", false, "hidepid=2,gid=65534",
+       "Unknown - Can not read the connections of process " + std::to_string(Server->Pid()) +
+           " (Orvane.exe): Permission denied\n",
+       3},
+  };
+  for (const auto& c : cases) {
+    const TCommandResult r = CheckAs(ORVANE_PROGRAM, c.AsRoot, c.Mount);
+    const bool prefix = c.Output.size() > 3 && c.Output.compare(c.Output.size() - 3, 3, "...") == 0;
+    if (prefix) {
+      EXPECT_EQ(r.Out.substr(0, c.Output.size() - 3), c.Output.substr(0, c.Output.size() - 3)) << c.What;
+      EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1) << c.What;
+    } else {
+      EXPECT_EQ(r.Out, c.Output) << c.What;
+    }
+    EXPECT_EQ(r.Err, "") << c.What;
+    EXPECT_EQ(r.ExitStatus, c.ExitStatus) << c.What;
+  }
 }
 
 TEST_F(EndToEnd, UnreadableConfigurationIsUnknown) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/TextCodec.h"
+
 void DeclareOptions(TCommandLineParser& Parser) {
   Parser.AddArgument("h", "help", false, false);
   Parser.AddArgument("V", "version", false, false);
@@ -171,10 +173,8 @@ void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
 
 // Nagios takes the first line as the status; a line break in the message (a
 // path given on a Linux command line, a registry value) must not cut it.
-TProgramResult Unknown(std::string Message) {
-  for (char& c : Message)
-    if (c == '\n' || c == '\r') c = ' ';
-  return {"Unknown - " + Message + "\n", ExitUnknown};
+TProgramResult Unknown(const std::string& Message) {
+  return {"Unknown - " + FoldLineBreaks(Message) + "\n", ExitUnknown};
 }
 
 TProgramResult Run(const std::vector<std::string>& Arguments, const std::string& ExePath,
@@ -187,7 +187,8 @@ TProgramResult Run(const std::vector<std::string>& Arguments, const std::string&
   } catch (const std::exception& Failure) {
     return Unknown("Command Line Error " + std::string(Failure.what()));
   }
-  if (!Parsed) return {Parser->ErrorMessage + "\n", ExitUnknown};
+  // The message quotes the offending argument, which may hold a line break.
+  if (!Parsed) return {FoldLineBreaks(Parser->ErrorMessage) + "\n", ExitUnknown};
   if (Parser->HasArgument("", "help")) return {UsageText(ExePath), ExitOk};
   if (Parser->HasArgument("", "version")) return {BannerLine() + "\n", ExitOk};
   if (Parser->ParameterMissing)

@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   try {
     std::vector<std::string> Arguments;
-    // Arguments arrive as raw bytes; inside, text is always valid UTF-8.
-    for (int Index = 1; Index < argc; ++Index) Arguments.push_back(SanitizeUtf8(argv[Index]));
+    // Arguments are taken as the bytes they are: a Linux path need not be
+    // UTF-8, and must reach open() unchanged to name the same file.
+    for (int Index = 1; Index < argc; ++Index) Arguments.push_back(argv[Index]);
     const TProgramResult Result = RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()));
     WriteAll(Result.Output.data(), Result.Output.size());
     return Result.ExitStatus;

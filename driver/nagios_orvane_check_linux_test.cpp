@@ -95,6 +95,129 @@ protected:
   }
 };
 
+// The program under limits that an agent or a container may set. Whatever
+// they are, the answer is one line on standard output and nothing on
+// standard error.
+class NagiosOrvaneCheckProcessLimits : public NagiosOrvaneCheckProcessFiles {
+protected:
+  void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtime needs more address space, stack and descriptors "
+                    "than these limits leave";
+#endif
+    if (access(Prlimit, X_OK) != 0) GTEST_SKIP() << Prlimit << " is missing";
+  }
+  TCommandResult RunLimited(const std::string& Limit, const std::vector<std::string>& Arguments,
+                            const std::string& Environment) {
+    std::vector<std::string> Command = {Limit, ORVANE_PROGRAM};
+    Command.insert(Command.end(), Arguments.begin(), Arguments.end());
+    return RunCommand(Prlimit, Command, {Environment});
+  }
+  // Realistic configuration text of about Size bytes: mostly comments and
+  // blank lines, as in a commented sample file.
+  static std::string CommentedConfiguration(size_t Size) {
+    std::string Text = "[Ports]\r\nSMTPIn=25\r\n";
+    while (Text.size() < Size) Text += "; note\r\n\r\nKey=Value\r\n";
+    return Text;
+  }
+  static constexpr const char* Prlimit = "/usr/bin/prlimit";
+  const std::string Ok =
+      "OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0|Connections=0 "
+      "SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+      "ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 "
+      "HSTotal=0\n";
+};
+
+// Large files within the size limit are read in a small multiple of their
+// size: 12 MiB files fit in 48 MiB of address space.
+TEST_F(NagiosOrvaneCheckProcessLimits, LargeFilesFitInLittleMemory) {
+  const std::string Limit = "--as=" + std::to_string(48 << 20);
+  Installation();
+  Write("/Big/Orvane.ini", CommentedConfiguration(12 << 20));
+  Write("/Lumicourt/Lumicourt.ini", "[WebServer]\nPort=3000\n");
+  Write("/Helmstead/Helmstead.ini", "");
+  TCommandResult Child =
+      RunLimited(Limit, {"-w", "0", "-c", "0", "-r", "0", "-p", Root + "/Big/"}, NoRegistry);
+  EXPECT_EQ(Child.Out, Ok);
+  EXPECT_EQ(Child.Err, "");
+  EXPECT_EQ(Child.ExitStatus, 0);
+
+  // A registry export of many keys, in UTF-16 as the registry editor writes it.
+  std::u16string Text = u"Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int Index = 0; Text.size() < (6 << 20); ++Index) {
+    const std::string Number = std::to_string(Index);
+    Text += u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product" +
+            std::u16string(Number.begin(), Number.end()) + u"]\r\n\"Setting\"=\"value\"\r\n\r\n";
+  }
+  const std::string App = Root + "/App/";
+  Text += u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrix Technologies\\Orvane]\r\n\"AppPath\"=\"" +
+          std::u16string(App.begin(), App.end()) + u"\"\r\n";
+  std::string Bytes = "\xFF\xFE";
+  for (char16_t Unit : Text) Bytes += {char(Unit & 0xFF), char(Unit >> 8)};
+  Write("/registry.reg", Bytes);
+  Child = RunLimited(Limit, {"-w", "0", "-c", "0", "-r", "0"},
+                     "ORVANE_REGISTRY_FILE=" + Root + "/registry.reg");
+  EXPECT_EQ(Child.Out, Ok);
+  EXPECT_EQ(Child.Err, "");
+  EXPECT_EQ(Child.ExitStatus, 0);
+}
+
+TEST_F(NagiosOrvaneCheckProcessLimits, TightStackAndDescriptorLimits) {
+  Installation();
+  const std::string App = Root + "/App/";
+  const struct {
+    const char* Limit;
+    std::string Output;
+    int Status;
+  } Cases[] = {
+      // Buffers live on the heap: a small stack is enough.
+      {"--stack=65536", Ok, 0},
+      // Only the standard streams: nothing can be opened, not even a shared
+      // library, but the answer is still one line.
+      {"--nofile=3", "Unknown - Can not read " + App + "Orvane.ini\n", 3},
+      // Enough for the files, not for the process names: a list that would
+      // miss the server is no list.
+      {"--nofile=4",
+       "Unknown - Can not read the process list: /proc/1/comm: Too many open files\n", 3},
+  };
+  for (const auto& Case : Cases) {
+    const TCommandResult Child =
+        RunLimited(Case.Limit, {"-w", "0", "-c", "0", "-r", "0", "-p", App}, NoRegistry);
+    EXPECT_EQ(Child.Out, Case.Output) << Case.Limit;
+    EXPECT_EQ(Child.Err, "") << Case.Limit;
+    EXPECT_EQ(Child.ExitStatus, Case.Status) << Case.Limit;
+  }
+}
+
+// A directory name that is not UTF-8 ("caf" and Latin-1 e-acute) names the
+// same directory all the way to the files and into the messages.
+TEST_F(NagiosOrvaneCheckProcessFiles, PathsAreBytes) {
+  const std::string Cafe = "/caf\xE9";
+  Write(Cafe + "/App/Orvane.ini", "[Ports]\nSMTPIn=25\n");
+  Write(Cafe + "/Lumicourt/Lumicourt.ini", "");
+  Write(Cafe + "/Helmstead/Helmstead.ini", "");
+  const struct {
+    std::string Path;
+    std::string Output;
+    int Status;
+  } Cases[] = {
+      {Root + Cafe + "/App/",
+       "OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0|Connections=0 "
+       "SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 "
+       "ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 "
+       "HSTotal=0\n",
+       0},
+      {Root + Cafe + "/Absent/", "Unknown - Can not read " + Root + Cafe + "/Absent/Orvane.ini\n", 3},
+  };
+  for (const auto& Case : Cases) {
+    const TCommandResult Child =
+        RunProgramProcess({"-w", "5", "-c", "6", "-r", "0", "-p", Case.Path}, {NoRegistry});
+    EXPECT_EQ(Child.Out, Case.Output);
+    EXPECT_EQ(Child.Err, "");
+    EXPECT_EQ(Child.ExitStatus, Case.Status);
+  }
+}
+
 TEST_F(NagiosOrvaneCheckProcessFiles, RegistryFailureIsUnknown) {
   const TCommandResult Child = RunProgramProcess({"-w", "5", "-c", "6"}, {Registry("dword:00000001")});
   EXPECT_EQ(Child.Out, "Unknown - Invalid data type for 'AppPath'\n");

@@ -264,7 +264,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "Unknown parameter C:\\dir\n", 3},
         TOutcome{"PathWithoutValue", {"-w", "5", "-c", "6", "-p"}, "Param p needs a value\n",
                  3},
-        TOutcome{"ValueForAFlag", {"--help=1"}, "Wrong value for parameter help\n", 3}),
+        TOutcome{"ValueForAFlag", {"--help=1"}, "Wrong value for parameter help\n", 3},
+        // The message quotes the argument; its line breaks must not make a
+        // second line that Nagios could read as a status.
+        TOutcome{"LineBreakInAnOption", {"-x\nOK - all fine"},
+                 "Unknown parameter x OK - all fine\n", 3},
+        TOutcome{"LineBreakInAnArgument", {"-w", "1", "-c", "2", "a\r\nOK - b"},
+                 "Unknown parameter a  OK - b\n", 3}),
     [](const ::testing::TestParamInfo<TOutcome>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(NagiosOrvaneCheckRun, OkCheck) {
@@ -359,6 +365,15 @@ TEST_F(NagiosOrvaneCheckRun, TwoVerboseOptionsDumpBeforeTheStatus) {
             "LCin=0 LCSSL=0 HSin=0 HSSSL=0");
   EXPECT_EQ(LinesOf(Result.Output).size(), 1u);
   EXPECT_EQ(Result.ExitStatus, 0);
+}
+
+TEST_F(NagiosOrvaneCheckRun, DumpedPathWithLineBreakStaysOnTheStatusLine) {
+  Processes.ModulePaths[100] = "/srv/a\nOK - b\r/Orvane.exe";
+  Connections(1, 25);
+  const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-v", "-v"});
+  EXPECT_EQ(Result.Output.substr(0, Result.Output.find("|OK - ")),
+            "TCP|10.1.1.1|25|10.2.2.2|40000|ESTABLISHED|/srv/a OK - b /Orvane.exe|100");
+  EXPECT_EQ(LinesOf(Result.Output).size(), 1u);
 }
 
 TEST_F(NagiosOrvaneCheckRun, RetrySettingsReachTheReader) {

@@ -299,6 +299,18 @@ TEST_F(ProgramWin32, ChecksThatCannotBeMadeAreUnknown) {
       {"a path without its trailing backslash", [&] { RemoveAppPath(); },
        "-w 5 -c 10 -r 0 -p \"" + AppPath.substr(0, AppPath.size() - 1) + "\"",
        "Unknown - Can not read " + AppPath.substr(0, AppPath.size() - 1) + "Orvane.ini\r\n"},
+      // 40 MB would exhaust a 32-bit program's address space if read whole.
+      {"a configuration file past the size limit",
+       [&] {
+         SetAppPath(AppPath);
+         const HANDLE File = CreateFileW(WideFromUtf8(AppPath + "Orvane.ini").c_str(), GENERIC_WRITE,
+                                         0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+         LARGE_INTEGER End;
+         End.QuadPart = 40 << 20;
+         EXPECT_TRUE(SetFilePointerEx(File, End, nullptr, FILE_BEGIN) && SetEndOfFile(File));
+         CloseHandle(File);
+       },
+       "-w 5 -c 10 -r 0", "Unknown - Can not read " + AppPath + "Orvane.ini\r\n"},
   };
   for (const auto& Case : Cases) {
     Case.Arrange();
@@ -353,6 +365,11 @@ TEST_F(ProgramWin32, CommandLineAnswers) {
   const TRun Unknown = Check("-W 5 -c 10");
   EXPECT_EQ(Unknown.Out, "Unknown parameter W\r\n");
   EXPECT_EQ(Unknown.ExitStatus, 3u);
+
+  // A line break in the argument the message quotes stays off the output.
+  const TRun Broken = Check("\"-x\nOK - all fine\"");
+  EXPECT_EQ(Broken.Out, "Unknown parameter x OK - all fine\r\n");
+  EXPECT_EQ(Broken.ExitStatus, 3u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "cmdline/CommandLineParser.h"
 #include "common/TextCodec.h"
@@ -13,54 +14,72 @@ bool StartsWith(const std::string& bytes, const char* mark, size_t length) {
   return bytes.size() >= length && bytes.compare(0, length, mark, length) == 0;
 }
 
-// UTF-16 bytes after a byte-order mark to UTF-8, up to the first NUL.
-std::string DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) {
-  std::u16string units = Utf16FromBytes(bytes.data() + from, bytes.size() - from, bigEndian);
-  const size_t end = units.find(u'\0');
-  if (end != std::u16string::npos) units.resize(end);
-  return Utf16ToUtf8(units);
-}
-
-// Single-byte and UTF-8 texts: a zero byte is a NUL in either.
-std::string UpToNul(const std::string& bytes, size_t from) {
-  const size_t end = bytes.find('\0', from);
-  return bytes.substr(from, end == std::string::npos ? std::string::npos : end - from);
+// Single-byte and UTF-8 texts: a zero byte is a NUL in either. The mark goes
+// and the text ends at the NUL, both in place.
+std::string WithoutMarkUpToNul(std::string bytes, size_t markLength) {
+  bytes.erase(0, markLength);
+  const size_t end = bytes.find('\0');
+  if (end != std::string::npos) bytes.resize(end);
+  return bytes;
 }
 
 }  // namespace
 
-std::string DecodeConfigText(const std::string& bytes) {
-  if (StartsWith(bytes, "\xFF\xFE", 2)) return DecodeUtf16(bytes, 2, false);
-  if (StartsWith(bytes, "\xFE\xFF", 2)) return DecodeUtf16(bytes, 2, true);
-  if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) return SanitizeUtf8(UpToNul(bytes, 3));
-  return AnsiToUtf8(UpToNul(bytes, 0));
+std::string DecodeConfigText(std::string bytes) {
+  if (StartsWith(bytes, "\xFF\xFE", 2))
+    return Utf8FromUtf16Bytes(bytes.data() + 2, bytes.size() - 2, false);
+  if (StartsWith(bytes, "\xFE\xFF", 2))
+    return Utf8FromUtf16Bytes(bytes.data() + 2, bytes.size() - 2, true);
+  if (StartsWith(bytes, "\xEF\xBB\xBF", 3))
+    return SanitizeUtf8(WithoutMarkUpToNul(std::move(bytes), 3));
+  return AnsiToUtf8(WithoutMarkUpToNul(std::move(bytes), 0));
+}
+
+bool TLineCursor::Next(std::string_view& Line) {
+  if (Pos >= Text.size()) return false;
+  const size_t end = Text.find_first_of("\r\n", Pos);
+  if (end == std::string_view::npos) {
+    Line = Text.substr(Pos);
+    Pos = Text.size();
+    return true;
+  }
+  Line = Text.substr(Pos, end - Pos);
+  Pos = end + ((Text[end] == '\r' && end + 1 < Text.size() && Text[end + 1] == '\n') ? 2 : 1);
+  return true;
 }
 
 std::vector<std::string> SplitConfigLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  const size_t n = text.size();
-  while (start < n) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.emplace_back(text, start);
-      break;
-    }
-    lines.emplace_back(text, start, end - start);
-    start = end + ((text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') ? 2 : 1);
-  }
+  TLineCursor cursor(text);
+  std::string_view line;
+  while (cursor.Next(line)) lines.emplace_back(line);
   return lines;
+}
+
+bool IsBlankOrCommentLine(std::string_view Line) {
+  const size_t first = Line.find_first_not_of(' ');
+  return first == std::string_view::npos || Line[first] == '#' || Line[first] == ';';
 }
 
 void DropBlankAndCommentLines(std::vector<std::string>& Lines) {
   std::vector<std::string> kept;
   kept.reserve(Lines.size());
-  for (std::string& line : Lines) {
-    const size_t first = line.find_first_not_of(' ');
-    if (first == std::string::npos || line[first] == '#' || line[first] == ';') continue;
-    kept.push_back(std::move(line));
-  }
+  for (std::string& line : Lines)
+    if (!IsBlankOrCommentLine(line)) kept.push_back(std::move(line));
   Lines = std::move(kept);
+}
+
+std::vector<std::string> KeptConfigLines(std::string_view text) {
+  // Counted first, so that the list is allocated once at its final size.
+  size_t count = 0;
+  std::string_view line;
+  for (TLineCursor cursor(text); cursor.Next(line);)
+    if (!IsBlankOrCommentLine(line)) ++count;
+  std::vector<std::string> lines;
+  lines.reserve(count);
+  for (TLineCursor cursor(text); cursor.Next(line);)
+    if (!IsBlankOrCommentLine(line)) lines.emplace_back(line);
+  return lines;
 }
 
 TOrvane::TOrvane(TConfigFileSystem& Files) : Files(Files) { ReadAppPath(); }
@@ -77,8 +96,9 @@ bool TOrvane::LoadConfigFile(const std::string& FileName, std::vector<std::strin
     try {
       std::string bytes;
       if (Files.ReadWholeFile(FileName, bytes)) {
-        Lines = SplitConfigLines(DecodeConfigText(bytes));
-        DropBlankAndCommentLines(Lines);
+        // The bytes become the text in place; the text lives only until the
+        // kept lines are copied out of it.
+        Lines = KeptConfigLines(DecodeConfigText(std::move(bytes)));
         return true;
       }
     } catch (const std::exception&) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "common/FileDescriptor_linux.h"
+#include "install/BoundedRead_linux.h"
 #include "common/TextCodec.h"
 
 namespace {
@@ -35,23 +36,6 @@ bool WriteLocked(int fd) {
   return probe.l_type != F_UNLCK;
 }
 
-bool ReadAll(int fd, std::string& Bytes, off_t sizeHint) {
-  std::string data;
-  if (sizeHint > 0) data.reserve(static_cast<size_t>(sizeHint));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.append(buffer, static_cast<size_t>(got));
-  }
-  Bytes = std::move(data);
-  return true;
-}
-
 class TLinuxConfigFileSystem : public TConfigFileSystem {
 public:
   bool ReadWholeFile(const std::string& FileName, std::string& Bytes) override {
@@ -71,7 +55,7 @@ public:
     // close it keeps such a writer from starting in the middle of the read.
     if (flock(file.Fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) return false;
 
-    return ReadAll(file.Fd, Bytes, info.st_size);
+    return ReadRegularFile(file.Fd, ConfigFileSizeLimit, Bytes);
   }
 
   void Sleep(int32_t Milliseconds) override {
@@ -86,4 +70,4 @@ TConfigFileSystem& SystemConfigFileSystem() {
   return files;
 }
 
-std::string AnsiToUtf8(const std::string& bytes) { return SanitizeUtf8(bytes); }
+std::string AnsiToUtf8(std::string bytes) { return SanitizeUtf8(std::move(bytes)); }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <new>
 #include <stdexcept>
@@ -49,18 +50,28 @@ public:
       // are configuration files.
       if (GetFileType(File.Handle) != FILE_TYPE_DISK) return false;
 
-      std::string Data;
+      // Too big for a configuration file: not read at all. Otherwise read
+      // straight into the result, sized for the file and one byte more,
+      // which shows the end (or growth) without a second buffer.
       LARGE_INTEGER Size;
-      if (GetFileSizeEx(File.Handle, &Size) && Size.QuadPart > 0 &&
-          static_cast<unsigned long long>(Size.QuadPart) < Data.max_size())
-        Data.reserve(static_cast<size_t>(Size.QuadPart));
-      char Buffer[65536];
+      if (!GetFileSizeEx(File.Handle, &Size) || Size.QuadPart < 0 ||
+          static_cast<unsigned long long>(Size.QuadPart) > ConfigFileSizeLimit)
+        return false;
+      std::string Data(static_cast<size_t>(Size.QuadPart) + 1, '\0');
+      size_t Held = 0;
       for (;;) {
+        if (Held == Data.size()) {
+          if (Held > ConfigFileSizeLimit) return false;
+          Data.resize(std::min(std::max<size_t>(Held * 2, 65536), ConfigFileSizeLimit + 1));
+        }
+        const DWORD Piece = static_cast<DWORD>(std::min<size_t>(Data.size() - Held, 1 << 20));
         DWORD Got = 0;
-        if (!ReadFile(File.Handle, Buffer, sizeof Buffer, &Got, nullptr)) return false;
+        if (!ReadFile(File.Handle, &Data[Held], Piece, &Got, nullptr)) return false;
         if (Got == 0) break;
-        Data.append(Buffer, Got);
+        Held += Got;
       }
+      if (Held > ConfigFileSizeLimit) return false;
+      Data.resize(Held);
       Bytes = std::move(Data);
       return true;
     } catch (const std::bad_alloc&) {
@@ -80,8 +91,16 @@ TConfigFileSystem& SystemConfigFileSystem() {
   return Files;
 }
 
-std::string AnsiToUtf8(const std::string& bytes) {
-  if (bytes.empty()) return {};
+std::string AnsiToUtf8(std::string bytes) {
+  // ASCII reads the same in every ANSI code page and in UTF-8: no round trip
+  // through UTF-16 for the usual configuration file.
+  bool Ascii = true;
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      Ascii = false;
+      break;
+    }
+  if (Ascii) return bytes;
   if (bytes.size() > static_cast<size_t>(INT_MAX)) throw std::runtime_error("text too long");
   const int Length = static_cast<int>(bytes.size());
   // Without MB_ERR_INVALID_CHARS bytes the code page does not define become

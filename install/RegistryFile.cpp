@@ -1,6 +1,9 @@
 #include "install/RegistryFile.h"
 
 #include <cstdlib>
+#include <functional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/TextCodec.h"
@@ -142,16 +145,25 @@ bool ParseData(const std::string& data, TRegistryValue& value) {
 
 }  // namespace
 
-TRegistryFile TRegistryFile::Parse(const std::string& bytes) {
+TRegistryFile TRegistryFile::Parse(std::string bytes) {
+  return Parse(std::move(bytes), [](const std::string&) { return true; });
+}
+
+TRegistryFile TRegistryFile::Parse(std::string bytes,
+                                   const std::function<bool(const std::string&)>& Keep) {
   TRegistryFile file;
-  const std::vector<std::string> lines = SplitConfigLines(DecodeConfigText(bytes));
+  // The lines are taken one at a time from the decoded text: a list of them
+  // would cost many times the file's size.
+  const std::string text = DecodeConfigText(std::move(bytes));
+  TLineCursor lines(text);
 
   // The key the value lines belong to; none before the first key line and
   // after a broken or deleting one, so that no value lands in a wrong key.
   std::map<std::string, TRegistryValue>* key = nullptr;
 
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string line = Trim(lines[i]);
+  std::string_view raw;
+  while (lines.Next(raw)) {
+    const std::string line = Trim(std::string(raw));
     if (line.empty() || line[0] == ';') continue;
 
     if (line[0] == '[') {
@@ -169,7 +181,9 @@ TRegistryFile TRegistryFile::Parse(const std::string& bytes) {
         continue;
       }
       const std::string path = NormalKeyPath(inner);
-      if (!path.empty()) key = &file.Keys[path];
+      // The values of a key that is not kept are skipped like those of a
+      // broken key line.
+      if (!path.empty() && Keep(path)) key = &file.Keys[path];
       continue;
     }
     if (key == nullptr) continue;  // the header line, or values without a key
@@ -191,11 +205,13 @@ TRegistryFile TRegistryFile::Parse(const std::string& bytes) {
     if (StartsWithIgnoringCase(data, "hex")) {
       while (!data.empty() && data.back() == '\\') {
         data.pop_back();
-        if (i + 1 >= lines.size()) break;
-        const std::string next = Trim(lines[i + 1]);
+        TLineCursor ahead = lines;
+        std::string_view following;
+        if (!ahead.Next(following)) break;
+        const std::string next = Trim(std::string(following));
         if (!next.empty() && (next[0] == '[' || next[0] == '"' || next[0] == '@')) break;
         data += next;
-        ++i;
+        lines = ahead;
       }
     }
 
@@ -220,22 +236,47 @@ TRegistryQuery TRegistryFile::Find(const std::string& KeyPath, const std::string
   return TRegistryQuery::Found;
 }
 
-TRegistryQuery TRegistryFile::Query(bool LocalMachine, const std::string& Key,
-                                    const std::string& Name, TRegistryValue& Value) const {
-  const std::string path =
-      NormalKeyPath((LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") + Key);
+namespace {
+
+// The key a query reads, and where a 32-bit program is redirected to when
+// the file holds that key (empty when there is no such place).
+struct TQueryPaths {
+  std::string Path;
+  std::string Redirected;
+};
+
+TQueryPaths QueryPathsOf(bool LocalMachine, const std::string& Key) {
+  TQueryPaths paths;
+  paths.Path = NormalKeyPath((LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") + Key);
   if (LocalMachine) {
     const std::string software = "hkey_local_machine\\software\\";
     const std::string wow = "wow6432node";
-    if (path.compare(0, software.size(), software) == 0) {
-      const std::string rest = path.substr(software.size());
+    if (paths.Path.compare(0, software.size(), software) == 0) {
+      const std::string rest = paths.Path.substr(software.size());
       const bool alreadyThere =
           rest.compare(0, wow.size(), wow) == 0 && (rest.size() == wow.size() || rest[wow.size()] == '\\');
-      const std::string redirected = software + wow + "\\" + rest;
-      if (!alreadyThere && Keys.count(redirected) != 0) return Find(redirected, Name, Value);
+      if (!alreadyThere) paths.Redirected = software + wow + "\\" + rest;
     }
   }
-  return Find(path, Name, Value);
+  return paths;
+}
+
+}  // namespace
+
+TRegistryFile TRegistryFile::ParseForQuery(std::string bytes, bool LocalMachine,
+                                           const std::string& Key) {
+  const TQueryPaths paths = QueryPathsOf(LocalMachine, Key);
+  return Parse(std::move(bytes), [&paths](const std::string& Path) {
+    return Path == paths.Path || (!paths.Redirected.empty() && Path == paths.Redirected);
+  });
+}
+
+TRegistryQuery TRegistryFile::Query(bool LocalMachine, const std::string& Key,
+                                    const std::string& Name, TRegistryValue& Value) const {
+  const TQueryPaths paths = QueryPathsOf(LocalMachine, Key);
+  if (!paths.Redirected.empty() && Keys.count(paths.Redirected) != 0)
+    return Find(paths.Redirected, Name, Value);
+  return Find(paths.Path, Name, Value);
 }
 
 std::string RegistryFilePath() {

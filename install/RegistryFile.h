@@ -2,6 +2,7 @@
 // On Linux it stands in for the registry.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -14,7 +15,11 @@ public:
   // editor writes "Windows Registry Editor Version 5.00" files) or plain
   // ASCII/UTF-8 ("REGEDIT4", or typed by hand). Lines it cannot understand
   // are skipped; parsing never fails.
-  static TRegistryFile Parse(const std::string& bytes);
+  static TRegistryFile Parse(std::string bytes);
+
+  // The same, keeping only the keys that Query(LocalMachine, Key, ...) looks
+  // at: a file of many keys then costs little more than its text.
+  static TRegistryFile ParseForQuery(std::string bytes, bool LocalMachine, const std::string& Key);
 
   // Key paths are full ("HKEY_LOCAL_MACHINE\\SOFTWARE\\..."); key and value
   // names compare case-insensitively.
@@ -29,6 +34,10 @@ public:
                        TRegistryValue& Value) const;
 
 private:
+  // Keep: whether a key (its normal, lower-cased full path) is held.
+  static TRegistryFile Parse(std::string bytes,
+                             const std::function<bool(const std::string&)>& Keep);
+
   // Lower-cased key path -> (lower-cased value name -> value).
   std::map<std::string, std::map<std::string, TRegistryValue>> Keys;
 };

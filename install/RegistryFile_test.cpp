@@ -247,13 +247,21 @@ TEST(RegistryFile, TheProgramsViewPrefersTheWow6432NodeKey) {
       {"the redirected key decides even without the value",
        direct + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Kestrix Technologies\\Orvane]\n", true,
        "SOFTWARE\\Kestrix Technologies\\Orvane", "<missing>"},
+      {"a deleted parent takes the key along",
+       direct + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrix Technologies]\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Y]\n",
+       true, "SOFTWARE\\Kestrix Technologies\\Orvane", "<missing>"},
   };
   for (const auto& c : cases) {
-    TRegistryValue value;
-    const TRegistryQuery result = TRegistryFile::Parse(c.File).Query(c.LocalMachine, c.Key, "AppPath", value);
-    EXPECT_EQ(result == TRegistryQuery::Found ? RegistryValueText(result, value, "AppPath") : "<missing>",
-              c.Expected)
-        << c.What;
+    // Parsed whole, or keeping only what the query looks at: the same answer.
+    for (bool whole : {true, false}) {
+      const TRegistryFile file = whole ? TRegistryFile::Parse(c.File)
+                                       : TRegistryFile::ParseForQuery(c.File, c.LocalMachine, c.Key);
+      TRegistryValue value;
+      const TRegistryQuery result = file.Query(c.LocalMachine, c.Key, "AppPath", value);
+      EXPECT_EQ(result == TRegistryQuery::Found ? RegistryValueText(result, value, "AppPath") : "<missing>",
+                c.Expected)
+          << c.What << (whole ? "" : ", only the queried keys");
+    }
   }
 }
 

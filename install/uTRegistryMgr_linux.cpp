@@ -2,35 +2,23 @@
 // for every query (the program asks once per run).
 #include "install/uTRegistryMgr.h"
 
-#include <cerrno>
-
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <utility>
+
+#include "common/FileDescriptor_linux.h"
+#include "install/BoundedRead_linux.h"
+#include "install/Orvane.h"
 #include "install/RegistryFile.h"
 
 namespace {
 
-// The whole file, or false when it is missing, unreadable or not a regular
-// file. O_NONBLOCK keeps a FIFO or a device from holding up the open.
+// The whole file, or false when it is missing, unreadable, not a regular file
+// or larger than a configuration file may be. O_NONBLOCK keeps a FIFO or a
+// device from holding up the open.
 bool ReadRegistryFile(const std::string& path, std::string& bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  char buffer[65536];
-  while (ok) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno != EINTR) ok = false;
-      continue;
-    }
-    bytes.append(buffer, static_cast<size_t>(got));
-  }
-  close(fd);
-  return ok;
+  TFileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  return file.Fd >= 0 && ReadRegularFile(file.Fd, ConfigFileSizeLimit, bytes);
 }
 
 }  // namespace
@@ -40,5 +28,6 @@ TRegistryQuery QueryRegistryValue(bool LocalMachine, const std::string& Key,
   // A registry that cannot be read is a key that cannot be opened.
   std::string bytes;
   if (!ReadRegistryFile(RegistryFilePath(), bytes)) return TRegistryQuery::KeyMissing;
-  return TRegistryFile::Parse(bytes).Query(LocalMachine, Key, Name, Value);
+  return TRegistryFile::ParseForQuery(std::move(bytes), LocalMachine, Key)
+      .Query(LocalMachine, Key, Name, Value);
 }

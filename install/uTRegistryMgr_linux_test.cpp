@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/TextCodec.h"
 #include "install/FakeFileSystem.h"
@@ -100,6 +101,18 @@ TEST_F(RegistryOnLinux, AnUnreadableRegistryIsAMissingKey) {
     EXPECT_EQ(QueryRegistryValue(true, kOrvaneKey, "AppPath", value), TRegistryQuery::KeyMissing) << c.What;
     EXPECT_EQ(TOrvane(Files).DataPath, "") << c.What;
   }
+}
+
+TEST_F(RegistryOnLinux, ARegistryFilePastTheSizeLimitIsNotRead) {
+  // A valid file made larger than any configuration may be (sparse: the
+  // size costs no disk).
+  const std::string path = UseRegistryText(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" + std::string(kOrvaneKey) + "]\n\"AppPath\"=\"/srv/\"\n");
+  EXPECT_EQ(TOrvane(Files).DataPath, "/srv/");
+  ASSERT_EQ(truncate(path.c_str(), (off_t(16) << 20) + 1), 0);
+  TRegistryValue value;
+  EXPECT_EQ(QueryRegistryValue(true, kOrvaneKey, "AppPath", value), TRegistryQuery::KeyMissing);
+  EXPECT_EQ(TOrvane(Files).DataPath, "");
 }
 
 TEST_F(RegistryOnLinux, MissingKeyOrValueGivesEmptyText) {

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Times a full check against the system's own tools at N established loopback
 # connections of the mail server's processes, and checks that the counts are
-# exact; then the Windows program under Wine against Wine's own floor (a
-# program that reads the TCP owner table once) at live connections held by a
-# Windows stand-in.
-#   scripts/benchmark.sh [N...]   (default 1000 10000 30000)
+# exact. Then records the check's peak memory when its configuration file is
+# 10 MB, on the Linux build and on the Windows program under Wine; and times
+# the Windows program under Wine against Wine's own floor (a program that
+# reads the TCP owner table once) at live connections held by a Windows
+# stand-in.
+#   scripts/benchmark.sh [N...|config]   (default 1000 10000 30000; "config":
+#                                         the memory lines alone)
 # RUNS=<runs per command> (default 7); WINE_SIZES (default "1000 5000", empty
-# for none) and WINE_RUNS (default 5) for the run under Wine.
+# for none) and WINE_RUNS (default 5) for the timing under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -86,6 +89,7 @@ runs=${RUNS:-7}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 30000)
 wine_sizes=${WINE_SIZES-1000 5000}
+[ "${sizes[*]}" != config ] || { sizes=(); wine_sizes=; }
 
 scripts/install-deps.sh cmake make g++ iproute2 time >&2
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
@@ -150,11 +154,43 @@ for n in "${sizes[@]}"; do
   stand_ins_stop
 done
 
+# Peak resident memory of a whole check whose Orvane.ini is 10 MB of
+# commented sections (a size no real configuration reaches; the limit is
+# 16 MiB), against the same check with a small file.
+mkdir -p "$work/Big/App" "$work/Big/Lumicourt" "$work/Big/Helmstead"
+printf '[WebServer]\nPort=%d\n' $lc >"$work/Big/Lumicourt/Lumicourt.ini"
+: >"$work/Big/Helmstead/Helmstead.ini"
+awk 'BEGIN {
+  printf "[Ports]\r\nSMTPIn=25\r\n"
+  for (i = 0; size < 10000000; i++) {
+    line = sprintf("; domain %d\r\n[Domain%d]\r\nName=mail%d.example.com\r\nMaxMessageSize=10240\r\n\r\n", i, i, i)
+    printf "%s", line
+    size += length(line)
+  }
+}' >"$work/Big/App/Orvane.ini"
+small="$work/Orvane/App/" big="$work/Big/App/"
+peak() {  # peak KiB of one check: peak PATH COMMAND-PREFIX...
+  local path=$1
+  shift
+  ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "$@" -p "$path" -w 0 -c 0 2>&1 >/dev/null | tail -1
+}
+printf '\n%-28s %12s %12s %12s\n' "10 MB configuration file" small_KiB 10MB_KiB file_MB
+printf '%-28s %12d %12d %12.1f\n' linux "$(peak "$small" build/bench/nagios_orvane_check)" \
+  "$(peak "$big" build/bench/nagios_orvane_check)" "$(stat -c %s "$big/Orvane.ini" | awk '{print $1 / 1e6}')"
+scripts/install-deps.sh g++-mingw-w64-i686-posix wine wine32:i386 wine64 >&2
+cmake -S . -B build/bench-win32 -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
+cmake --build build/bench-win32 -j"$(nproc)" >/dev/null
+exe=build/bench-win32/nagios_orvane_check.exe
+winpath() { echo "Z:$1" | tr / '\\'; }
+export WINEPREFIX=$top/build/bench-win32/wineprefix
+peak "$(winpath "$small")" scripts/wine-run.sh "$exe" >/dev/null  # the prefix, once
+printf '%-28s %12d %12d\n' "windows (32-bit, under Wine)" \
+  "$(peak "$(winpath "$small")" scripts/wine-run.sh "$exe")" \
+  "$(peak "$(winpath "$big")" scripts/wine-run.sh "$exe")"
+unset WINEPREFIX
+
 if [ -n "$wine_sizes" ]; then
-  scripts/install-deps.sh g++-mingw-w64-i686-posix wine wine32:i386 wine64 >&2
-  cmake -S . -B build/bench-win32 -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
-  cmake --build build/bench-win32 -j"$(nproc)" >/dev/null
   echo
   echo "Windows program (32-bit) under Wine, against one read of the TCP owner table:"
   # shellcheck disable=SC2086

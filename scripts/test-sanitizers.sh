@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh cmake make g++ libgtest-dev iproute2
+scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
 
 dir=${ORVANE_ASAN_BUILD_DIR:-build/asan}
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh cmake make g++ libgtest-dev iproute2
+scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Release >/dev/null
