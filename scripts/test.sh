@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the Linux suite,
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows program's suites under Wine (32-bit and 64-bit builds), and a
+# Windows program's suites under Wine (32-bit and 64-bit builds), the
+# sample configurations in contrib/ against Icinga 2 and Nagios 4, and a
 # minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,9 @@ scripts/test-sanitizers.sh
 
 echo "== Windows, under Wine"
 scripts/test-windows.sh
+
+echo "== Sample configurations"
+scripts/test-contrib.sh
 
 echo "== Fuzzing"
 scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"
