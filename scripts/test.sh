@@ -2,8 +2,9 @@
 # Installs what the tests need, builds, and runs every test: the Linux suite,
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # Windows program's suites under Wine (32-bit and 64-bit builds), the
-# sample configurations in contrib/ against Icinga 2 and Nagios 4, and a
-# minute of each fuzz target.
+# release (archive and Debian package, built twice and compared, and their
+# contents checked), the sample configurations in contrib/ against Icinga 2
+# and Nagios 4, and a minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,9 @@ scripts/test-sanitizers.sh
 
 echo "== Windows, under Wine"
 scripts/test-windows.sh
+
+echo "== Release archive and Debian package, built twice and compared"
+scripts/test-release.sh
 
 echo "== Sample configurations"
 scripts/test-contrib.sh
