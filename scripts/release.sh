@@ -24,7 +24,10 @@ scripts/install-deps.sh cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x8
   googletest libgtest-dev zip dpkg-dev
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) || {
+    echo "release.sh: no git history here; give the release time as SOURCE_DATE_EPOCH" >&2
+    exit 2
+  }
 fi
 export SOURCE_DATE_EPOCH
 # Zip entries keep local time.

@@ -33,7 +33,7 @@ listed=$(unzip -Z1 "$archive")
 [ "$listed" = "$expected" ] || fail "the archive holds, in this order:"$'\n'"$listed"$'\n'"instead of:"$'\n'"$expected"
 # Programs executable, the rest read-only; one time for every entry, the
 # commit's (to the day: zip keeps two-second steps).
-day=$(TZ=UTC date -d "@$(git log -1 --format=%ct)" +%Y%m%d)
+day=$(TZ=UTC date -d "@${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}" +%Y%m%d)
 while read -r mode _ _ _ _ _ time name; do
   case $name in
     *.exe) want=-rwxr-xr-x ;;
