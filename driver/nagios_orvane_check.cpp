@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/TextCodec.h"
+#include "driver/ProgramInfo.h"
 
 void DeclareOptions(TCommandLineParser& Parser) {
   Parser.AddArgument("h", "help", false, false);
@@ -25,13 +26,14 @@ void DeclareOptions(TCommandLineParser& Parser) {
   }
 }
 
-// The same banner on every build: monitoring configurations match on it.
-std::string BannerLine() { return "Orvane Check Plugin for Nagios v1.0/Win32"; }
+// The same banner on every build, Linux included: monitoring configurations
+// match on it.
+std::string BannerLine() { return ORVANE_PRODUCT_NAME " v" ORVANE_BANNER_VERSION "/Win32"; }
 
 std::string UsageText(const std::string& ExePath) {
   const std::string Lines[] = {
       BannerLine(),
-      "Copyright (c) the nagios_orvane_check developers",
+      ORVANE_COPYRIGHT,
       "",
       "Usage " + ExePath + " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]",
       "",

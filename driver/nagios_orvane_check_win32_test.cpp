@@ -5,13 +5,16 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/WideText_win32.h"
+#include "driver/ProgramInfo.h"
 #include "driver/ProgramIo_win32.h"
+#include "driver/nagios_orvane_check.h"
 #include "install/TempDirectory_win32.h"
 
 namespace {
@@ -370,6 +373,106 @@ TEST_F(ProgramWin32, CommandLineAnswers) {
   const TRun Broken = Check("\"-x\nOK - all fine\"");
   EXPECT_EQ(Broken.Out, "Unknown parameter x OK - all fine\r\n");
   EXPECT_EQ(Broken.ExitStatus, 3u);
+}
+
+// ---- What Windows reads from the built program's resources ------------------------
+
+TEST(ProgramResourcesWin32, VersionResourceMatchesTheBanner) {
+  const std::wstring Program = ProgramPath();
+  DWORD Ignored = 0;
+  const DWORD Size = GetFileVersionInfoSizeW(Program.c_str(), &Ignored);
+  ASSERT_GT(Size, 0u) << "no version resource: " << GetLastError();
+  std::vector<BYTE> Info(Size);
+  ASSERT_TRUE(GetFileVersionInfoW(Program.c_str(), 0, Size, Info.data()));
+
+  VS_FIXEDFILEINFO* Fixed = nullptr;
+  UINT Length = 0;
+  ASSERT_TRUE(VerQueryValueW(Info.data(), L"\\", reinterpret_cast<void**>(&Fixed), &Length));
+  ASSERT_GE(Length, sizeof *Fixed);
+  EXPECT_EQ(Fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(Fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  const DWORD Packed[][2] = {{Fixed->dwFileVersionMS, Fixed->dwFileVersionLS},
+                             {Fixed->dwProductVersionMS, Fixed->dwProductVersionLS}};
+  for (const auto& Version : Packed) {
+    const std::string Text = std::to_string(HIWORD(Version[0])) + "." +
+                             std::to_string(LOWORD(Version[0])) + "." +
+                             std::to_string(HIWORD(Version[1]));
+    EXPECT_EQ(Text, ORVANE_VERSION_TEXT);
+    EXPECT_EQ(LOWORD(Version[1]), 0u);
+    // The banner names the same major and minor version.
+    const std::string MajorMinor = Text.substr(0, Text.rfind('.'));
+    EXPECT_NE(BannerLine().find(" v" + MajorMinor + "/"), std::string::npos) << BannerLine();
+  }
+
+  struct TTranslation {
+    WORD Language, CodePage;
+  }* Translation = nullptr;
+  ASSERT_TRUE(VerQueryValueW(Info.data(), L"\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&Translation), &Length));
+  ASSERT_GE(Length, sizeof *Translation);
+  wchar_t Block[64];
+  swprintf(Block, 64, L"\\StringFileInfo\\%04x%04x\\", Translation->Language, Translation->CodePage);
+  const std::string Usage = UsageText("");
+  const size_t Second = Usage.find('\n') + 1;
+  const struct {
+    const wchar_t* Name;
+    std::string Expected;
+  } Strings[] = {
+      {L"ProductName", "Orvane Check Plugin for Nagios"},
+      {L"FileDescription", "Orvane Check Plugin for Nagios"},
+      {L"ProductVersion", ORVANE_VERSION_TEXT},
+      {L"FileVersion", ORVANE_VERSION_TEXT},
+      {L"OriginalFilename", "nagios_orvane_check.exe"},
+      // The authorship line of the usage text.
+      {L"LegalCopyright", Usage.substr(Second, Usage.find('\n', Second) - Second)},
+  };
+  for (const auto& String : Strings) {
+    wchar_t* Value = nullptr;
+    const std::wstring Query = Block + std::wstring(String.Name);
+    if (!VerQueryValueW(Info.data(), Query.c_str(), reinterpret_cast<void**>(&Value), &Length) ||
+        !Value) {
+      ADD_FAILURE() << "no " << Utf8FromWide(String.Name, wcslen(String.Name));
+      continue;
+    }
+    EXPECT_EQ(Utf8FromWide(Value, wcslen(Value)), String.Expected)
+        << Utf8FromWide(String.Name, wcslen(String.Name));
+  }
+}
+
+TEST(ProgramResourcesWin32, ManifestIsEmbedded) {
+  const HMODULE Image = LoadLibraryExW(ProgramPath().c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(Image, nullptr) << GetLastError();
+  // The loader reads the manifest of a program from this id.
+  const HRSRC Found = FindResourceW(Image, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+  std::string Manifest;
+  if (Found) {
+    const HGLOBAL Loaded = LoadResource(Image, Found);
+    const char* Bytes = Loaded ? static_cast<const char*>(LockResource(Loaded)) : nullptr;
+    if (Bytes) Manifest.assign(Bytes, SizeofResource(Image, Found));
+  }
+  FreeLibrary(Image);
+  ASSERT_FALSE(Manifest.empty()) << "no manifest resource";
+
+  const struct {
+    const char* What;
+    const char* Text;
+    bool Present;
+  } Expectations[] = {
+      {"runs with the caller's rights", "level=\"asInvoker\"", true},
+      {"Windows Vista", "{e2011457-1546-43c5-a5fe-008deee3d3f0}", true},
+      {"Windows 7", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", true},
+      {"Windows 8", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", true},
+      {"Windows 8.1", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", true},
+      {"Windows 10 and 11", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", true},
+      {"long paths", ">true</longPathAware>", true},
+      {"the version", "version=\"" ORVANE_VERSION_TEXT ".0\"", true},
+      // Output stays in the system's ANSI code page.
+      {"no active code page", "activeCodePage", false},
+  };
+  for (const auto& Expectation : Expectations)
+    EXPECT_EQ(Manifest.find(Expectation.Text) != std::string::npos, Expectation.Present)
+        << Expectation.What << "\n" << Manifest;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the Linux suite,
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows program's suites under Wine (32-bit and 64-bit builds), and a
-# minute of each fuzz target.
+# Windows program's suites under Wine (32-bit and 64-bit builds), the
+# release (archive and Debian package, built twice and compared, and their
+# contents checked), the sample configurations in contrib/ against Icinga 2
+# and Nagios 4, and a minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +20,12 @@ scripts/test-sanitizers.sh
 
 echo "== Windows, under Wine"
 scripts/test-windows.sh
+
+echo "== Release archive and Debian package, built twice and compared"
+scripts/test-release.sh
+
+echo "== Sample configurations"
+scripts/test-contrib.sh
 
 echo "== Fuzzing"
 scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"
