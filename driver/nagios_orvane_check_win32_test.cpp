@@ -8,7 +8,6 @@
 #include <cwchar>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/WideText_win32.h"
@@ -16,6 +15,7 @@
 #include "driver/ProgramIo_win32.h"
 #include "driver/nagios_orvane_check.h"
 #include "install/TempDirectory_win32.h"
+#include "tools/ChildProcess_win32.h"
 
 namespace {
 
@@ -80,74 +80,13 @@ std::wstring ProgramPath() {
   return WideFromUtf8(Own.substr(0, Own.rfind('\\') + 1) + "nagios_orvane_check.exe");
 }
 
-class TPipe {
-public:
-  TPipe() {
-    SECURITY_ATTRIBUTES Inherit = {sizeof Inherit, nullptr, TRUE};
-    Ok = CreatePipe(&Read, &Write, &Inherit, 0) && SetHandleInformation(Read, HANDLE_FLAG_INHERIT, 0);
-  }
-  ~TPipe() {
-    CloseRead();
-    CloseWrite();
-  }
-  void CloseWrite() {
-    if (Write) CloseHandle(Write);
-    Write = nullptr;
-  }
-  void CloseRead() {
-    if (Read) CloseHandle(Read);
-    Read = nullptr;
-  }
-  // Everything until the writers are gone.
-  std::string Drain() {
-    std::string Text;
-    char Buffer[4096];
-    DWORD Got;
-    while (ReadFile(Read, Buffer, sizeof Buffer, &Got, nullptr) && Got > 0) Text.append(Buffer, Got);
-    return Text;
-  }
-  bool Ok = false;
-  HANDLE Read = nullptr, Write = nullptr;
-};
-
 // Runs the program with the given argument text (as it would stand on a
 // command line) in WorkingDirectory, as a monitoring agent would.
 TRun RunCheck(const std::string& ArgumentText, const std::string& WorkingDirectory) {
-  TRun Run;
-  TPipe Out, Err;
-  if (!Out.Ok || !Err.Ok) {
-    ADD_FAILURE() << "CreatePipe failed";
-    return Run;
-  }
-  STARTUPINFOW Startup = {};
-  Startup.cb = sizeof Startup;
-  Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdInput = nullptr;
-  Startup.hStdOutput = Out.Write;
-  Startup.hStdError = Err.Write;
-  std::wstring CommandLine = L"\"" + ProgramPath() + L"\" " + WideFromUtf8(ArgumentText);
-  const std::wstring Directory = WideFromUtf8(WorkingDirectory);
-  PROCESS_INFORMATION Process = {};
-  if (!CreateProcessW(nullptr, &CommandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      Directory.c_str(), &Startup, &Process)) {
-    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-    return Run;
-  }
-  Out.CloseWrite();
-  Err.CloseWrite();
-  std::thread ErrReader([&] { Run.Err = Err.Drain(); });
-  std::thread OutReader([&] { Run.Out = Out.Drain(); });
-  if (WaitForSingleObject(Process.hProcess, 60000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << "the program did not end within a minute";
-    TerminateProcess(Process.hProcess, 99);
-    WaitForSingleObject(Process.hProcess, INFINITE);
-  }
-  GetExitCodeProcess(Process.hProcess, &Run.ExitStatus);
-  OutReader.join();
-  ErrReader.join();
-  CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
-  return Run;
+  const TCommandResult Result =
+      RunCommandLine(Utf8FromWide(ProgramPath()), ArgumentText, WorkingDirectory);
+  EXPECT_GE(Result.ExitStatus, 0) << "the program did not end within a minute";
+  return {Result.Out, Result.Err, static_cast<DWORD>(Result.ExitStatus)};
 }
 
 const char* const InstallationKey = "SOFTWARE\\Kestrix Technologies\\Orvane";

@@ -4,8 +4,8 @@
 # exact. Then records the check's peak memory when its configuration file is
 # 10 MB, on the Linux build and on the Windows program under Wine; and times
 # the Windows program under Wine against Wine's own floor (a program that
-# reads the TCP owner table once) at live connections held by a Windows
-# stand-in.
+# reads the TCP owner table once, and once more with the IPv6 table, which
+# the check reads too) at live connections held by a Windows stand-in.
 #   scripts/benchmark.sh [N...|config]   (default 1000 10000 30000; "config":
 #                                         the memory lines alone)
 # RUNS=<runs per command> (default 7); WINE_SIZES (default "1000 5000", empty
@@ -44,9 +44,9 @@ wine_session() {  # wine_session N...
   cp "$build/orvane_stand_in.exe" "$work/bin/Orvane.exe"
   ln -s "$top/build/bench/orvane_stand_in" "$work/bin/peer"
   local check=("$loader" "$build/nagios_orvane_check.exe" -p "Z:${work//\//\\}\\Orvane\\App\\" -w 0 -c 0 -v)
-  local floor=("$loader" "$build/tcp_table_once.exe")
+  local floor=("$loader" "$build/tcp_table_once.exe") both=("$loader" "$build/tcp_table_once.exe" 6)
 
-  printf '%-7s %8s %12s %12s %9s %14s\n' N rows check_ms floor_ms chk/floor "check-floor_ms"
+  printf '%-7s %8s %10s %10s %12s %9s %11s\n' N rows check_ms floor_ms floor46_ms chk/floor chk/floor46
   for n in "$@"; do
     stand_in_start peer peer.log --listen 127.0.0.1:$out
     stand_in_await peer.log ready
@@ -64,15 +64,16 @@ wine_session() {  # wine_session N...
     rows=$("${floor[@]}" | tr -d '\r')
     [ "$rows" -ge $((2 * n)) ] || { echo "benchmark: only $rows rows under Wine at N=$n" >&2; exit 1; }
 
-    : >"$work/t.check"; : >"$work/t.floor"
+    : >"$work/t.check"; : >"$work/t.floor"; : >"$work/t.both"
     for _ in $(seq "${WINE_RUNS:-5}"); do
       ms_of "${check[@]}" >>"$work/t.check"
       ms_of "${floor[@]}" >>"$work/t.floor"
+      ms_of "${both[@]}" >>"$work/t.both"
     done
-    local c f
-    c=$(median <"$work/t.check") f=$(median <"$work/t.floor")
-    awk -v n="$n" -v r="$rows" -v c="$c" -v f="$f" 'BEGIN {
-      printf "%-7d %8d %12.1f %12.1f %9.2f %14.1f\n", n, r, c/1000, f/1000, c/f, (c-f)/1000 }'
+    local c f b
+    c=$(median <"$work/t.check") f=$(median <"$work/t.floor") b=$(median <"$work/t.both")
+    awk -v n="$n" -v r="$rows" -v c="$c" -v f="$f" -v b="$b" 'BEGIN {
+      printf "%-7d %8d %10.1f %10.1f %12.1f %9.2f %11.2f\n", n, r, c/1000, f/1000, b/1000, c/f, c/b }'
     stand_ins_stop
   done
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/WideText_win32.h"
+#include "tools/ChildProcess_win32.h"
 
 namespace {
 
@@ -65,34 +66,33 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& Additions) {
   return Block;
 }
 
-PROCESS_INFORMATION Start(const std::string& Program, const std::vector<std::string>& Arguments,
-                          HANDLE Input, HANDLE Output, HANDLE Error, std::wstring* Environment) {
+PROCESS_INFORMATION Start(std::wstring Line, HANDLE Input, HANDLE Output, HANDLE Error,
+                          std::wstring* Environment, const std::string& WorkingDirectory) {
   STARTUPINFOW Startup = {};
   Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;
   Startup.hStdInput = Input;
   Startup.hStdOutput = Output;
   Startup.hStdError = Error;
-  std::wstring Line = CommandLine(Program, Arguments);
+  const std::wstring Directory = WideFromUtf8(WorkingDirectory);
   PROCESS_INFORMATION Process = {};
   if (!CreateProcessW(nullptr, &Line[0], nullptr, nullptr, TRUE,
                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                      Environment ? &(*Environment)[0] : nullptr, nullptr, &Startup, &Process))
-    throw std::runtime_error("cannot start " + Program + ": error " +
+                      Environment ? &(*Environment)[0] : nullptr,
+                      Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process))
+    throw std::runtime_error("cannot start " + Utf8FromWide(Line) + ": error " +
                              std::to_string(GetLastError()));
   CloseHandle(Process.hThread);
   return Process;
 }
 
-}  // namespace
-
-TCommandResult RunCommand(const std::string& Program, const std::vector<std::string>& Arguments,
-                          const std::vector<std::string>& Environment, bool CloseStdout) {
+TCommandResult Run(const std::wstring& Line, const std::vector<std::string>& Environment,
+                   bool CloseStdout, const std::string& WorkingDirectory) {
   TCommandResult Result;
   TPipe Out(false), Err(false);
   std::wstring Block = EnvironmentBlock(Environment);
   const PROCESS_INFORMATION Process =
-      Start(Program, Arguments, nullptr, Out.Write, Err.Write, &Block);
+      Start(Line, nullptr, Out.Write, Err.Write, &Block, WorkingDirectory);
   TPipe::Close(Out.Write);
   TPipe::Close(Err.Write);
   if (CloseStdout) TPipe::Close(Out.Read);
@@ -114,10 +114,22 @@ TCommandResult RunCommand(const std::string& Program, const std::vector<std::str
   return Result;
 }
 
+}  // namespace
+
+TCommandResult RunCommand(const std::string& Program, const std::vector<std::string>& Arguments,
+                          const std::vector<std::string>& Environment, bool CloseStdout) {
+  return Run(CommandLine(Program, Arguments), Environment, CloseStdout, "");
+}
+
+TCommandResult RunCommandLine(const std::string& Program, const std::string& ArgumentText,
+                              const std::string& WorkingDirectory) {
+  return Run(WideFromUtf8("\"" + Program + "\" " + ArgumentText), {}, false, WorkingDirectory);
+}
+
 TChildProcess::TChildProcess(const std::string& Program, const std::vector<std::string>& Arguments) {
   TPipe In(true), Out(false);
-  const PROCESS_INFORMATION Started = Start(Program, Arguments, In.Read, Out.Write,
-                                            GetStdHandle(STD_ERROR_HANDLE), nullptr);
+  const PROCESS_INFORMATION Started = Start(CommandLine(Program, Arguments), In.Read, Out.Write,
+                                            GetStdHandle(STD_ERROR_HANDLE), nullptr, "");
   ChildPid = static_cast<int>(Started.dwProcessId);
   Process = reinterpret_cast<std::intptr_t>(Started.hProcess);
   Input = reinterpret_cast<std::intptr_t>(In.Write);
