@@ -1,7 +1,7 @@
-# libFuzzer targets (ORVANE_FUZZ=ON, clang only). Every target of this
-# directory is built with AddressSanitizer and UndefinedBehaviorSanitizer, so
-# that an over-read or undefined behaviour ends the run as a crash; the core
-# also gets the coverage instrumentation that guides the fuzzers.
+# libFuzzer targets (ORVANE_FUZZ=ON, clang only). Like every target, they are
+# built with the sanitizers (see ORVANE_SANITIZE), so that an over-read or
+# undefined behaviour ends the run as a crash; the core also gets the
+# coverage instrumentation that guides the fuzzers.
 #
 #   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF
 #
@@ -11,16 +11,6 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "ORVANE_FUZZ needs clang (configure with -DCMAKE_CXX_COMPILER=clang++)")
 endif()
 
-set(ORVANE_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-
-get_property(orvane_existing_targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
-foreach(existing IN LISTS orvane_existing_targets)
-  get_target_property(kind ${existing} TYPE)
-  if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "EXECUTABLE")
-    target_compile_options(${existing} PRIVATE ${ORVANE_SANITIZE})
-    target_link_options(${existing} PRIVATE ${ORVANE_SANITIZE})
-  endif()
-endforeach()
 target_compile_options(orvane_core PRIVATE -fsanitize=fuzzer-no-link)
 
 set(ORVANE_FUZZ_TARGETS "")
@@ -31,8 +21,8 @@ set(ORVANE_FUZZ_TARGETS "")
 function(orvane_fuzz_target name source entry)
   add_executable(${name} ${source})
   target_compile_definitions(${name} PRIVATE ORVANE_FUZZ_ENTRY=${entry})
-  target_compile_options(${name} PRIVATE ${ORVANE_SANITIZE} -fsanitize=fuzzer)
-  target_link_options(${name} PRIVATE ${ORVANE_SANITIZE} -fsanitize=fuzzer)
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE orvane_core)
   set(ORVANE_FUZZ_TARGETS ${ORVANE_FUZZ_TARGETS} ${name} PARENT_SCOPE)
 endfunction()

@@ -8,11 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
 
 dir=${ORVANE_ASAN_BUILD_DIR:-build/asan}
-flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS="$flags" \
-  -DCMAKE_EXE_LINKER_FLAGS="$flags" \
-  -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 
 # Leaks count as failures too; a report names the test that made it.
