@@ -19,11 +19,14 @@ const char* const CategoryNames[CategoryCount] = {
 };
 
 TCheckSystem RunningSystem() {
-  return {&SystemConfigFileSystem(), &SystemTableSource(), &SystemProcessSource()};
+  return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemTableSource(),
+          &SystemProcessSource()};
 }
 
 TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
-    : TOrvane(*System.Files), Tables(*System.Tables), Processes(*System.Processes) {}
+    : TOrvane(*System.Files, *System.Registry),
+      Tables(*System.Tables),
+      Processes(*System.Processes) {}
 
 namespace {
 

@@ -25,6 +25,7 @@ extern const char* const CategoryNames[CategoryCount];
 // What a check reads from the system. Tests hand in fakes.
 struct TCheckSystem {
   TConfigFileSystem* Files;
+  TRegistrySource* Registry;
   TTableSource* Tables;
   TProcessSource* Processes;
 };
