@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Low32.h"
 #include "common/TextCodec.h"
 
 const char* const CategoryNames[CategoryCount] = {
@@ -29,12 +30,6 @@ TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
       Processes(*System.Processes) {}
 
 namespace {
-
-// A configured value is taken when it is not 0 as read; the port keeps its
-// low 32 bits, as a signed number.
-int32_t Low32(int64_t Value) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Value)));
-}
 
 // Counters stop at the largest value instead of wrapping to a negative count,
 // which would silently hide a reached threshold.
@@ -65,6 +60,7 @@ void ReadComponentPorts(TOrvane& Orvane, const std::string& FileName, int32_t& P
     if (OpensSection(Line)) InWebServer = InSsl = false;
     if (TOrvane::Contains(Line, "[WebServer]")) InWebServer = true;
     if (TOrvane::Contains(Line, "[SSL]")) InSsl = true;
+    // A configured value is taken when it is not 0 as read.
     const int64_t Value = TOrvane::KeyValueInteger(Line, "Port=");
     if (Value != 0 && InWebServer) PlainPort = Low32(Value);
     if (Value != 0 && InSsl) SslPort = Low32(Value);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Low32.h"
 #include "common/TextCodec.h"
 #include "driver/ProgramInfo.h"
 
@@ -147,11 +148,6 @@ std::string StatusLine(const TOrvaneCheck& C) {
 
 namespace {
 
-// The low 32 bits of an option's number, read as a signed number.
-int32_t OptionInteger(const TCommandLineArgument& Option) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Option.AsInteger())));
-}
-
 // The option given by its long name, when it was given at all.
 const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName) {
   const TCommandLineArgument* Option = Parser.FindArgument("", LongName);
@@ -159,18 +155,18 @@ const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::s
 }
 
 void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
-  if (auto Option = Given(Parser, "delay")) Check.RetryDelay = OptionInteger(*Option);
-  if (auto Option = Given(Parser, "retry")) Check.RetryCount = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "delay")) Check.RetryDelay = Low32(Option->AsInteger());
+  if (auto Option = Given(Parser, "retry")) Check.RetryCount = Low32(Option->AsInteger());
   if (auto Option = Given(Parser, "verbose")) Check.Verbosity = Option->Count;
   if (auto Option = Given(Parser, "path")) Check.DataPath = Option->Value;
-  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = OptionInteger(*Option);
-  if (auto Option = Given(Parser, "crit")) Check.CritTotal = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = Low32(Option->AsInteger());
+  if (auto Option = Given(Parser, "crit")) Check.CritTotal = Low32(Option->AsInteger());
   for (int Index = 0; Index < CategoryCount; ++Index)
     if (auto Option = Given(Parser, std::string("warn") + CategoryNames[Index]))
-      Check.WarnLevels[Index] = OptionInteger(*Option);
+      Check.WarnLevels[Index] = Low32(Option->AsInteger());
   for (int Index = 0; Index < CategoryCount; ++Index)
     if (auto Option = Given(Parser, std::string("crit") + CategoryNames[Index]))
-      Check.CritLevels[Index] = OptionInteger(*Option);
+      Check.CritLevels[Index] = Low32(Option->AsInteger());
 }
 
 // Nagios takes the first line as the status; a line break in the message (a
