@@ -11,13 +11,55 @@
 #include "common/Low32.h"
 #include "common/TextCodec.h"
 
-const char* const CategoryNames[CategoryCount] = {
-    "SMTPin", "SMTPout", "SMTPSSL", "SMTPTotal",
-    "POPin",  "POPout",  "POPSSL",  "POPTotal",
-    "IMAPin", "IMAPSSL", "IMAPTotal",
-    "LCin",   "LCSSL",   "LCTotal",
-    "HSin",   "HSSSL",   "HSTotal",
+constexpr TCounterRow CounterRows[CounterCount] = {
+    // Name       Label          SummaryLabel   Detailed
+    {nullptr,     "Connections", "Connections", true,  &TOrvaneCheck::TotalConnections},
+    {"SMTPin",    "SmtpIn",      nullptr,       true,  &TOrvaneCheck::SmtpInCount},
+    {"SMTPout",   "SmtpOut",     nullptr,       true,  &TOrvaneCheck::SmtpOutCount},
+    {"SMTPSSL",   "SmtpSSL",     nullptr,       true,  &TOrvaneCheck::SmtpSslCount},
+    {"SMTPTotal", "SmtpTotal",   "Smtp",        false, &TOrvaneCheck::SmtpTotal},
+    {"POPin",     "PopIn",       nullptr,       true,  &TOrvaneCheck::PopInCount},
+    {"POPout",    "PopOut",      nullptr,       true,  &TOrvaneCheck::PopOutCount},
+    {"POPSSL",    "PopSSL",      nullptr,       true,  &TOrvaneCheck::PopSslCount},
+    {"POPTotal",  "PopTotal",    "Pop",         false, &TOrvaneCheck::PopTotal},
+    {"IMAPin",    "ImapIn",      nullptr,       true,  &TOrvaneCheck::ImapInCount},
+    {"IMAPSSL",   "ImapSSL",     nullptr,       true,  &TOrvaneCheck::ImapSslCount},
+    {"IMAPTotal", "ImapTotal",   "Imap",        false, &TOrvaneCheck::ImapTotal},
+    {nullptr,     "Other",       nullptr,       true,  &TOrvaneCheck::OtherCount},
+    {"LCin",      "LCin",        nullptr,       true,  &TOrvaneCheck::LumicourtInCount},
+    {"LCSSL",     "LCSSL",       nullptr,       true,  &TOrvaneCheck::LumicourtSslCount},
+    // Part of the web-mail total only.
+    {nullptr,     nullptr,       nullptr,       false, &TOrvaneCheck::LumicourtOtherCount},
+    {"LCTotal",   "LCTotal",     "Lumicourt",   false, &TOrvaneCheck::LumicourtTotal},
+    {"HSin",      "HSin",        nullptr,       true,  &TOrvaneCheck::HelmsteadInCount},
+    {"HSSSL",     "HSSSL",       nullptr,       true,  &TOrvaneCheck::HelmsteadSslCount},
+    {"HSTotal",   "HSTotal",     "Helmstead",   false, &TOrvaneCheck::HelmsteadTotal},
 };
+
+namespace {
+
+// Every row filled in, and one named row per connection category.
+constexpr bool TableIsWhole() {
+  int Named = 0;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Counter == nullptr) return false;
+    if (Row.Name != nullptr) ++Named;
+  }
+  return Named == CategoryCount;
+}
+static_assert(TableIsWhole(), "CounterRows lacks a counter or a category");
+
+constexpr std::array<const TCounterRow*, CategoryCount> CategoryRows() {
+  std::array<const TCounterRow*, CategoryCount> Rows{};
+  int Found = 0;
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Name != nullptr) Rows[Found++] = &Row;
+  return Rows;
+}
+
+}  // namespace
+
+constexpr std::array<const TCounterRow*, CategoryCount> Categories = CategoryRows();
 
 TCheckSystem RunningSystem() {
   return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemTableSource(),
@@ -108,26 +150,8 @@ void TOrvaneCheck::ReadHelmsteadPorts() {
 }
 
 int32_t TOrvaneCheck::CategoryCounter(int Index) const {
-  switch (Index) {
-    case SMTPin: return SmtpInCount;
-    case SMTPout: return SmtpOutCount;
-    case SMTPSSL: return SmtpSslCount;
-    case SMTPTotal: return SmtpTotal;
-    case POPin: return PopInCount;
-    case POPout: return PopOutCount;
-    case POPSSL: return PopSslCount;
-    case POPTotal: return PopTotal;
-    case IMAPin: return ImapInCount;
-    case IMAPSSL: return ImapSslCount;
-    case IMAPTotal: return ImapTotal;
-    case LCin: return LumicourtInCount;
-    case LCSSL: return LumicourtSslCount;
-    case LCTotal: return LumicourtTotal;
-    case HSin: return HelmsteadInCount;
-    case HSSSL: return HelmsteadSslCount;
-    case HSTotal: return HelmsteadTotal;
-    default: return 0;
-  }
+  if (Index < 0 || Index >= CategoryCount) return 0;
+  return this->*Categories[Index]->Counter;
 }
 
 void TOrvaneCheck::EvaluateThresholds() {
@@ -149,7 +173,7 @@ void TOrvaneCheck::EvaluateThresholds() {
     };
     Test("connections", TotalConnections, TotalLevel);
     for (int Index = 0; Index < CategoryCount; ++Index)
-      Test(CategoryNames[Index], CategoryCounter(Index), Levels[Index]);
+      Test(Categories[Index]->Name, CategoryCounter(Index), Levels[Index]);
   };
   Pass(WarnTotal, WarnLevels, IsWarning, WarningText);
   Pass(CritTotal, CritLevels, IsCritical, CriticalText);
@@ -220,13 +244,7 @@ void TOrvaneCheck::Run() {
   DebugDump.clear();
   SnapshotConnections(ConnectionList, Tables, Processes, &Owners);
 
-  TotalConnections = 0;
-  SmtpInCount = SmtpOutCount = SmtpSslCount = SmtpTotal = 0;
-  PopInCount = PopOutCount = PopSslCount = PopTotal = 0;
-  ImapInCount = ImapSslCount = ImapTotal = 0;
-  OtherCount = 0;
-  LumicourtInCount = LumicourtSslCount = LumicourtOtherCount = LumicourtTotal = 0;
-  HelmsteadInCount = HelmsteadSslCount = HelmsteadTotal = 0;
+  for (const TCounterRow& Row : CounterRows) this->*Row.Counter = 0;
 
   for (const TListEntry& Entry : ConnectionList) {
     // Id 0 is "owner unknown" (or a server process that is not running); such

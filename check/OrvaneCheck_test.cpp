@@ -189,7 +189,7 @@ TEST_F(OrvaneCheck, EachCategoryTestsItsOwnCounterUnderItsName) {
     C->WarnLevels[Index] = 7;
     C->CritLevels[Index] = 8;
     C->EvaluateThresholds();
-    EXPECT_EQ(C->WarningText, std::string(CategoryNames[Index]) + "=7 ") << Index;
+    EXPECT_EQ(C->WarningText, std::string(Categories[Index]->Name) + "=7 ") << Index;
     EXPECT_FALSE(C->IsCritical) << Index;
     EXPECT_EQ(C->CategoryCounter(Index), 7);
   }

@@ -46,10 +46,10 @@ TEST(NagiosOrvaneCheckOptions, FortyTwoOptionsInOrder) {
   for (int Category = 0; Category < CategoryCount; ++Category) {
     const TCommandLineArgument& Warn = Parser.Arguments[8 + 2 * Category];
     const TCommandLineArgument& Crit = Parser.Arguments[9 + 2 * Category];
-    EXPECT_EQ(Warn.ShortName, std::string("w") + CategoryNames[Category]);
-    EXPECT_EQ(Warn.LongName, std::string("warn") + CategoryNames[Category]);
-    EXPECT_EQ(Crit.ShortName, std::string("c") + CategoryNames[Category]);
-    EXPECT_EQ(Crit.LongName, std::string("crit") + CategoryNames[Category]);
+    EXPECT_EQ(Warn.ShortName, std::string("w") + Categories[Category]->Name);
+    EXPECT_EQ(Warn.LongName, std::string("warn") + Categories[Category]->Name);
+    EXPECT_EQ(Crit.ShortName, std::string("c") + Categories[Category]->Name);
+    EXPECT_EQ(Crit.LongName, std::string("crit") + Categories[Category]->Name);
     EXPECT_TRUE(Warn.NeedsValue && Crit.NeedsValue && Warn.Optional && Crit.Optional);
   }
   EXPECT_EQ(Parser.Arguments[41].LongName, "critHSTotal");
