@@ -12,7 +12,7 @@
 #include "common/TextCodec.h"
 
 constexpr TCounterRow CounterRows[CounterCount] = {
-    // Name       Label          SummaryLabel   Detailed
+    // Name       Label          SummaryLabel   Detailed Counter
     {nullptr,     "Connections", "Connections", true,  &TOrvaneCheck::TotalConnections},
     {"SMTPin",    "SmtpIn",      nullptr,       true,  &TOrvaneCheck::SmtpInCount},
     {"SMTPout",   "SmtpOut",     nullptr,       true,  &TOrvaneCheck::SmtpOutCount},
