@@ -8,30 +8,70 @@
 #include <string>
 #include <vector>
 
+#include "common/Low32.h"
 #include "common/TextCodec.h"
 
-const char* const CategoryNames[CategoryCount] = {
-    "SMTPin", "SMTPout", "SMTPSSL", "SMTPTotal",
-    "POPin",  "POPout",  "POPSSL",  "POPTotal",
-    "IMAPin", "IMAPSSL", "IMAPTotal",
-    "LCin",   "LCSSL",   "LCTotal",
-    "HSin",   "HSSSL",   "HSTotal",
+constexpr TCounterRow CounterRows[CounterCount] = {
+    // Name       Label          SummaryLabel   Detailed Counter
+    {nullptr,     "Connections", "Connections", true,  &TOrvaneCheck::TotalConnections},
+    {"SMTPin",    "SmtpIn",      nullptr,       true,  &TOrvaneCheck::SmtpInCount},
+    {"SMTPout",   "SmtpOut",     nullptr,       true,  &TOrvaneCheck::SmtpOutCount},
+    {"SMTPSSL",   "SmtpSSL",     nullptr,       true,  &TOrvaneCheck::SmtpSslCount},
+    {"SMTPTotal", "SmtpTotal",   "Smtp",        false, &TOrvaneCheck::SmtpTotal},
+    {"POPin",     "PopIn",       nullptr,       true,  &TOrvaneCheck::PopInCount},
+    {"POPout",    "PopOut",      nullptr,       true,  &TOrvaneCheck::PopOutCount},
+    {"POPSSL",    "PopSSL",      nullptr,       true,  &TOrvaneCheck::PopSslCount},
+    {"POPTotal",  "PopTotal",    "Pop",         false, &TOrvaneCheck::PopTotal},
+    {"IMAPin",    "ImapIn",      nullptr,       true,  &TOrvaneCheck::ImapInCount},
+    {"IMAPSSL",   "ImapSSL",     nullptr,       true,  &TOrvaneCheck::ImapSslCount},
+    {"IMAPTotal", "ImapTotal",   "Imap",        false, &TOrvaneCheck::ImapTotal},
+    {nullptr,     "Other",       nullptr,       true,  &TOrvaneCheck::OtherCount},
+    {"LCin",      "LCin",        nullptr,       true,  &TOrvaneCheck::LumicourtInCount},
+    {"LCSSL",     "LCSSL",       nullptr,       true,  &TOrvaneCheck::LumicourtSslCount},
+    // Part of the web-mail total only.
+    {nullptr,     nullptr,       nullptr,       false, &TOrvaneCheck::LumicourtOtherCount},
+    {"LCTotal",   "LCTotal",     "Lumicourt",   false, &TOrvaneCheck::LumicourtTotal},
+    {"HSin",      "HSin",        nullptr,       true,  &TOrvaneCheck::HelmsteadInCount},
+    {"HSSSL",     "HSSSL",       nullptr,       true,  &TOrvaneCheck::HelmsteadSslCount},
+    {"HSTotal",   "HSTotal",     "Helmstead",   false, &TOrvaneCheck::HelmsteadTotal},
 };
-
-TCheckSystem RunningSystem() {
-  return {&SystemConfigFileSystem(), &SystemTableSource(), &SystemProcessSource()};
-}
-
-TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
-    : TOrvane(*System.Files), Tables(*System.Tables), Processes(*System.Processes) {}
 
 namespace {
 
-// A configured value is taken when it is not 0 as read; the port keeps its
-// low 32 bits, as a signed number.
-int32_t Low32(int64_t Value) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Value)));
+// Every row filled in, and one named row per connection category.
+constexpr bool TableIsWhole() {
+  int Named = 0;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Counter == nullptr) return false;
+    if (Row.Name != nullptr) ++Named;
+  }
+  return Named == CategoryCount;
 }
+static_assert(TableIsWhole(), "CounterRows lacks a counter or a category");
+
+constexpr std::array<const TCounterRow*, CategoryCount> CategoryRows() {
+  std::array<const TCounterRow*, CategoryCount> Rows{};
+  int Found = 0;
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Name != nullptr) Rows[Found++] = &Row;
+  return Rows;
+}
+
+}  // namespace
+
+constexpr std::array<const TCounterRow*, CategoryCount> Categories = CategoryRows();
+
+TCheckSystem RunningSystem() {
+  return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemTableSource(),
+          &SystemProcessSource()};
+}
+
+TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
+    : TOrvane(*System.Files, *System.Registry),
+      Tables(*System.Tables),
+      Processes(*System.Processes) {}
+
+namespace {
 
 // Counters stop at the largest value instead of wrapping to a negative count,
 // which would silently hide a reached threshold.
@@ -62,6 +102,7 @@ void ReadComponentPorts(TOrvane& Orvane, const std::string& FileName, int32_t& P
     if (OpensSection(Line)) InWebServer = InSsl = false;
     if (TOrvane::Contains(Line, "[WebServer]")) InWebServer = true;
     if (TOrvane::Contains(Line, "[SSL]")) InSsl = true;
+    // A configured value is taken when it is not 0 as read.
     const int64_t Value = TOrvane::KeyValueInteger(Line, "Port=");
     if (Value != 0 && InWebServer) PlainPort = Low32(Value);
     if (Value != 0 && InSsl) SslPort = Low32(Value);
@@ -109,26 +150,8 @@ void TOrvaneCheck::ReadHelmsteadPorts() {
 }
 
 int32_t TOrvaneCheck::CategoryCounter(int Index) const {
-  switch (Index) {
-    case SMTPin: return SmtpInCount;
-    case SMTPout: return SmtpOutCount;
-    case SMTPSSL: return SmtpSslCount;
-    case SMTPTotal: return SmtpTotal;
-    case POPin: return PopInCount;
-    case POPout: return PopOutCount;
-    case POPSSL: return PopSslCount;
-    case POPTotal: return PopTotal;
-    case IMAPin: return ImapInCount;
-    case IMAPSSL: return ImapSslCount;
-    case IMAPTotal: return ImapTotal;
-    case LCin: return LumicourtInCount;
-    case LCSSL: return LumicourtSslCount;
-    case LCTotal: return LumicourtTotal;
-    case HSin: return HelmsteadInCount;
-    case HSSSL: return HelmsteadSslCount;
-    case HSTotal: return HelmsteadTotal;
-    default: return 0;
-  }
+  if (Index < 0 || Index >= CategoryCount) return 0;
+  return this->*Categories[Index]->Counter;
 }
 
 void TOrvaneCheck::EvaluateThresholds() {
@@ -150,7 +173,7 @@ void TOrvaneCheck::EvaluateThresholds() {
     };
     Test("connections", TotalConnections, TotalLevel);
     for (int Index = 0; Index < CategoryCount; ++Index)
-      Test(CategoryNames[Index], CategoryCounter(Index), Levels[Index]);
+      Test(Categories[Index]->Name, CategoryCounter(Index), Levels[Index]);
   };
   Pass(WarnTotal, WarnLevels, IsWarning, WarningText);
   Pass(CritTotal, CritLevels, IsCritical, CriticalText);
@@ -221,13 +244,7 @@ void TOrvaneCheck::Run() {
   DebugDump.clear();
   SnapshotConnections(ConnectionList, Tables, Processes, &Owners);
 
-  TotalConnections = 0;
-  SmtpInCount = SmtpOutCount = SmtpSslCount = SmtpTotal = 0;
-  PopInCount = PopOutCount = PopSslCount = PopTotal = 0;
-  ImapInCount = ImapSslCount = ImapTotal = 0;
-  OtherCount = 0;
-  LumicourtInCount = LumicourtSslCount = LumicourtOtherCount = LumicourtTotal = 0;
-  HelmsteadInCount = HelmsteadSslCount = HelmsteadTotal = 0;
+  for (const TCounterRow& Row : CounterRows) this->*Row.Counter = 0;
 
   for (const TListEntry& Entry : ConnectionList) {
     // Id 0 is "owner unknown" (or a server process that is not running); such

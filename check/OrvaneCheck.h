@@ -11,7 +11,8 @@
 
 constexpr int CategoryCount = 17;
 
-// Connection categories, in the order of the options, thresholds and texts.
+// The connection categories' indexes in WarnLevels, CritLevels and
+// Categories: the order of the options, thresholds and texts.
 enum TCategory {
   SMTPin, SMTPout, SMTPSSL, SMTPTotal,
   POPin, POPout, POPSSL, POPTotal,
@@ -20,11 +21,10 @@ enum TCategory {
   HSin, HSSSL, HSTotal,
 };
 
-extern const char* const CategoryNames[CategoryCount];
-
 // What a check reads from the system. Tests hand in fakes.
 struct TCheckSystem {
   TConfigFileSystem* Files;
+  TRegistrySource* Registry;
   TTableSource* Tables;
   TProcessSource* Processes;
 };
@@ -92,3 +92,22 @@ private:
   TTableSource& Tables;
   TProcessSource& Processes;
 };
+
+// One counter of the check and where it shows. The rows drive the options and
+// thresholds of the connection categories, the reset before a run and the
+// three lists of the status line.
+struct TCounterRow {
+  const char* Name;          // the connection category ("SMTPin"); nullptr: none
+  const char* Label;         // in the performance data; nullptr: never shown
+  const char* SummaryLabel;  // in the short OK text; nullptr: not there
+  bool Detailed;             // in the detailed OK text, under Label
+  int32_t TOrvaneCheck::*Counter;
+};
+
+constexpr int CounterCount = 20;
+
+// Every counter, in the order of the performance data.
+extern const TCounterRow CounterRows[CounterCount];
+
+// The rows of the connection categories, in their order.
+extern const std::array<const TCounterRow*, CategoryCount> Categories;

@@ -11,6 +11,7 @@
 
 #include "census/FakeCensus.h"
 #include "install/FakeFileSystem.h"
+#include "install/FakeRegistry.h"
 
 namespace {
 
@@ -36,9 +37,10 @@ TPorts With(TPorts Ports, std::initializer_list<std::pair<int, int32_t>> Changes
 class OrvaneCheck : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
+  TFakeRegistry Registry;
   TFakeTableSource Tables;
   TFakeProcessSource Processes;
-  TCheckSystem System{&Files, &Tables, &Processes};
+  TCheckSystem System{&Files, &Registry, &Tables, &Processes};
 
   std::unique_ptr<TOrvaneCheck> NewCheck() {
     auto Check = std::make_unique<TOrvaneCheck>(System);
@@ -66,6 +68,16 @@ TEST_F(OrvaneCheck, FreshObjectHasDefaultsAndNothingCounted) {
   EXPECT_FALSE(C->IsWarning);
   EXPECT_FALSE(C->IsCritical);
   EXPECT_TRUE(Files.Attempts.empty()) << "construction reads no configuration file";
+}
+
+// The installation is found through the registry handed in, under the
+// server's key of the local machine, and nowhere else.
+TEST_F(OrvaneCheck, DataPathIsAppPathOfTheGivenRegistry) {
+  EXPECT_EQ(TOrvaneCheck(System).DataPath, "");
+  Registry.SetText("HKCU\\SOFTWARE\\Kestrix Technologies\\Orvane\\AppPath", "C:\\User\\");
+  EXPECT_EQ(TOrvaneCheck(System).DataPath, "");
+  Registry.SetText("HKLM\\SOFTWARE\\Kestrix Technologies\\Orvane\\AppPath", App);
+  EXPECT_EQ(TOrvaneCheck(System).DataPath, App);
 }
 
 // ---- Port configuration -------------------------------------------------------
@@ -177,7 +189,7 @@ TEST_F(OrvaneCheck, EachCategoryTestsItsOwnCounterUnderItsName) {
     C->WarnLevels[Index] = 7;
     C->CritLevels[Index] = 8;
     C->EvaluateThresholds();
-    EXPECT_EQ(C->WarningText, std::string(CategoryNames[Index]) + "=7 ") << Index;
+    EXPECT_EQ(C->WarningText, std::string(Categories[Index]->Name) + "=7 ") << Index;
     EXPECT_FALSE(C->IsCritical) << Index;
     EXPECT_EQ(C->CategoryCounter(Index), 7);
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Low32.h"
 #include "common/TextCodec.h"
 #include "driver/ProgramInfo.h"
 
@@ -20,9 +21,10 @@ void DeclareOptions(TCommandLineParser& Parser) {
   Parser.AddArgument("p", "path", true, false);
   Parser.AddArgument("w", "warn", true, true);
   Parser.AddArgument("c", "crit", true, true);
-  for (const char* Category : CategoryNames) {
-    Parser.AddArgument(std::string("w") + Category, std::string("warn") + Category, true, false);
-    Parser.AddArgument(std::string("c") + Category, std::string("crit") + Category, true, false);
+  for (const TCounterRow* Category : Categories) {
+    const std::string Name = Category->Name;
+    Parser.AddArgument("w" + Name, "warn" + Name, true, false);
+    Parser.AddArgument("c" + Name, "crit" + Name, true, false);
   }
 }
 
@@ -75,18 +77,21 @@ std::string UsageText(const std::string& ExePath) {
 
 namespace {
 
-struct TItem {
-  const char* Label;
-  int32_t Value;
-};
+enum class TCounterList { Summary, Detail, Performance };
 
-// Items joined by one blank, each written as label and value.
-std::string JoinItems(std::initializer_list<TItem> Items) {
+// The counters of one list in the order of the table, joined by one blank,
+// each written as label, "=" and value.
+std::string Items(const TOrvaneCheck& C, TCounterList List) {
   std::string Text;
-  for (const TItem& Item : Items) {
+  for (const TCounterRow& Row : CounterRows) {
+    const char* Label = Row.Label;
+    if (List == TCounterList::Summary) Label = Row.SummaryLabel;
+    if (List == TCounterList::Detail && !Row.Detailed) Label = nullptr;
+    if (Label == nullptr) continue;
     if (!Text.empty()) Text += ' ';
-    Text += Item.Label;
-    Text += std::to_string(Item.Value);
+    Text += Label;
+    Text += '=';
+    Text += std::to_string(C.*Row.Counter);
   }
   return Text;
 }
@@ -99,58 +104,15 @@ std::string StatusLine(const TOrvaneCheck& C) {
     Line = "CRITICAL - " + C.CriticalText;
   } else if (C.IsWarning) {
     Line = "WARNING - " + C.WarningText;
-  } else if (C.Verbosity <= 0) {
-    Line = "OK - " + JoinItems({{"Connections=", C.TotalConnections},
-                                {"Smtp=", C.SmtpTotal},
-                                {"Pop=", C.PopTotal},
-                                {"Imap=", C.ImapTotal},
-                                {"Lumicourt=", C.LumicourtTotal},
-                                {"Helmstead=", C.HelmsteadTotal}});
   } else {
-    Line = "OK - " + JoinItems({{"Connections=", C.TotalConnections},
-                                {"SmtpIn=", C.SmtpInCount},
-                                {"SmtpOut=", C.SmtpOutCount},
-                                {"SmtpSSL=", C.SmtpSslCount},
-                                {"PopIn=", C.PopInCount},
-                                {"PopOut=", C.PopOutCount},
-                                {"PopSSL=", C.PopSslCount},
-                                {"ImapIn=", C.ImapInCount},
-                                {"ImapSSL=", C.ImapSslCount},
-                                {"Other=", C.OtherCount},
-                                {"LCin=", C.LumicourtInCount},
-                                {"LCSSL=", C.LumicourtSslCount},
-                                {"HSin=", C.HelmsteadInCount},
-                                {"HSSSL=", C.HelmsteadSslCount}});
+    Line = "OK - " + Items(C, C.Verbosity <= 0 ? TCounterList::Summary : TCounterList::Detail);
   }
   // Performance data items are separated by blanks, as Nagios expects.
-  Line += "|" + JoinItems({{"Connections=", C.TotalConnections},
-                           {"SmtpIn=", C.SmtpInCount},
-                           {"SmtpOut=", C.SmtpOutCount},
-                           {"SmtpSSL=", C.SmtpSslCount},
-                           {"SmtpTotal=", C.SmtpTotal},
-                           {"PopIn=", C.PopInCount},
-                           {"PopOut=", C.PopOutCount},
-                           {"PopSSL=", C.PopSslCount},
-                           {"PopTotal=", C.PopTotal},
-                           {"ImapIn=", C.ImapInCount},
-                           {"ImapSSL=", C.ImapSslCount},
-                           {"ImapTotal=", C.ImapTotal},
-                           {"Other=", C.OtherCount},
-                           {"LCin=", C.LumicourtInCount},
-                           {"LCSSL=", C.LumicourtSslCount},
-                           {"LCTotal=", C.LumicourtTotal},
-                           {"HSin=", C.HelmsteadInCount},
-                           {"HSSSL=", C.HelmsteadSslCount},
-                           {"HSTotal=", C.HelmsteadTotal}});
+  Line += "|" + Items(C, TCounterList::Performance);
   return Line;
 }
 
 namespace {
-
-// The low 32 bits of an option's number, read as a signed number.
-int32_t OptionInteger(const TCommandLineArgument& Option) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Option.AsInteger())));
-}
 
 // The option given by its long name, when it was given at all.
 const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName) {
@@ -159,18 +121,18 @@ const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::s
 }
 
 void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
-  if (auto Option = Given(Parser, "delay")) Check.RetryDelay = OptionInteger(*Option);
-  if (auto Option = Given(Parser, "retry")) Check.RetryCount = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "delay")) Check.RetryDelay = Low32(Option->AsInteger());
+  if (auto Option = Given(Parser, "retry")) Check.RetryCount = Low32(Option->AsInteger());
   if (auto Option = Given(Parser, "verbose")) Check.Verbosity = Option->Count;
   if (auto Option = Given(Parser, "path")) Check.DataPath = Option->Value;
-  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = OptionInteger(*Option);
-  if (auto Option = Given(Parser, "crit")) Check.CritTotal = OptionInteger(*Option);
+  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = Low32(Option->AsInteger());
+  if (auto Option = Given(Parser, "crit")) Check.CritTotal = Low32(Option->AsInteger());
   for (int Index = 0; Index < CategoryCount; ++Index)
-    if (auto Option = Given(Parser, std::string("warn") + CategoryNames[Index]))
-      Check.WarnLevels[Index] = OptionInteger(*Option);
+    if (auto Option = Given(Parser, std::string("warn") + Categories[Index]->Name))
+      Check.WarnLevels[Index] = Low32(Option->AsInteger());
   for (int Index = 0; Index < CategoryCount; ++Index)
-    if (auto Option = Given(Parser, std::string("crit") + CategoryNames[Index]))
-      Check.CritLevels[Index] = OptionInteger(*Option);
+    if (auto Option = Given(Parser, std::string("crit") + Categories[Index]->Name))
+      Check.CritLevels[Index] = Low32(Option->AsInteger());
 }
 
 // Nagios takes the first line as the status; a line break in the message (a

@@ -11,6 +11,7 @@
 #include "census/FakeCensus.h"
 #include "cmdline/CommandLineParser.h"
 #include "driver/nagios_orvane_check.h"
+#include "install/FakeRegistry.h"
 #include "install/Orvane.h"
 
 namespace {
@@ -115,12 +116,6 @@ size_t CountOf(const std::string& Text, char c) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The registry stand-in must not be read from the machine.
-  setenv("ORVANE_REGISTRY_FILE", "/nonexistent/orvane-fuzz/registry.reg", 1);
-  return 0;
-}
-
 int FuzzRunProgram(const uint8_t* Data, size_t Size) {
   const std::vector<std::string> Arguments = ArgumentsOf(Data, Size);
 
@@ -128,10 +123,11 @@ int FuzzRunProgram(const uint8_t* Data, size_t Size) {
   AddInstallation(Files, "C:\\Orvane\\App\\");
   AddInstallation(Files, "");  // no -p and nothing in the registry
   Files.BusyAttempts["Orvane.ini"] = 2;
+  TFakeRegistry Registry;
   TFakeTableSource Tables;
   TFakeProcessSource Processes;
   AddSystem(Tables, Processes);
-  const TCheckSystem System{&Files, &Tables, &Processes};
+  const TCheckSystem System{&Files, &Registry, &Tables, &Processes};
 
   TProgramResult Result;
   try {

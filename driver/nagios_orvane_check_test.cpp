@@ -11,6 +11,7 @@
 
 #include "census/FakeCensus.h"
 #include "install/FakeFileSystem.h"
+#include "install/FakeRegistry.h"
 
 namespace {
 
@@ -45,10 +46,10 @@ TEST(NagiosOrvaneCheckOptions, FortyTwoOptionsInOrder) {
   for (int Category = 0; Category < CategoryCount; ++Category) {
     const TCommandLineArgument& Warn = Parser.Arguments[8 + 2 * Category];
     const TCommandLineArgument& Crit = Parser.Arguments[9 + 2 * Category];
-    EXPECT_EQ(Warn.ShortName, std::string("w") + CategoryNames[Category]);
-    EXPECT_EQ(Warn.LongName, std::string("warn") + CategoryNames[Category]);
-    EXPECT_EQ(Crit.ShortName, std::string("c") + CategoryNames[Category]);
-    EXPECT_EQ(Crit.LongName, std::string("crit") + CategoryNames[Category]);
+    EXPECT_EQ(Warn.ShortName, std::string("w") + Categories[Category]->Name);
+    EXPECT_EQ(Warn.LongName, std::string("warn") + Categories[Category]->Name);
+    EXPECT_EQ(Crit.ShortName, std::string("c") + Categories[Category]->Name);
+    EXPECT_EQ(Crit.LongName, std::string("crit") + Categories[Category]->Name);
     EXPECT_TRUE(Warn.NeedsValue && Crit.NeedsValue && Warn.Optional && Crit.Optional);
   }
   EXPECT_EQ(Parser.Arguments[41].LongName, "critHSTotal");
@@ -107,9 +108,10 @@ TEST(NagiosOrvaneCheckOptions, UsageText) {
 class NagiosOrvaneCheckStatus : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
+  TFakeRegistry Registry;
   TFakeTableSource Tables;
   TFakeProcessSource Processes;
-  TOrvaneCheck Check{TCheckSystem{&Files, &Tables, &Processes}};
+  TOrvaneCheck Check{TCheckSystem{&Files, &Registry, &Tables, &Processes}};
 
   // Twelve connections: nine inbound SMTP, one inbound POP, two IMAP.
   void Twelve() {
@@ -206,6 +208,7 @@ const std::string App = "/srv/orvane/App/";
 class NagiosOrvaneCheckRun : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
+  TFakeRegistry Registry;
   TFakeTableSource Tables;
   TFakeProcessSource Processes;
   TTableBytes Tcp;
@@ -223,7 +226,7 @@ protected:
   }
   TProgramResult Run(std::vector<std::string> Arguments) {
     Tables.Tables[TTableKind::Tcp4] = Tcp.Bytes;
-    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Tables, &Processes});
+    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Tables, &Processes});
   }
 };
 
@@ -448,8 +451,8 @@ TEST_F(NagiosOrvaneCheckRun, UnexpectedFailuresAreUnknown) {
   for (const auto& Case : Cases) {
     TThrowingTables Throwing;
     Throwing.Throw = Case.Throw;
-    const TProgramResult Result =
-        RunProgram({"-w", "1", "-c", "1", "-p", App}, Exe, {&Files, &Throwing, &Processes});
+    const TProgramResult Result = RunProgram({"-w", "1", "-c", "1", "-p", App}, Exe,
+                                             {&Files, &Registry, &Throwing, &Processes});
     EXPECT_EQ(Result.Output, Case.Output);
     EXPECT_EQ(Result.ExitStatus, 3);
   }

@@ -82,10 +82,14 @@ std::vector<std::string> KeptConfigLines(std::string_view text) {
   return lines;
 }
 
-TOrvane::TOrvane(TConfigFileSystem& Files) : Files(Files) { ReadAppPath(); }
+TOrvane::TOrvane(TConfigFileSystem& Files, TRegistrySource& Registry)
+    : Files(Files), Registry(Registry) {
+  ReadAppPath();
+}
 
 void TOrvane::ReadAppPath() {
-  DataPath = TRegistryMgr().ReadString(true, "SOFTWARE\\Kestrix Technologies\\Orvane", "AppPath");
+  DataPath =
+      TRegistryMgr(Registry).ReadString(true, "SOFTWARE\\Kestrix Technologies\\Orvane", "AppPath");
 }
 
 bool TOrvane::LoadConfigFile(const std::string& FileName, std::vector<std::string>& Lines) {

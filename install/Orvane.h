@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "install/uTRegistryMgr.h"
+
 // Configuration and registry files larger than this are not read: far above
 // any real configuration, and it bounds what one read can cost.
 constexpr size_t ConfigFileSizeLimit = size_t(16) << 20;
@@ -67,7 +69,8 @@ std::vector<std::string> KeptConfigLines(std::string_view text);
 
 class TOrvane {
 public:
-  explicit TOrvane(TConfigFileSystem& Files = SystemConfigFileSystem());
+  // The settings' defaults, and DataPath from the registry.
+  TOrvane(TConfigFileSystem& Files, TRegistrySource& Registry);
   virtual ~TOrvane() = default;
 
   int32_t RetryDelay = 500;  // milliseconds before each retry
@@ -90,4 +93,5 @@ public:
 
 protected:
   TConfigFileSystem& Files;
+  TRegistrySource& Registry;
 };

@@ -12,6 +12,7 @@
 #include "census/FakeCensus.h"
 #include "common/TextCodec.h"
 #include "install/FakeFileSystem.h"
+#include "install/FakeRegistry.h"
 #include "install/Orvane.h"
 
 namespace {
@@ -74,9 +75,10 @@ void CheckPorts(const std::string& Bytes, int32_t RetryCount, int BusyAttempts) 
   const char* Names[] = {"Orvane.ini", "..\\Lumicourt\\Lumicourt.ini", "..\\Helmstead\\Helmstead.ini"};
   for (const char* Name : Names) Files.Files[DataPath + Name] = Bytes;
   Files.BusyAttempts[DataPath + Names[1]] = BusyAttempts;
+  TFakeRegistry Registry;
   TFakeTableSource Tables;
   TFakeProcessSource Processes;
-  TOrvaneCheck Check({&Files, &Tables, &Processes});
+  TOrvaneCheck Check({&Files, &Registry, &Tables, &Processes});
   Check.DataPath = DataPath;
   Check.RetryCount = RetryCount;
   Check.RetryDelay = 7;
@@ -112,12 +114,6 @@ void CheckPorts(const std::string& Bytes, int32_t RetryCount, int BusyAttempts) 
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The registry stand-in must not be read from the machine.
-  setenv("ORVANE_REGISTRY_FILE", "/nonexistent/orvane-fuzz/registry.reg", 1);
-  return 0;
-}
 
 // The first byte sets the retries (low two bits, 3 meaning -1) and how many
 // attempts the second file is held busy (next two bits); the rest is the file.

@@ -11,11 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "install/FakeRegistry.h"
 #include "install/TempDirectory_linux.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+TFakeRegistry NoRegistry;  // DataPath stays empty
 
 enum class TLockKind { FcntlWrite, FcntlWriteRange, FcntlRead, FlockExclusive, FlockShared };
 
@@ -132,7 +135,7 @@ TEST(LinuxConfigFiles, BackslashesInTheNameAreSeparators) {
   dir.Write("Lumicourt/Lumicourt.ini", "[WebServer]\nPort=3001\n");
   std::filesystem::create_directories(dir.Path + "/App");
   const std::string name = dir.Path + "\\App\\..\\Lumicourt\\Lumicourt.ini";
-  TOrvane orvane;
+  TOrvane orvane(SystemConfigFileSystem(), NoRegistry);
   Lines lines;
   EXPECT_TRUE(orvane.LoadConfigFile(name, lines));
   EXPECT_EQ(lines, (Lines{"[WebServer]", "Port=3001"}));
@@ -192,7 +195,7 @@ TEST(LinuxConfigFiles, FilesPastTheSizeLimitAreNotRead) {
   EXPECT_EQ(AttemptInChild("/proc/self/pagemap"), 0);
 
   // A failed attempt like any other: retried, then "Can not read".
-  TOrvane orvane;
+  TOrvane orvane(SystemConfigFileSystem(), NoRegistry);
   orvane.RetryCount = 1;
   orvane.RetryDelay = 1;
   Lines lines;
@@ -259,7 +262,7 @@ TEST(LinuxConfigFiles, TheRetryRidesOverAWriter) {
     TLockHolder writer(name, kind);
     ASSERT_TRUE(writer.Locked);
     TWriterFinishesDuringTheWait files(writer);
-    TOrvane orvane(files);
+    TOrvane orvane(files, NoRegistry);
     orvane.RetryDelay = 50;
     Lines lines;
     EXPECT_TRUE(orvane.LoadConfigFile(name, lines));

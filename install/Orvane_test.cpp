@@ -7,10 +7,13 @@
 #include <stdexcept>
 
 #include "install/FakeFileSystem.h"
+#include "install/FakeRegistry.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+TFakeRegistry NoRegistry;  // DataPath stays empty
 
 std::string Bytes(const char* data, size_t size) { return std::string(data, size); }
 #define BYTES(literal) Bytes(literal, sizeof(literal) - 1)
@@ -113,7 +116,7 @@ TEST(OrvaneLineValues, KeyValueTextAndInteger) {
 class LoadConfigFile : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
-  TOrvane Orvane{Files};
+  TOrvane Orvane{Files, NoRegistry};
   Lines Result{"stale"};
 
   std::string Failure(const std::string& name) {
@@ -175,7 +178,7 @@ TEST_F(LoadConfigFile, AttemptsAndWaitsFollowTheSettings) {
     TFakeFileSystem files;
     files.Files["Orvane.ini"] = "[Ports]\n";
     files.BusyAttempts["Orvane.ini"] = c.Busy;
-    TOrvane orvane(files);
+    TOrvane orvane(files, NoRegistry);
     orvane.RetryCount = c.RetryCount;
     orvane.RetryDelay = c.RetryDelay;
     Lines lines{"stale"};
@@ -210,7 +213,7 @@ public:
 TEST(LoadConfigFileErrors, AnExceptionInOneAttemptIsAFailedAttempt) {
   TFailingOnceFileSystem files;
   files.Files["x.ini"] = "Port=1";
-  TOrvane orvane(files);
+  TOrvane orvane(files, NoRegistry);
   Lines lines;
   EXPECT_TRUE(orvane.LoadConfigFile("x.ini", lines));
   EXPECT_EQ(lines, Lines{"Port=1"});

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "install/FakeRegistry.h"
 #include "install/Orvane.h"
 #include "install/TempDirectory_win32.h"
 
 namespace {
+
+TFakeRegistry NoRegistry;  // DataPath stays empty
 
 // The system's file access, watched: every attempt and wait is recorded, and
 // a test may act at the moment of a wait.
@@ -61,7 +64,7 @@ TEST(ConfigFileWin32, WriterReleasedDuringTheWaitCostsOneWait) {
   THeldFile Writer(Name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   TWatchedFiles Files;
   Files.OnSleep = [&] { Writer.Release(); };
-  TOrvane Orvane(Files);
+  TOrvane Orvane(Files, NoRegistry);
   Orvane.RetryDelay = 20;
   std::vector<std::string> Lines{"stale"};
   EXPECT_TRUE(Orvane.LoadConfigFile(Name, Lines));
@@ -75,7 +78,7 @@ TEST(ConfigFileWin32, WriterNeverReleasedFailsAfterEveryRetry) {
   const std::string Name = Dir.Write("Orvane.ini", Ini);
   THeldFile Writer(Name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
   TWatchedFiles Files;
-  TOrvane Orvane(Files);
+  TOrvane Orvane(Files, NoRegistry);
   Orvane.RetryDelay = 5;
   Orvane.RetryCount = 2;
   std::vector<std::string> Lines{"stale"};
@@ -207,7 +210,7 @@ TEST(AnsiToUtf8Win32, FileWithoutMarkIsReadInTheAnsiCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "sample is for code page 1252";
   TTempDirectory Dir;
   const std::string Name = Dir.Write("Orvane.ini", "[Ports]\r\nSMTPIn=25 ;M\xE4il\r\n");
-  TOrvane Orvane;
+  TOrvane Orvane(SystemConfigFileSystem(), NoRegistry);
   std::vector<std::string> Lines;
   ASSERT_TRUE(Orvane.LoadConfigFile(Name, Lines));
   EXPECT_EQ(Lines, (std::vector<std::string>{"[Ports]", "SMTPIn=25 ;M\xC3\xA4il"}));

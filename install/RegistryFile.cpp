@@ -1,6 +1,5 @@
 #include "install/RegistryFile.h"
 
-#include <cstdlib>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -277,10 +276,4 @@ TRegistryQuery TRegistryFile::Query(bool LocalMachine, const std::string& Key,
   if (!paths.Redirected.empty() && Keys.count(paths.Redirected) != 0)
     return Find(paths.Redirected, Name, Value);
   return Find(paths.Path, Name, Value);
-}
-
-std::string RegistryFilePath() {
-  const char* path = std::getenv("ORVANE_REGISTRY_FILE");
-  if (path != nullptr && *path != '\0') return path;
-  return "/etc/nagios_orvane_check/registry.reg";
 }

@@ -41,7 +41,3 @@ private:
   // Lower-cased key path -> (lower-cased value name -> value).
   std::map<std::string, std::map<std::string, TRegistryValue>> Keys;
 };
-
-// Where the Linux build finds its registry file: $ORVANE_REGISTRY_FILE, else
-// /etc/nagios_orvane_check/registry.reg.
-std::string RegistryFilePath();

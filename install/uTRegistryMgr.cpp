@@ -32,6 +32,6 @@ std::string RegistryValueText(TRegistryQuery Result, const TRegistryValue& Value
 std::string TRegistryMgr::ReadString(bool LocalMachine, const std::string& Key,
                                      const std::string& Name) {
   TRegistryValue value;
-  const TRegistryQuery result = QueryRegistryValue(LocalMachine, Key, Name, value);
+  const TRegistryQuery result = Source.Query(LocalMachine, Key, Name, value);
   return RegistryValueText(result, value, Name);
 }

@@ -29,10 +29,19 @@ enum class TRegistryQuery {
   ReadFailed,    // the value exists but its data could not be read
 };
 
-// Platform: one value of HKEY_LOCAL_MACHINE (LocalMachine) or
-// HKEY_CURRENT_USER, with the key path relative to that root.
-TRegistryQuery QueryRegistryValue(bool LocalMachine, const std::string& Key,
-                                  const std::string& Name, TRegistryValue& Value);
+// Where registry values come from: the system's registry, or a test's own.
+class TRegistrySource {
+public:
+  virtual ~TRegistrySource() = default;
+  // One value of HKEY_LOCAL_MACHINE (LocalMachine) or HKEY_CURRENT_USER, with
+  // the key path relative to that root.
+  virtual TRegistryQuery Query(bool LocalMachine, const std::string& Key, const std::string& Name,
+                               TRegistryValue& Value) = 0;
+};
+
+// The running system's registry (platform code; on Linux the registry file
+// the installation names).
+TRegistrySource& SystemRegistrySource();
 
 // Turns a queried value into the text ReadString gives: empty for a missing
 // key or value or for empty data, the text up to its first NUL for string
@@ -43,5 +52,9 @@ std::string RegistryValueText(TRegistryQuery Result, const TRegistryValue& Value
 
 class TRegistryMgr {
 public:
+  explicit TRegistryMgr(TRegistrySource& Source) : Source(Source) {}
   std::string ReadString(bool LocalMachine, const std::string& Key, const std::string& Name);
+
+private:
+  TRegistrySource& Source;
 };

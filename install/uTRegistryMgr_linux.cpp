@@ -1,9 +1,8 @@
-// The registry on Linux: a registry export file stands in for it, read afresh
-// for every query (the program asks once per run).
-#include "install/uTRegistryMgr.h"
+#include "install/uTRegistryMgr_linux.h"
 
 #include <fcntl.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "common/FileDescriptor_linux.h"
@@ -23,11 +22,22 @@ bool ReadRegistryFile(const std::string& path, std::string& bytes) {
 
 }  // namespace
 
-TRegistryQuery QueryRegistryValue(bool LocalMachine, const std::string& Key,
-                                  const std::string& Name, TRegistryValue& Value) {
-  // A registry that cannot be read is a key that cannot be opened.
+TRegistryQuery TRegistryFileSource::Query(bool LocalMachine, const std::string& Key,
+                                          const std::string& Name, TRegistryValue& Value) {
   std::string bytes;
-  if (!ReadRegistryFile(RegistryFilePath(), bytes)) return TRegistryQuery::KeyMissing;
+  if (!ReadRegistryFile(Path, bytes)) return TRegistryQuery::KeyMissing;
   return TRegistryFile::ParseForQuery(std::move(bytes), LocalMachine, Key)
       .Query(LocalMachine, Key, Name, Value);
+}
+
+std::string RegistryFilePath(const char* Setting) {
+  if (Setting != nullptr && *Setting != '\0') return Setting;
+  return "/etc/nagios_orvane_check/registry.reg";
+}
+
+TRegistrySource& SystemRegistrySource() {
+  // The environment is the installation's one way to name another file; it
+  // is read when the program first asks.
+  static TRegistryFileSource Registry(RegistryFilePath(std::getenv("ORVANE_REGISTRY_FILE")));
+  return Registry;
 }

@@ -18,10 +18,14 @@ private:
   HKEY Key;
 };
 
-}  // namespace
+class TWin32Registry : public TRegistrySource {
+public:
+  TRegistryQuery Query(bool LocalMachine, const std::string& Key, const std::string& Name,
+                       TRegistryValue& Value) override;
+};
 
-TRegistryQuery QueryRegistryValue(bool LocalMachine, const std::string& Key,
-                                  const std::string& Name, TRegistryValue& Value) {
+TRegistryQuery TWin32Registry::Query(bool LocalMachine, const std::string& Key,
+                                     const std::string& Name, TRegistryValue& Value) {
   // Read access is all a monitoring check needs, and accounts without
   // administrative rights have it. The mail server is a 32-bit program and
   // keeps its settings in the 32-bit view, which a 64-bit build must ask for
@@ -57,4 +61,11 @@ TRegistryQuery QueryRegistryValue(bool LocalMachine, const std::string& Key,
   }
   Value.Data.clear();
   return TRegistryQuery::ReadFailed;
+}
+
+}  // namespace
+
+TRegistrySource& SystemRegistrySource() {
+  static TWin32Registry Registry;
+  return Registry;
 }

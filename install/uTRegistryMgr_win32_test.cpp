@@ -13,6 +13,8 @@
 
 namespace {
 
+TRegistryMgr SystemRegistry() { return TRegistryMgr(SystemRegistrySource()); }
+
 class RegistryWin32 : public ::testing::Test {
 protected:
   // Below SOFTWARE, where the 32-bit and the 64-bit views differ.
@@ -70,14 +72,14 @@ TEST_F(RegistryWin32, ReadStringGivesTextValuesAsStored) {
   for (const auto& Case : Cases) SetText(Key, Case.Name, Case.Type, Case.Data);
   for (const auto& Case : Cases) {
     const std::string Name = Utf8FromWide(Case.Name);
-    EXPECT_EQ(TRegistryMgr().ReadString(true, KeyPath, Name), Case.Expected) << Name;
+    EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath, Name), Case.Expected) << Name;
   }
 }
 
 TEST_F(RegistryWin32, TextWithoutTerminatingNulIsReadWhole) {
   const std::wstring Text = L"E:\\Orvane\\";
   Set(Key, L"AppPath", REG_SZ, Text.data(), Text.size() * sizeof(wchar_t));
-  EXPECT_EQ(TRegistryMgr().ReadString(true, KeyPath, "AppPath"), "E:\\Orvane\\");
+  EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath, "AppPath"), "E:\\Orvane\\");
 }
 
 TEST_F(RegistryWin32, ValuesThatAreNotTextRaise) {
@@ -87,7 +89,7 @@ TEST_F(RegistryWin32, ValuesThatAreNotTextRaise) {
   Set(Key, L"Binary", REG_BINARY, Bytes, sizeof Bytes);
   for (const std::string Name : {"AppPath", "Binary"}) {
     try {
-      TRegistryMgr().ReadString(true, KeyPath, Name);
+      SystemRegistry().ReadString(true, KeyPath, Name);
       ADD_FAILURE() << Name << " did not raise";
     } catch (const std::runtime_error& Error) {
       EXPECT_EQ(std::string(Error.what()), "Invalid data type for '" + Name + "'");
@@ -97,11 +99,12 @@ TEST_F(RegistryWin32, ValuesThatAreNotTextRaise) {
 
 TEST_F(RegistryWin32, MissingKeyOrValueIsEmptyText) {
   TRegistryValue Value;
-  EXPECT_EQ(QueryRegistryValue(true, KeyPath + "\\Absent", "AppPath", Value),
+  EXPECT_EQ(SystemRegistrySource().Query(true, KeyPath + "\\Absent", "AppPath", Value),
             TRegistryQuery::KeyMissing);
-  EXPECT_EQ(QueryRegistryValue(true, KeyPath, "AppPath", Value), TRegistryQuery::ValueMissing);
-  EXPECT_EQ(TRegistryMgr().ReadString(true, KeyPath + "\\Absent", "AppPath"), "");
-  EXPECT_EQ(TRegistryMgr().ReadString(true, KeyPath, "AppPath"), "");
+  EXPECT_EQ(SystemRegistrySource().Query(true, KeyPath, "AppPath", Value),
+            TRegistryQuery::ValueMissing);
+  EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath + "\\Absent", "AppPath"), "");
+  EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath, "AppPath"), "");
   // The key is only read, never created.
   HKEY Probe;
   EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(KeyPath + "\\Absent").c_str(), 0,
@@ -112,7 +115,7 @@ TEST_F(RegistryWin32, MissingKeyOrValueIsEmptyText) {
 TEST_F(RegistryWin32, QueryHandsOverTypeAndRawData) {
   SetText(Key, L"AppPath", REG_EXPAND_SZ, L"ab");
   TRegistryValue Value;
-  ASSERT_EQ(QueryRegistryValue(true, KeyPath, "AppPath", Value), TRegistryQuery::Found);
+  ASSERT_EQ(SystemRegistrySource().Query(true, KeyPath, "AppPath", Value), TRegistryQuery::Found);
   EXPECT_EQ(Value.Type, static_cast<uint32_t>(RegistryTypeExpandSz));
   EXPECT_EQ(Value.Data, (std::vector<uint8_t>{'a', 0, 'b', 0, 0, 0}));
 }
@@ -127,7 +130,7 @@ TEST_F(RegistryWin32, ReadsThe32BitView) {
   SetText(Native, L"AppPath", REG_SZ, L"C:\\64-bit view\\");
   RegCloseKey(Native);
   SetText(Key, L"AppPath", REG_SZ, L"C:\\32-bit view\\");
-  EXPECT_EQ(TRegistryMgr().ReadString(true, KeyPath, "AppPath"), "C:\\32-bit view\\");
+  EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath, "AppPath"), "C:\\32-bit view\\");
 }
 
 }  // namespace
