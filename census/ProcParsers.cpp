@@ -14,6 +14,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/Digits.h"
+#include "common/TextCodec.h"
+
 namespace {
 
 // ---- Small helpers for the byte layouts -------------------------------------
@@ -49,25 +52,6 @@ size_t ProcessIdOffset(TTableKind Kind) {
 
 // ---- Text helpers -------------------------------------------------------------
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
-// Exactly Text.size() hex digits (at most 8) into V.
-bool ParseHex(std::string_view Text, uint32_t& V) {
-  if (Text.empty() || Text.size() > 8) return false;
-  V = 0;
-  for (char c : Text) {
-    int d = HexDigit(c);
-    if (d < 0) return false;
-    V = V << 4 | uint32_t(d);
-  }
-  return true;
-}
-
 // Decimal digits only, without overflow.
 template <typename T>
 bool ParseDecimal(std::string_view Text, T& V) {
@@ -99,11 +83,11 @@ bool ParseEndpoint(std::string_view Text, bool Ipv6, uint8_t Address[16], uint16
   if (Text.size() != hexLength + 5 || Text[hexLength] != ':') return false;
   for (size_t word = 0; word < hexLength / 8; ++word) {
     uint32_t v;
-    if (!ParseHex(Text.substr(word * 8, 8), v)) return false;
+    if (!ParseHex(Text.substr(word * 8, 8), 8, v)) return false;
     std::memcpy(Address + word * 4, &v, 4);  // back to the bytes the kernel holds
   }
   uint32_t port;
-  if (!ParseHex(Text.substr(hexLength + 1, 4), port)) return false;
+  if (!ParseHex(Text.substr(hexLength + 1, 4), 4, port)) return false;
   Port = uint16_t(port);
   return true;
 }
@@ -115,15 +99,6 @@ std::string Join(const std::string& Root, const std::string& Name) {
 // A /proc entry name that is a process id.
 bool ProcessIdFromName(const char* Name, uint32_t& ProcessId) {
   return ParseDecimal(std::string_view(Name), ProcessId) && ProcessId != 0;
-}
-
-char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? char(C - 'A' + 'a') : C; }
-
-bool EqualNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i)
-    if (AsciiLower(A[i]) != AsciiLower(B[i])) return false;
-  return true;
 }
 
 // Far more than the socket table of any machine (some seven million
@@ -334,7 +309,7 @@ bool ParseProcNetLine(std::string_view Line, bool Ipv6, TSocketRecord& Socket) {
     return false;
   const std::string_view state = NextField(Line, pos);
   uint32_t kernelState;
-  if (state.size() > 2 || !ParseHex(state, kernelState)) return false;
+  if (!ParseHex(state, 2, kernelState)) return false;
   for (int skip = 0; skip < 5; ++skip)  // tx:rx tr:when retrnsmt uid timeout
     if (NextField(Line, pos).empty()) return false;
   if (!ParseDecimal(NextField(Line, pos), socket.Inode)) return false;
@@ -563,9 +538,9 @@ bool ReadExePath(const std::string& Root, uint32_t ProcessId, const std::string&
   const size_t slash = full.rfind('/');
   const std::string_view fileName = slash == std::string_view::npos ? full : full.substr(slash + 1);
   const bool matches =
-      EqualNoCase(fileName, ExeFile) ||
+      EqualsIgnoringAsciiCase(fileName, ExeFile) ||
       (ExeFile.size() == KernelNameLength && fileName.size() > KernelNameLength &&
-       EqualNoCase(fileName.substr(0, KernelNameLength), ExeFile));
+       EqualsIgnoringAsciiCase(fileName.substr(0, KernelNameLength), ExeFile));
   if (!matches) return false;
   Path.assign(full);
   return true;

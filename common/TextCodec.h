@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
@@ -37,4 +38,4 @@ std::string FoldLineBreaks(std::string text);
 // of the letters a-z alone.
 std::string AsciiUpper(std::string text);
 std::string AsciiLower(std::string text);
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "cmdline/CommandLineParser.h"
+#include "common/Digits.h"
 #include "common/TextCodec.h"
 #include "install/uTRegistryMgr.h"
 
