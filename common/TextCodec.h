@@ -34,6 +34,11 @@ std::string SanitizeUtf8(std::string bytes);
 // the status, so text from outside (an argument, a path) must not break it.
 std::string FoldLineBreaks(std::string text);
 
+// Platform: bytes in the system's ANSI code page to UTF-8 (on Linux the code
+// page is UTF-8; invalid bytes become U+FFFD rather than failing the read).
+// Text that needs no conversion comes back moved, not copied.
+std::string AnsiToUtf8(std::string bytes);
+
 // ASCII-only case mapping: the program's process-name tests ignore the case
 // of the letters a-z alone.
 std::string AsciiUpper(std::string text);

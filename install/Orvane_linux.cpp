@@ -13,7 +13,6 @@
 
 #include "common/FileDescriptor_linux.h"
 #include "install/BoundedRead_linux.h"
-#include "common/TextCodec.h"
 
 namespace {
 
@@ -69,5 +68,3 @@ TConfigFileSystem& SystemConfigFileSystem() {
   static TLinuxConfigFileSystem files;
   return files;
 }
-
-std::string AnsiToUtf8(std::string bytes) { return SanitizeUtf8(std::move(bytes)); }

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/ConfigText.h"
 #include "common/Digits.h"
 #include "common/TextCodec.h"
-#include "install/Orvane.h"
 
 namespace {
 

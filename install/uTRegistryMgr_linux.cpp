@@ -6,9 +6,9 @@
 
 #include <utility>
 
+#include "common/ConfigText.h"
 #include "common/FileDescriptor_linux.h"
 #include "install/BoundedRead_linux.h"
-#include "install/Orvane.h"
 #include "install/RegistryFile.h"
 
 namespace {
