@@ -6,7 +6,6 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +13,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/BoundedRead_linux.h"
 #include "common/Digits.h"
+#include "common/FileDescriptor_linux.h"
 #include "common/TextCodec.h"
 
 namespace {
@@ -105,28 +106,17 @@ bool ProcessIdFromName(const char* Name, uint32_t& ProcessId) {
 // sockets); what is larger is no kernel's table and is not read to its end.
 constexpr size_t ProcNetSizeLimit = size_t(1) << 30;
 
+// A process's name or stat line is far shorter.
+constexpr size_t SmallFileLimit = 4096;
+
 // The kernel keeps 15 bytes of a process's name.
 constexpr size_t KernelNameLength = 15;
 
-// Reads a small file whole; false, with errno set, when it cannot be opened
-// or read.
+// Reads a small file whole (a name, not a file to swallow: what is longer is
+// cut); false, with errno set, when it cannot be opened or read.
 bool ReadSmallFile(const std::string& Path, std::string& Text) {
-  const int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  Text.clear();
-  char buffer[512];
-  int error = 0;
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    if (n <= 0) break;
-    Text.append(buffer, size_t(n));
-    if (Text.size() > 4096) break;  // a name, not a file to swallow
-  }
-  close(fd);
-  errno = error;
-  return error == 0;
+  TFileDescriptor file(open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  return file.Fd >= 0 && ReadUpTo(file.Fd, SmallFileLimit, Text);
 }
 
 // The process has ended (or never was): nothing of it is left to read.
@@ -162,20 +152,21 @@ bool RunningState(const std::string& Stat) {
 void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& Out,
                     bool Strict) {
   const std::string dir = Join(Root, std::to_string(ProcessId) + "/fd");
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) {
+  TFileDescriptor directory(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Fd < 0) {
     // Another user's process (EACCES) is as unreadable as one that is short
     // of descriptors (EMFILE); only an ended one has nothing to count.
     if (Strict && !Gone(errno)) CannotReadConnections(Root, ProcessId, errno);
     return;
   }
-  DIR* entries = fdopendir(dirFd);
+  DIR* entries = fdopendir(directory.Fd);
   if (entries == nullptr) {
     const int error = errno;
-    close(dirFd);
     if (Strict && !Gone(error)) CannotReadConnections(Root, ProcessId, error);
     return;
   }
+  const int dirFd = directory.Fd;
+  directory.Fd = -1;  // closedir closes it
   static constexpr char prefix[] = "socket:[";
   constexpr size_t prefixLength = sizeof prefix - 1;
   char link[64];
@@ -339,15 +330,8 @@ bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTab
   // The kernel's files are regular files that end. Anything else standing
   // in their place (a FIFO, a device) could hold the run up or never end:
   // it is not opened in blocking mode and not read.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info;
-  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (!regular) {
-    close(fd);
-    errno = EINVAL;
-    return false;
-  }
+  TFileDescriptor file(OpenRegularFile(path));
+  if (file.Fd < 0) return false;
   // Complete lines are parsed as they come; a line cut by the end of a piece
   // waits for the next one.
   std::vector<char> buffer(64 * 1024);
@@ -360,7 +344,7 @@ bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTab
       held = 0;
       skipping = true;
     }
-    const ssize_t n = read(fd, buffer.data() + held, buffer.size() - held);
+    const ssize_t n = read(file.Fd, buffer.data() + held, buffer.size() - held);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ok = false;
@@ -395,9 +379,6 @@ bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTab
     std::memmove(buffer.data(), buffer.data() + complete, held - complete);
     held -= complete;
   }
-  const int saved = errno;
-  close(fd);
-  errno = saved;
   return ok;
 }
 
