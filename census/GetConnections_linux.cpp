@@ -1,7 +1,5 @@
-// The machine's connection tables and process list on Linux: socket dumps
-// from the kernel's netlink socket diagnostics (the /proc/net files where
-// that is not to be had), owners from /proc/<pid>/fd, names from /proc.
-#include <linux/inet_diag.h>
+// The netlink socket itself, the choice of source per table, and the
+// hidepid check.
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
@@ -16,8 +14,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "census/GetConnections.h"
-#include "census/ProcParsers.h"
+#include "census/GetConnections_linux.h"
+#include "census/ProcNet_linux.h"
+#include "census/ProcScan_linux.h"
+#include "census/SockDiag_linux.h"
 #include "common/BoundedRead_linux.h"
 #include "common/FileDescriptor_linux.h"
 
