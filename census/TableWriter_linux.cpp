@@ -1,36 +1,23 @@
 #include "census/TableWriter_linux.h"
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
-void PutU32(std::vector<uint8_t>& Out, uint32_t V) {
-  const uint8_t b[4] = {uint8_t(V), uint8_t(V >> 8), uint8_t(V >> 16), uint8_t(V >> 24)};
-  Out.insert(Out.end(), b, b + 4);
-}
-
-void PutPort(std::vector<uint8_t>& Out, uint16_t Port) {
-  const uint8_t b[4] = {uint8_t(Port >> 8), uint8_t(Port), 0, 0};
-  Out.insert(Out.end(), b, b + 4);
-}
-
-void PutBytes(std::vector<uint8_t>& Out, const uint8_t* Bytes, size_t Count) {
-  Out.insert(Out.end(), Bytes, Bytes + Count);
-}
+// The kernel's TCP state after TCP_CLOSING, which the C library does not name.
+constexpr unsigned KernelNewSynRecv = 12;
 
 void SetU32(uint8_t* At, uint32_t V) {
   for (int i = 0; i < 4; ++i) At[i] = uint8_t(V >> (8 * i));
 }
 
-// Offset of the owning process id within an extended row.
-size_t ProcessIdOffset(TTableKind Kind) {
-  switch (Kind) {
-    case TTableKind::Tcp4: return 20;
-    case TTableKind::Tcp6: return 52;
-    case TTableKind::Udp6: return 24;
-    case TTableKind::Udp4: break;
-  }
-  return 8;
+// A port field: the port in network order in its first two bytes.
+void SetPort(uint8_t* At, uint16_t Port) {
+  At[0] = uint8_t(Port >> 8);
+  At[1] = uint8_t(Port);
 }
 
 }  // namespace
@@ -38,11 +25,22 @@ size_t ProcessIdOffset(TTableKind Kind) {
 // ---- States ---------------------------------------------------------------------
 
 int32_t TcpStateFromKernel(unsigned KernelState) {
-  // ESTABLISHED, SYN_SENT, SYN_RECV, FIN_WAIT1, FIN_WAIT2, TIME_WAIT, CLOSE,
-  // CLOSE_WAIT, LAST_ACK, LISTEN, CLOSING, NEW_SYN_RECV (a half-open
-  // connection waiting on a listener)
-  static constexpr int32_t states[13] = {0, 5, 3, 4, 6, 7, 11, 1, 8, 10, 2, 9, 4};
-  return KernelState < 13 ? states[KernelState] : 0;
+  switch (KernelState) {
+    case TCP_ESTABLISHED: return TcpStateEstablished;
+    case TCP_SYN_SENT: return TcpStateSynSent;
+    case TCP_SYN_RECV: return TcpStateSynReceived;
+    case TCP_FIN_WAIT1: return TcpStateFinWait1;
+    case TCP_FIN_WAIT2: return TcpStateFinWait2;
+    case TCP_TIME_WAIT: return TcpStateTimeWait;
+    case TCP_CLOSE: return TcpStateClosed;
+    case TCP_CLOSE_WAIT: return TcpStateCloseWait;
+    case TCP_LAST_ACK: return TcpStateLastAck;
+    case TCP_LISTEN: return TcpStateListening;
+    case TCP_CLOSING: return TcpStateClosing;
+    // A half-open connection waiting on a listener.
+    case KernelNewSynRecv: return TcpStateSynReceived;
+  }
+  return 0;
 }
 
 // ---- Owners ---------------------------------------------------------------------
@@ -74,46 +72,29 @@ void TTableWriter::Reset() {
 }
 
 void TTableWriter::Add(const TSocketRecord& Socket) {
-  switch (Kind) {
-    case TTableKind::Tcp4:
-      PutU32(Table, uint32_t(Socket.State));
-      PutBytes(Table, Socket.LocalAddress, 4);
-      PutPort(Table, Socket.LocalPort);
-      PutBytes(Table, Socket.RemoteAddress, 4);
-      PutPort(Table, Socket.RemotePort);
-      break;
-    case TTableKind::Udp4:
-      PutBytes(Table, Socket.LocalAddress, 4);
-      PutPort(Table, Socket.LocalPort);
-      break;
-    case TTableKind::Tcp6:
-      if (!Extended) PutU32(Table, uint32_t(Socket.State));
-      PutBytes(Table, Socket.LocalAddress, 16);
-      PutU32(Table, Socket.LocalScope);
-      PutPort(Table, Socket.LocalPort);
-      PutBytes(Table, Socket.RemoteAddress, 16);
-      PutU32(Table, Socket.RemoteScope);
-      PutPort(Table, Socket.RemotePort);
-      if (Extended) PutU32(Table, uint32_t(Socket.State));
-      break;
-    case TTableKind::Udp6:
-      PutBytes(Table, Socket.LocalAddress, 16);
-      PutU32(Table, Socket.LocalScope);
-      PutPort(Table, Socket.LocalPort);
-      break;
-  }
-  if (Extended) {
-    PutU32(Table, 0);  // the owner, once known
-    Inodes.push_back(Socket.Inode);
-  }
+  const TRowLayout& layout = RowLayout(Kind, Extended);
+  const size_t start = Table.size();
+  Table.resize(start + layout.Size);  // zeroes: the owner, once known, and the ports' high half
+  uint8_t* row = Table.data() + start;
+  const size_t addressSize = layout.Ipv6 ? 16 : 4;
+  if (layout.State >= 0) SetU32(row + layout.State, uint32_t(Socket.State));
+  std::memcpy(row + layout.LocalAddress, Socket.LocalAddress, addressSize);
+  if (layout.LocalScope >= 0) SetU32(row + layout.LocalScope, Socket.LocalScope);
+  SetPort(row + layout.LocalPort, Socket.LocalPort);
+  if (layout.RemoteAddress >= 0)
+    std::memcpy(row + layout.RemoteAddress, Socket.RemoteAddress, addressSize);
+  if (layout.RemoteScope >= 0) SetU32(row + layout.RemoteScope, Socket.RemoteScope);
+  if (layout.RemotePort >= 0) SetPort(row + layout.RemotePort, Socket.RemotePort);
+  if (Extended) Inodes.push_back(Socket.Inode);
   ++RowCount;
   SetU32(Table.data(), uint32_t(RowCount));
 }
 
 void TTableWriter::SetOwners(const TSocketOwners& Owners) {
   if (!Extended) return;
-  const size_t rowSize = TableRowSize(Kind, true);
-  const size_t offset = 4 + ProcessIdOffset(Kind);
+  const TRowLayout& layout = RowLayout(Kind, true);
+  const size_t rowSize = layout.Size;
+  const size_t offset = 4 + size_t(layout.ProcessId);
   for (size_t i = 0; i < RowCount; ++i)
     SetU32(Table.data() + offset + i * rowSize, Owners.Owner(Inodes[i]));
 }
