@@ -47,32 +47,6 @@ private:
   std::vector<uint32_t> Ids;
 };
 
-// Where the fields of one row stand; -1 where the row has no such field.
-struct TRowLayout {
-  size_t Size;
-  bool Tcp;
-  bool Ipv6;
-  int State, LocalAddress, LocalPort, RemoteAddress, RemotePort, ProcessId;
-};
-
-TRowLayout LayoutOf(TTableKind Kind, bool Extended) {
-  switch (Kind) {
-    case TTableKind::Tcp4:
-      return Extended ? TRowLayout{TcpRowExtendedSize, true, false, 0, 4, 8, 12, 16, 20}
-                      : TRowLayout{TcpRowPlainSize, true, false, 0, 4, 8, 12, 16, -1};
-    case TTableKind::Tcp6:  // the scope ids stand after each address
-      return Extended ? TRowLayout{Tcp6RowExtendedSize, true, true, 48, 0, 20, 24, 44, 52}
-                      : TRowLayout{Tcp6RowPlainSize, true, true, 0, 4, 24, 28, 48, -1};
-    case TTableKind::Udp6:
-      return Extended ? TRowLayout{Udp6RowExtendedSize, false, true, -1, 0, 20, -1, -1, 24}
-                      : TRowLayout{Udp6RowPlainSize, false, true, -1, 0, 20, -1, -1, -1};
-    case TTableKind::Udp4:
-      break;
-  }
-  return Extended ? TRowLayout{UdpRowExtendedSize, false, false, -1, 0, 4, -1, -1, 8}
-                  : TRowLayout{UdpRowPlainSize, false, false, -1, 0, 4, -1, -1, -1};
-}
-
 // The whole rows of a table that its bytes hold, at most as many as it claims.
 size_t RowsThatFit(const TRowLayout& Layout, const uint8_t* Table, size_t Size) {
   if (Table == nullptr || Size < 4) return 0;
@@ -185,12 +159,22 @@ std::string ProcessNameFromId(uint32_t ProcessId, TProcessSource& Processes) {
 
 // ---- Connection tables ----------------------------------------------------
 
-size_t TableRowSize(TTableKind Kind, bool Extended) { return LayoutOf(Kind, Extended).Size; }
+const TRowLayout& RowLayout(TTableKind Kind, bool Extended) {
+  switch (Kind) {
+    case TTableKind::Tcp4: return Extended ? TcpRowExtended : TcpRowPlain;
+    case TTableKind::Tcp6: return Extended ? Tcp6RowExtended : Tcp6RowPlain;
+    case TTableKind::Udp6: return Extended ? Udp6RowExtended : Udp6RowPlain;
+    case TTableKind::Udp4: break;
+  }
+  return Extended ? UdpRowExtended : UdpRowPlain;
+}
+
+size_t TableRowSize(TTableKind Kind, bool Extended) { return RowLayout(Kind, Extended).Size; }
 
 void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
                         TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
                         TConnectionList& List) {
-  const TRowLayout layout = LayoutOf(Kind, Extended);
+  const TRowLayout& layout = RowLayout(Kind, Extended);
   const size_t rows = RowsThatFit(layout, Table, Size);
   if (rows == 0) return;
   const TOwnerFilter filter(Owners);
@@ -248,7 +232,7 @@ void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSo
 
   size_t rows = 0;
   for (const TRead& t : read)
-    rows += RowsThatFit(LayoutOf(t.Kind, extended), t.Bytes.data(), t.Bytes.size());
+    rows += RowsThatFit(RowLayout(t.Kind, extended), t.Bytes.data(), t.Bytes.size());
   List.reserve(List.size() + rows);
   TProcessNamer namer(Processes);
   for (TRead& t : read) {

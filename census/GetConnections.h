@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,8 +24,19 @@ using TConnectionList = std::vector<TListEntry>;
 
 extern const char* const ProtocolNames[2];
 extern const char* const TcpStateNames[13];
+// The system's TCP state numbers, the indexes of TcpStateNames.
+constexpr int32_t TcpStateClosed = 1;
 constexpr int32_t TcpStateListening = 2;
+constexpr int32_t TcpStateSynSent = 3;
+constexpr int32_t TcpStateSynReceived = 4;
 constexpr int32_t TcpStateEstablished = 5;
+constexpr int32_t TcpStateFinWait1 = 6;
+constexpr int32_t TcpStateFinWait2 = 7;
+constexpr int32_t TcpStateCloseWait = 8;
+constexpr int32_t TcpStateClosing = 9;
+constexpr int32_t TcpStateLastAck = 10;
+constexpr int32_t TcpStateTimeWait = 11;
+constexpr int32_t TcpStateDeleteTcb = 12;
 
 // The 32-bit address field of a row, read little-endian, to dotted text:
 // the byte at the lowest address is the first number.
@@ -37,19 +49,82 @@ std::string Ipv6AddressToText(const uint8_t Address[16]);
 // in memory, high byte first.
 int32_t PortFromNetworkOrder(uint32_t Field);
 
-// Row sizes of the system's tables. Every table is a little-endian 32-bit row
+// The rows of the system's tables. Every table is a little-endian 32-bit row
 // count followed at once by its rows. All fields are 32 bits wide except the
-// 16-byte IPv6 addresses; IPv6 scope ids are not shown.
-constexpr size_t TcpRowExtendedSize = 24;   // state, local addr/port, remote addr/port, pid
-constexpr size_t TcpRowPlainSize = 20;
-constexpr size_t UdpRowExtendedSize = 12;   // local addr/port, pid
-constexpr size_t UdpRowPlainSize = 8;
-// local addr[16]/scope/port, remote addr[16]/scope/port, state, pid
-constexpr size_t Tcp6RowExtendedSize = 56;
-// state, local addr[16]/scope/port, remote addr[16]/scope/port
-constexpr size_t Tcp6RowPlainSize = 52;
-constexpr size_t Udp6RowExtendedSize = 28;  // local addr[16]/scope/port, pid
-constexpr size_t Udp6RowPlainSize = 24;
+// 16-byte IPv6 addresses; a port field holds the port in network order in
+// its first two bytes. IPv6 scope ids are not shown.
+enum TRowField {
+  RowState,
+  RowLocalAddress,
+  RowLocalScope,  // IPv6 only, after the address
+  RowLocalPort,
+  RowRemoteAddress,
+  RowRemoteScope,
+  RowRemotePort,
+  RowProcessId,  // the owner, in the extended tables only
+};
+
+// Where the fields of one row stand, in bytes from its start; -1 where the
+// row has no such field.
+struct TRowLayout {
+  bool Tcp = false;
+  bool Ipv6 = false;
+  size_t Size = 0;
+  int State = -1;
+  int LocalAddress = -1;
+  int LocalScope = -1;
+  int LocalPort = -1;
+  int RemoteAddress = -1;
+  int RemoteScope = -1;
+  int RemotePort = -1;
+  int ProcessId = -1;
+};
+
+// The layout of a row that holds Fields one after the other.
+constexpr TRowLayout RowOf(bool Tcp, bool Ipv6, std::initializer_list<TRowField> Fields) {
+  TRowLayout layout;
+  layout.Tcp = Tcp;
+  layout.Ipv6 = Ipv6;
+  int offset = 0;
+  for (TRowField field : Fields) {
+    int width = 4;
+    switch (field) {
+      case RowState: layout.State = offset; break;
+      case RowLocalAddress: layout.LocalAddress = offset; width = Ipv6 ? 16 : 4; break;
+      case RowLocalScope: layout.LocalScope = offset; break;
+      case RowLocalPort: layout.LocalPort = offset; break;
+      case RowRemoteAddress: layout.RemoteAddress = offset; width = Ipv6 ? 16 : 4; break;
+      case RowRemoteScope: layout.RemoteScope = offset; break;
+      case RowRemotePort: layout.RemotePort = offset; break;
+      case RowProcessId: layout.ProcessId = offset; break;
+    }
+    offset += width;
+  }
+  layout.Size = size_t(offset);
+  return layout;
+}
+
+constexpr TRowLayout TcpRowPlain =
+    RowOf(true, false, {RowState, RowLocalAddress, RowLocalPort, RowRemoteAddress, RowRemotePort});
+constexpr TRowLayout TcpRowExtended = RowOf(
+    true, false,
+    {RowState, RowLocalAddress, RowLocalPort, RowRemoteAddress, RowRemotePort, RowProcessId});
+constexpr TRowLayout Tcp6RowPlain =
+    RowOf(true, true,
+          {RowState, RowLocalAddress, RowLocalScope, RowLocalPort, RowRemoteAddress, RowRemoteScope,
+           RowRemotePort});
+// The state moves behind the addresses in the extended IPv6 row.
+constexpr TRowLayout Tcp6RowExtended =
+    RowOf(true, true,
+          {RowLocalAddress, RowLocalScope, RowLocalPort, RowRemoteAddress, RowRemoteScope,
+           RowRemotePort, RowState, RowProcessId});
+constexpr TRowLayout UdpRowPlain = RowOf(false, false, {RowLocalAddress, RowLocalPort});
+constexpr TRowLayout UdpRowExtended =
+    RowOf(false, false, {RowLocalAddress, RowLocalPort, RowProcessId});
+constexpr TRowLayout Udp6RowPlain =
+    RowOf(false, true, {RowLocalAddress, RowLocalScope, RowLocalPort});
+constexpr TRowLayout Udp6RowExtended =
+    RowOf(false, true, {RowLocalAddress, RowLocalScope, RowLocalPort, RowProcessId});
 
 // ---- Process names ----------------------------------------------------------
 
@@ -130,7 +205,8 @@ public:
 
 TTableSource& SystemTableSource();
 
-// The size of one row of a table of that kind.
+// The layout of one row of a table of that kind, and its size.
+const TRowLayout& RowLayout(TTableKind Kind, bool Extended);
 size_t TableRowSize(TTableKind Kind, bool Extended);
 
 // Conversion of a raw table into entries appended to List. Never reads past

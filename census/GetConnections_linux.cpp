@@ -1,7 +1,5 @@
-// The machine's connection tables and process list on Linux: socket dumps
-// from the kernel's netlink socket diagnostics (the /proc/net files where
-// that is not to be had), owners from /proc/<pid>/fd, names from /proc.
-#include <linux/inet_diag.h>
+// The netlink socket itself, the choice of source per table, and the
+// hidepid check.
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
@@ -13,12 +11,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-#include "census/GetConnections.h"
-#include "census/ProcParsers.h"
+#include "census/GetConnections_linux.h"
+#include "census/ProcNet_linux.h"
+#include "census/ProcScan_linux.h"
+#include "census/SockDiag_linux.h"
+#include "common/BoundedRead_linux.h"
 #include "common/FileDescriptor_linux.h"
 
 namespace {
@@ -149,11 +149,14 @@ bool TLinuxProcessSource::ListProcesses(std::vector<TProcessInfo>& Processes) {
 
 namespace {
 
+// Far more than the status or mount table of any machine.
+constexpr size_t ProcFileSizeLimit = size_t(64) << 20;
+
+// The whole file; empty when it cannot be read.
 std::string WholeFile(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  if (!ReadBoundedFile(Path, ProcFileSizeLimit, text)) text.clear();
+  return text;
 }
 
 // Whether this process has CAP_SYS_PTRACE in effect, by its status file

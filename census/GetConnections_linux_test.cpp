@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "census/GetConnections.h"
-#include "census/ProcParsers.h"
+#include "census/GetConnections_linux.h"
 #include "common/FileDescriptor_linux.h"
 
 namespace {

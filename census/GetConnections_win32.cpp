@@ -261,13 +261,6 @@ std::wstring Lowered(std::wstring Text) {
   return Text;
 }
 
-template <size_t N>
-std::wstring WideArrayText(const wchar_t (&Array)[N]) {
-  size_t Length = 0;
-  while (Length < N && Array[Length] != L'\0') ++Length;
-  return std::wstring(Array, Length);
-}
-
 }  // namespace
 
 const TToolHelpFunctions& TWin32ProcessSource::Functions() {

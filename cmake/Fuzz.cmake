@@ -34,8 +34,8 @@ orvane_fuzz_target(fuzz_config_file install/Orvane_fuzz.cpp FuzzConfigFile)
 orvane_fuzz_target(fuzz_registry_file install/RegistryFile_fuzz.cpp FuzzRegistryFile)
 orvane_fuzz_target(fuzz_connection_tables census/GetConnections_fuzz.cpp FuzzConnectionTables)
 if(ORVANE_PLATFORM STREQUAL "linux")
-  orvane_fuzz_target(fuzz_proc_net_text census/ProcParsers_fuzz.cpp FuzzProcNetText)
-  orvane_fuzz_target(fuzz_diag_messages census/ProcParsers_fuzz.cpp FuzzDiagMessages)
+  orvane_fuzz_target(fuzz_proc_net_text census/KernelReaders_linux_fuzz.cpp FuzzProcNetText)
+  orvane_fuzz_target(fuzz_diag_messages census/KernelReaders_linux_fuzz.cpp FuzzDiagMessages)
 endif()
 
 # The list scripts/fuzz.sh runs, one name a line.

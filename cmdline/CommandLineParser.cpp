@@ -1,63 +1,12 @@
 #include "cmdline/CommandLineParser.h"
 
-#include <limits>
 #include <utility>
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Two's-complement reinterpretation without relying on the
-// implementation-defined narrowing of out-of-range unsigned values.
-int64_t ToSigned(uint64_t v) {
-  if (v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return static_cast<int64_t>(v);
-  return -static_cast<int64_t>(~v) - 1;
-}
-
 bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 }  // namespace
-
-int64_t LeadingInteger(const std::string& text) {
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n && text[i] == ' ') ++i;
-
-  bool negative = false;
-  if (i < n && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-
-  bool hex = false;
-  if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-
-  // Unsigned arithmetic: values beyond 64 bits wrap instead of overflowing.
-  uint64_t value = 0;
-  for (; i < n; ++i) {
-    int digit;
-    if (hex) {
-      digit = HexDigit(text[i]);
-    } else {
-      digit = (text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1;
-    }
-    if (digit < 0) break;
-    value = value * (hex ? 16u : 10u) + static_cast<uint64_t>(digit);
-  }
-  if (negative) value = 0 - value;
-  return ToSigned(value);
-}
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   std::vector<std::string> result;

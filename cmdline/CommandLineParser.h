@@ -6,11 +6,7 @@
 #include <string>
 #include <vector>
 
-// Text to a signed 64-bit integer that never fails: leading blanks, an
-// optional sign, then decimal digits, or hexadecimal digits after "$", "x",
-// "X", "0x" or "0X"; reading stops at the first character that is not a digit
-// of that base. No digits give 0. Values beyond 64 bits wrap.
-int64_t LeadingInteger(const std::string& text);
+#include "common/Digits.h"
 
 // Splits a whole command-line text into arguments: characters up to U+0020
 // separate arguments, a double quote opens a stretch (which may hold blanks)

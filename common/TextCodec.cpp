@@ -200,7 +200,7 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (AsciiToLower(a[i]) != AsciiToLower(b[i])) return false;

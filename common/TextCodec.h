@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
@@ -33,8 +34,13 @@ std::string SanitizeUtf8(std::string bytes);
 // the status, so text from outside (an argument, a path) must not break it.
 std::string FoldLineBreaks(std::string text);
 
+// Platform: bytes in the system's ANSI code page to UTF-8 (on Linux the code
+// page is UTF-8; invalid bytes become U+FFFD rather than failing the read).
+// Text that needs no conversion comes back moved, not copied.
+std::string AnsiToUtf8(std::string bytes);
+
 // ASCII-only case mapping: the program's process-name tests ignore the case
 // of the letters a-z alone.
 std::string AsciiUpper(std::string text);
 std::string AsciiLower(std::string text);
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

@@ -23,8 +23,18 @@ inline std::string Utf8FromWide(const std::wstring& Text) {
 // A fixed array of the system's records: the text runs to the first NUL, or
 // over the whole array when it holds none.
 template <size_t N>
-std::string Utf8FromWideArray(const wchar_t (&Array)[N]) {
+size_t WideArrayLength(const wchar_t (&Array)[N]) {
   size_t Length = 0;
   while (Length < N && Array[Length] != L'\0') ++Length;
-  return Utf8FromWide(Array, Length);
+  return Length;
+}
+
+template <size_t N>
+std::wstring WideArrayText(const wchar_t (&Array)[N]) {
+  return std::wstring(Array, WideArrayLength(Array));
+}
+
+template <size_t N>
+std::string Utf8FromWideArray(const wchar_t (&Array)[N]) {
+  return Utf8FromWide(Array, WideArrayLength(Array));
 }

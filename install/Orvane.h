@@ -8,11 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ConfigText.h"
 #include "install/uTRegistryMgr.h"
-
-// Configuration and registry files larger than this are not read: far above
-// any real configuration, and it bounds what one read can cost.
-constexpr size_t ConfigFileSizeLimit = size_t(16) << 20;
 
 // The file system as the configuration reader needs it. Tests replace it.
 class TConfigFileSystem {
@@ -28,44 +25,6 @@ public:
 
 // The running system's file system (platform code).
 TConfigFileSystem& SystemConfigFileSystem();
-
-// Platform: bytes in the system's ANSI code page to UTF-8 (on Linux the code
-// page is UTF-8; invalid bytes become U+FFFD rather than failing the read).
-// Text that needs no conversion comes back moved, not copied.
-std::string AnsiToUtf8(std::string bytes);
-
-// A configuration file's bytes to UTF-8 text: a byte-order mark selects
-// UTF-16LE, UTF-16BE or UTF-8; without one the ANSI code page applies. A NUL
-// ends the text. The bytes are converted in place where the encoding allows.
-std::string DecodeConfigText(std::string bytes);
-
-// The lines of a text one after the other, split at CR LF, lone LF and lone
-// CR; a line break at the very end adds no empty line. The views point into
-// the text, which must outlive them.
-class TLineCursor {
-public:
-  explicit TLineCursor(std::string_view Text) : Text(Text) {}
-  bool Next(std::string_view& Line);
-
-private:
-  std::string_view Text;
-  size_t Pos = 0;
-};
-
-// Splits at CR LF, lone LF and lone CR; a line break at the very end adds no
-// empty line.
-std::vector<std::string> SplitConfigLines(const std::string& text);
-
-// A blank line (only U+0020 blanks) or one whose first character after
-// leading blanks is "#" or ";".
-bool IsBlankOrCommentLine(std::string_view Line);
-
-// Removes blank and comment lines. Kept lines are unchanged.
-void DropBlankAndCommentLines(std::vector<std::string>& Lines);
-
-// SplitConfigLines and DropBlankAndCommentLines in one pass, holding only the
-// kept lines, each once.
-std::vector<std::string> KeptConfigLines(std::string_view text);
 
 class TOrvane {
 public:

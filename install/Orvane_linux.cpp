@@ -8,12 +8,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/BoundedRead_linux.h"
 #include "common/FileDescriptor_linux.h"
-#include "install/BoundedRead_linux.h"
-#include "common/TextCodec.h"
 
 namespace {
 
@@ -44,11 +42,8 @@ public:
     for (char& c : path)
       if (c == '\\') c = '/';
 
-    // O_NONBLOCK: a FIFO or a device must never hold the open up.
-    TFileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    TFileDescriptor file(OpenRegularFile(path));
     if (file.Fd < 0) return false;
-    struct stat info;
-    if (fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
 
     if (WriteLocked(file.Fd)) return false;
     // A shared flock fails while a writer holds LOCK_EX, and held until the
@@ -69,5 +64,3 @@ TConfigFileSystem& SystemConfigFileSystem() {
   static TLinuxConfigFileSystem files;
   return files;
 }
-
-std::string AnsiToUtf8(std::string bytes) { return SanitizeUtf8(std::move(bytes)); }

@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/ConfigText.h"
+#include "common/Digits.h"
 #include "common/TextCodec.h"
-#include "install/Orvane.h"
 
 namespace {
 
@@ -64,25 +65,6 @@ bool ParseQuoted(const std::string& text, size_t& pos, std::string& out) {
     out += c;
   }
   return false;  // no closing quote on this line
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// One to maxDigits hexadecimal digits and nothing else.
-bool ParseHex(const std::string& text, size_t maxDigits, uint32_t& out) {
-  if (text.empty() || text.size() > maxDigits) return false;
-  out = 0;
-  for (char c : text) {
-    const int digit = HexDigit(c);
-    if (digit < 0) return false;
-    out = out * 16 + static_cast<uint32_t>(digit);
-  }
-  return true;
 }
 
 // "01,ab,ff": bytes of one or two hex digits; a trailing comma is allowed.

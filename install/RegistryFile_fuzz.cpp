@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ConfigText.h"
 #include "common/TextCodec.h"
-#include "install/Orvane.h"
 #include "install/RegistryFile.h"
 #include "install/uTRegistryMgr.h"
 

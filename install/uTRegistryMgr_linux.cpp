@@ -1,31 +1,17 @@
 #include "install/uTRegistryMgr_linux.h"
 
-#include <fcntl.h>
-
 #include <cstdlib>
 #include <utility>
 
-#include "common/FileDescriptor_linux.h"
-#include "install/BoundedRead_linux.h"
-#include "install/Orvane.h"
+#include "common/BoundedRead_linux.h"
+#include "common/ConfigText.h"
 #include "install/RegistryFile.h"
-
-namespace {
-
-// The whole file, or false when it is missing, unreadable, not a regular file
-// or larger than a configuration file may be. O_NONBLOCK keeps a FIFO or a
-// device from holding up the open.
-bool ReadRegistryFile(const std::string& path, std::string& bytes) {
-  TFileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  return file.Fd >= 0 && ReadRegularFile(file.Fd, ConfigFileSizeLimit, bytes);
-}
-
-}  // namespace
 
 TRegistryQuery TRegistryFileSource::Query(bool LocalMachine, const std::string& Key,
                                           const std::string& Name, TRegistryValue& Value) {
+  // A registry that cannot be read is a key that cannot be opened.
   std::string bytes;
-  if (!ReadRegistryFile(Path, bytes)) return TRegistryQuery::KeyMissing;
+  if (!ReadBoundedFile(Path, ConfigFileSizeLimit, bytes)) return TRegistryQuery::KeyMissing;
   return TRegistryFile::ParseForQuery(std::move(bytes), LocalMachine, Key)
       .Query(LocalMachine, Key, Name, Value);
 }

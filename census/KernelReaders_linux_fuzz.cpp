@@ -18,7 +18,8 @@
 
 #include "census/FakeCensus.h"
 #include "census/GetConnections.h"
-#include "census/ProcParsers.h"
+#include "census/ProcNet_linux.h"
+#include "census/SockDiag_linux.h"
 
 namespace {
 

@@ -1,4 +1,10 @@
-#include "census/ProcParsers.h"
+// The Linux source and its readers of the kernel's tables, over recorded
+// kernel output and /proc trees made for the test.
+#include "census/GetConnections_linux.h"
+#include "census/ProcNet_linux.h"
+#include "census/ProcScan_linux.h"
+#include "census/SockDiag_linux.h"
+#include "census/TableWriter_linux.h"
 
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
