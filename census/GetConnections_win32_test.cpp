@@ -17,6 +17,8 @@
 #include "census/FakeCensus.h"
 #include "check/OrvaneCheck.h"
 #include "common/WideText_win32.h"
+#include "install/FakeFileSystem.h"
+#include "install/FakeRegistry.h"
 
 namespace {
 
@@ -684,7 +686,10 @@ TEST(SystemCensusWin32, NamesThisProcessWithItsFullPath) {
 TEST(SystemCensusWin32, FindsThisProcessByItsFileName) {
   std::string Name = OwnExePath();
   Name = Name.substr(Name.rfind('\\') + 1);
-  TOrvaneCheck Check;
+  // The system's processes, and no file or registry of the machine's.
+  TFakeFileSystem Files;
+  TFakeRegistry Registry;
+  TOrvaneCheck Check({&Files, &Registry, &SystemTableSource(), &SystemProcessSource()});
   EXPECT_EQ(Check.FindProcessId(Name), GetCurrentProcessId());
   EXPECT_EQ(Check.FindProcessId("no-such-program-anywhere.exe"), 0u);
 }
