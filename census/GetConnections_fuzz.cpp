@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 #include "census/GetConnections.h"
 
 namespace {
@@ -110,12 +110,4 @@ int FuzzConnectionTables(const uint8_t* Data, size_t Size) {
     }
   }
   return 0;
-}
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzConnectionTables
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
 }

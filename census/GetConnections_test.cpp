@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 #include "check/OrvaneCheck.h"
 #include "common/WideText_win32.h"
-#include "install/FakeFileSystem.h"
-#include "install/FakeRegistry.h"
+#include "testing/FakeFileSystem.h"
+#include "testing/FakeRegistry.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 #include "census/GetConnections.h"
 #include "census/ProcNet_linux.h"
 #include "census/SockDiag_linux.h"
@@ -184,12 +184,4 @@ int FuzzDiagMessages(const uint8_t* Data, size_t Size) {
   if (Out.Table.size() != Before.size()) Fail("owners changed the table size", "");
   CheckTable(Kind, Extended, Out.Table, Out.Writer.Rows(), {});
   return 0;
-}
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzProcNetText
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
 }

@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "census/FakeCensus.h"
-#include "install/TempDirectory_linux.h"
+#include "testing/FakeCensus.h"
+#include "testing/TempDirectory_linux.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "census/FakeCensus.h"
-#include "install/FakeFileSystem.h"
-#include "install/FakeRegistry.h"
+#include "testing/FakeCensus.h"
+#include "testing/FakeFileSystem.h"
+#include "testing/FakeRegistry.h"
 
 namespace {
 

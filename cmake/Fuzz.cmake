@@ -11,15 +11,17 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "ORVANE_FUZZ needs clang (configure with -DCMAKE_CXX_COMPILER=clang++)")
 endif()
 
-target_compile_options(orvane_core PRIVATE -fsanitize=fuzzer-no-link)
+foreach(library orvane_common orvane_cmdline orvane_install orvane_census orvane_check orvane_driver)
+  target_compile_options(${library} PRIVATE -fsanitize=fuzzer-no-link)
+endforeach()
 
 set(ORVANE_FUZZ_TARGETS "")
 
 # orvane_fuzz_target(NAME SOURCE ENTRY): SOURCE holds the function ENTRY that
-# LLVMFuzzerTestOneInput calls in the target NAME (one source may serve
-# several targets).
+# the entry of fuzz/FuzzMain.cpp calls in the target NAME (one source may
+# serve several targets).
 function(orvane_fuzz_target name source entry)
-  add_executable(${name} ${source})
+  add_executable(${name} ${source} fuzz/FuzzMain.cpp)
   target_compile_definitions(${name} PRIVATE ORVANE_FUZZ_ENTRY=${entry})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)

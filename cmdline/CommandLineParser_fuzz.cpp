@@ -143,11 +143,3 @@ int FuzzLeadingInteger(const uint8_t* Data, size_t Size) {
   if (LeadingInteger(" " + Text) != Value) Fail("leading blank changed the value", Text);
   return 0;
 }
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzCommandLine
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
-}

@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 namespace fs = std::filesystem;
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "driver/ProgramIo_win32.h"
-#include "install/TempDirectory_win32.h"
-#include "tools/ChildProcess.h"
+#include "testing/TempDirectory_win32.h"
+#include "testing/ChildProcess.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 #include "cmdline/CommandLineParser.h"
 #include "driver/nagios_orvane_check.h"
-#include "install/FakeRegistry.h"
+#include "testing/FakeRegistry.h"
 #include "install/Orvane.h"
 
 namespace {
@@ -156,12 +156,4 @@ int FuzzRunProgram(const uint8_t* Data, size_t Size) {
     if (CountOf(Output, '\n') != 1) Fail("verdict is more than one line", Output);
   }
   return 0;
-}
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzRunProgram
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
 }

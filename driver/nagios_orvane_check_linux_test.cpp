@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "driver/nagios_orvane_check.h"
-#include "install/TempDirectory_linux.h"
-#include "tools/ChildProcess.h"
+#include "testing/TempDirectory_linux.h"
+#include "testing/ChildProcess.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "driver/ProgramInfo.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/nagios_orvane_check.h"
-#include "install/TempDirectory_win32.h"
-#include "tools/ChildProcess_win32.h"
+#include "testing/TempDirectory_win32.h"
+#include "testing/ChildProcess_win32.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "check/OrvaneCheck.h"
-#include "census/FakeCensus.h"
+#include "testing/FakeCensus.h"
 #include "common/TextCodec.h"
-#include "install/FakeFileSystem.h"
-#include "install/FakeRegistry.h"
+#include "testing/FakeFileSystem.h"
+#include "testing/FakeRegistry.h"
 #include "install/Orvane.h"
 
 namespace {
@@ -125,12 +125,4 @@ int FuzzConfigFile(const uint8_t* Data, size_t Size) {
   CheckLines(Bytes);
   CheckPorts(Bytes, RetryCount, BusyAttempts);
   return 0;
-}
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzConfigFile
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
 }

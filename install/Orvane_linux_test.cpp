@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "install/FakeRegistry.h"
-#include "install/TempDirectory_linux.h"
+#include "testing/FakeRegistry.h"
+#include "testing/TempDirectory_linux.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "install/FakeFileSystem.h"
-#include "install/FakeRegistry.h"
+#include "testing/FakeFileSystem.h"
+#include "testing/FakeRegistry.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "install/FakeRegistry.h"
+#include "testing/FakeRegistry.h"
 #include "install/Orvane.h"
-#include "install/TempDirectory_win32.h"
+#include "testing/TempDirectory_win32.h"
 
 namespace {
 

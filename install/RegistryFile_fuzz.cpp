@@ -78,11 +78,3 @@ int FuzzRegistryFile(const uint8_t* Data, size_t Size) {
   CheckText(TRegistryQuery::ReadFailed, Raw, "AppPath");
   return 0;
 }
-
-#ifndef ORVANE_FUZZ_ENTRY
-#define ORVANE_FUZZ_ENTRY FuzzRegistryFile
-#endif
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  return ORVANE_FUZZ_ENTRY(Data, Size);
-}

@@ -5,20 +5,11 @@
 #include <random>
 
 #include "common/TextCodec.h"
+#include "testing/Utf16File.h"
 
 namespace {
 
 const char* const kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrix Technologies\\Orvane";
-
-// A file as the registry editor writes it: UTF-16LE with its mark.
-std::string Utf16File(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : Utf8ToUtf16(text)) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 std::vector<uint8_t> Utf16Z(const std::string& text) {
   std::vector<uint8_t> data;

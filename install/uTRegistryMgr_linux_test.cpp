@@ -8,20 +8,12 @@
 #include <unistd.h>
 
 #include "common/TextCodec.h"
-#include "install/FakeFileSystem.h"
+#include "testing/FakeFileSystem.h"
 #include "install/Orvane.h"
-#include "install/TempDirectory_linux.h"
+#include "testing/TempDirectory_linux.h"
+#include "testing/Utf16File.h"
 
 namespace {
-
-std::string Utf16File(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : Utf8ToUtf16(text)) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 const char* const kOrvaneKey = "SOFTWARE\\Kestrix Technologies\\Orvane";
 

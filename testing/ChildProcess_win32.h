@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 // Runs Program with ArgumentText after its quoted name on the command line,
 // in WorkingDirectory (when given), as RunCommand does.

@@ -1,4 +1,4 @@
-#include "tools/ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "tools/ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "common/WideText_win32.h"
-#include "tools/ChildProcess_win32.h"
+#include "testing/ChildProcess_win32.h"
 
 namespace {
 
