@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/ChildProcess.h"
+#include "testing/DebugDump.h"
 
 namespace fs = std::filesystem;
 
@@ -179,24 +180,6 @@ protected:
     ASSERT_TRUE(helmstead.AwaitLine("accepted 4"));
   }
 };
-
-// The debug dump: eight fields per record, each closed by "|".
-std::vector<std::vector<std::string>> DumpRecords(const std::string& dump) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> fields;
-  std::string field;
-  for (char ch : dump) {
-    if (ch != '|') {
-      field += ch;
-      continue;
-    }
-    fields.push_back(field);
-    field.clear();
-    if (fields.size() == 8) records.push_back(std::move(fields)), fields.clear();
-  }
-  EXPECT_TRUE(fields.empty() && field.empty()) << "a record was cut short: " << dump;
-  return records;
-}
 
 const char* const kPerfData =
     "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "

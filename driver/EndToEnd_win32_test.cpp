@@ -20,6 +20,7 @@
 #include "driver/ProgramIo_win32.h"
 #include "testing/TempDirectory_win32.h"
 #include "testing/ChildProcess.h"
+#include "testing/DebugDump.h"
 
 namespace {
 
@@ -159,24 +160,6 @@ std::vector<std::string> Joined(std::vector<std::vector<std::string>> Parts) {
   std::vector<std::string> All;
   for (auto& Part : Parts) All.insert(All.end(), Part.begin(), Part.end());
   return All;
-}
-
-// The debug dump: eight fields per record, each closed by "|".
-std::vector<std::vector<std::string>> DumpRecords(const std::string& Dump) {
-  std::vector<std::vector<std::string>> Records;
-  std::vector<std::string> Fields;
-  std::string Field;
-  for (char Ch : Dump) {
-    if (Ch != '|') {
-      Field += Ch;
-      continue;
-    }
-    Fields.push_back(Field);
-    Field.clear();
-    if (Fields.size() == 8) Records.push_back(std::move(Fields)), Fields.clear();
-  }
-  EXPECT_TRUE(Fields.empty() && Field.empty()) << "a record was cut short: " << Dump;
-  return Records;
 }
 
 // The whole installation, started once for the tests that share it. Beside
