@@ -76,16 +76,17 @@ char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c 
 
 }  // namespace
 
-std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t u = text[i];
-    if (IsHighSurrogate(u) && i + 1 < n && IsLowSurrogate(text[i + 1])) {
-      const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      AppendUtf8(out, cp);
+namespace {
+
+// Units 0 .. Count-1 as UTF-8: a pair of surrogates makes one character, an
+// unpaired surrogate becomes U+FFFD.
+template <typename TUnitAt>
+void AppendUtf16AsUtf8(std::string& out, size_t Count, TUnitAt UnitAt) {
+  for (size_t i = 0; i < Count; ++i) {
+    const char16_t u = UnitAt(i);
+    if (IsHighSurrogate(u) && i + 1 < Count && IsLowSurrogate(UnitAt(i + 1))) {
+      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                          (static_cast<char32_t>(UnitAt(i + 1)) - 0xDC00));
       ++i;
     } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
       AppendUtf8(out, kReplacement);
@@ -93,6 +94,14 @@ std::string Utf16ToUtf8(const std::u16string& text) {
       AppendUtf8(out, u);
     }
   }
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendUtf16AsUtf8(out, text.size(), [&](size_t i) { return text[i]; });
   return out;
 }
 
@@ -143,18 +152,7 @@ std::string Utf8FromUtf16Bytes(const char* data, size_t size, bool bigEndian) {
   size_t end = 0;
   while (end < units && unitAt(end) != u'\0') ++end;
   out.reserve(end);  // exact for ASCII text, the usual case
-  for (size_t i = 0; i < end; ++i) {
-    const char16_t u = unitAt(i);
-    if (IsHighSurrogate(u) && i + 1 < end && IsLowSurrogate(unitAt(i + 1))) {
-      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
-                          (static_cast<char32_t>(unitAt(i + 1)) - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-      AppendUtf8(out, kReplacement);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
+  AppendUtf16AsUtf8(out, end, unitAt);
   return out;
 }
 

@@ -21,6 +21,7 @@
 
 #include "testing/ChildProcess.h"
 #include "testing/DebugDump.h"
+#include "testing/InstallationVerdicts.h"
 
 namespace fs = std::filesystem;
 
@@ -181,26 +182,11 @@ protected:
   }
 };
 
-const char* const kPerfData =
-    "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "
-    "ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 HSTotal=2\n";
+const std::string kPerfData = InstallationPerfData("\n");
 
 TEST_F(EndToEnd, CountsTheServersConnectionsAndJudgesThem) {
   ASSERT_NO_FATAL_FAILURE(StartInstallation());
-  struct Case {
-    std::vector<std::string> Arguments;
-    std::string Status;
-    int ExitStatus;
-  } cases[] = {
-      {{"-w", "21", "-c", "30"}, "OK - Connections=20 Smtp=6 Pop=4 Imap=3 Lumicourt=4 Helmstead=2", 0},
-      {{"-w", "21", "-c", "30", "-v"},
-       "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 ImapSSL=1 "
-       "Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1",
-       0},
-      {{"-w", "20", "-c", "30", "--warnSMTPin=3", "-wPOPout", "2"}, "WARNING - connections=20 SMTPin=3 ", 1},
-      {{"-w", "5", "-c", "0", "-cLCTotal", "4", "-cHSTotal", "3"}, "CRITICAL - LCTotal=4 ", 2},
-  };
-  for (const Case& c : cases) {
+  for (const TVerdictCase& c : InstallationVerdicts()) {
     TCommandResult r = Check(c.Arguments);
     EXPECT_EQ(r.Out, c.Status + kPerfData) << ::testing::PrintToString(c.Arguments);
     EXPECT_EQ(r.Err, "");

@@ -21,6 +21,7 @@
 #include "testing/TempDirectory_win32.h"
 #include "testing/ChildProcess.h"
 #include "testing/DebugDump.h"
+#include "testing/InstallationVerdicts.h"
 
 namespace {
 
@@ -194,25 +195,10 @@ protected:
 
 std::unique_ptr<TInstallation> EndToEndWin32::Installation;
 
-const char* const PerfData =
-    "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 PopTotal=4 "
-    "ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 HSTotal=2\r\n";
+const std::string PerfData = InstallationPerfData("\r\n");
 
 TEST_F(EndToEndWin32, CountsEveryCategoryAndJudgesThem) {
-  const struct {
-    std::vector<std::string> Arguments;
-    std::string Status;
-    int ExitStatus;
-  } Cases[] = {
-      {{"-w", "21", "-c", "30"}, "OK - Connections=20 Smtp=6 Pop=4 Imap=3 Lumicourt=4 Helmstead=2", 0},
-      {{"-w", "21", "-c", "30", "-v"},
-       "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 ImapSSL=1 "
-       "Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1",
-       0},
-      {{"-w", "20", "-c", "30", "--warnSMTPin=3", "-wPOPout", "2"}, "WARNING - connections=20 SMTPin=3 ", 1},
-      {{"-w", "5", "-c", "0", "-cLCTotal", "4", "-cHSTotal", "3"}, "CRITICAL - LCTotal=4 ", 2},
-  };
-  for (const auto& Case : Cases) {
+  for (const TVerdictCase& Case : InstallationVerdicts()) {
     const TCommandResult Run = Installation->Check(Case.Arguments);
     EXPECT_EQ(Run.Out, Case.Status + PerfData) << ::testing::PrintToString(Case.Arguments);
     EXPECT_EQ(Run.Err, "");
@@ -229,7 +215,7 @@ TEST_F(EndToEndWin32, DebugDumpNamesTheWindowsProcessesAndTheirExecutables) {
   EXPECT_EQ(Run.Out.substr(At),
             "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 "
             "ImapSSL=1 Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1" +
-                std::string(PerfData));
+                PerfData);
 
   // The 20 counted, and the two web administration connections on another
   // port, which are listed but counted nowhere.
