@@ -17,9 +17,10 @@ struct TCommandResult {
 
 // Runs Program with Arguments to its end, with no descriptor open but the
 // standard streams, collecting standard output and standard error.
-// Environment entries "NAME=value" replace or add to the inherited ones. With CloseStdout, standard output is a pipe nobody reads.
-// A program still running after 20 seconds (60 under Wine, whose start-up
-// is slower) is killed.
+// Environment entries "NAME=value" replace or add to the inherited ones.
+// With CloseStdout, standard output is a pipe nobody reads. A program still
+// running after 20 seconds (60 under Wine, whose start-up is slower) is
+// killed.
 TCommandResult RunCommand(const std::string& Program, const std::vector<std::string>& Arguments,
                           const std::vector<std::string>& Environment = {},
                           bool CloseStdout = false);

@@ -37,15 +37,20 @@ struct TPipe {
   }
 };
 
+// The program's quoted name, then the argument text as it stands.
+std::wstring CommandLine(const std::string& Program, const std::string& ArgumentText) {
+  return WideFromUtf8("\"" + Program + "\" " + ArgumentText);
+}
+
 std::wstring CommandLine(const std::string& Program, const std::vector<std::string>& Arguments) {
-  std::string Line = "\"" + Program + "\"";
+  std::string Text;
   for (const std::string& Argument : Arguments) {
     if (Argument.find('"') != std::string::npos)
       throw std::invalid_argument("an argument holding a quote: " + Argument);
     const bool Quoted = Argument.empty() || Argument.find_first_of(" \t") != std::string::npos;
-    Line += Quoted ? " \"" + Argument + "\"" : " " + Argument;
+    Text += (Text.empty() ? "" : " ") + (Quoted ? "\"" + Argument + "\"" : Argument);
   }
-  return WideFromUtf8(Line);
+  return CommandLine(Program, Text);
 }
 
 // The environment block for CreateProcessW: the inherited entries with the
@@ -123,7 +128,7 @@ TCommandResult RunCommand(const std::string& Program, const std::vector<std::str
 
 TCommandResult RunCommandLine(const std::string& Program, const std::string& ArgumentText,
                               const std::string& WorkingDirectory) {
-  return Run(WideFromUtf8("\"" + Program + "\" " + ArgumentText), {}, false, WorkingDirectory);
+  return Run(CommandLine(Program, ArgumentText), {}, false, WorkingDirectory);
 }
 
 TChildProcess::TChildProcess(const std::string& Program, const std::vector<std::string>& Arguments) {

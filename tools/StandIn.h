@@ -10,6 +10,8 @@ struct TStandInEndpoint {
   std::string Host;  // address text without brackets
   bool Ipv6 = false;
   uint16_t Port = 0;
+  // "ADDR:PORT", for messages.
+  std::string Text() const { return Host + ":" + std::to_string(Port); }
 };
 
 struct TStandInStep {

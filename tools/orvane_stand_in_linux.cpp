@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   std::vector<int> held;
   for (const TStandInStep& step : steps) {
     const TAddress target = AddressOf(step.Target);
-    const std::string where = step.Target.Host + ":" + std::to_string(step.Target.Port);
+    const std::string where = step.Target.Text();
     switch (step.Kind) {
       case TStandInStep::Listen:
       case TStandInStep::Listen6Only: {
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
           if (step.Kind == TStandInStep::ConnectFrom) {
             const TAddress from = AddressOf(step.From);
             ReuseAddress(fd);
-            if (bind(fd, from.Get(), from.Length) != 0) Fail("bind " + step.From.Host);
+            if (bind(fd, from.Get(), from.Length) != 0) Fail("bind " + step.From.Text());
           }
           if (connect(fd, target.Get(), target.Length) != 0) Fail("connect " + where);
           held.push_back(fd);

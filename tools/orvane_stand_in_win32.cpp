@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   std::vector<SOCKET> Listeners, Held;
   for (const TStandInStep& Step : Steps) {
     const TAddress Target = AddressOf(Step.Target);
-    const std::string Where = Step.Target.Host + ":" + std::to_string(Step.Target.Port);
+    const std::string Where = Step.Target.Text();
     switch (Step.Kind) {
       case TStandInStep::Listen:
       case TStandInStep::Listen6Only: {
@@ -123,8 +123,7 @@ int main(int argc, char** argv) {
           if (Step.Kind == TStandInStep::ConnectFrom) {
             const TAddress From = AddressOf(Step.From);
             ReuseAddress(S);
-            if (bind(S, From.Get(), From.Length) != 0)
-              Fail("bind " + Step.From.Host + ":" + std::to_string(Step.From.Port));
+            if (bind(S, From.Get(), From.Length) != 0) Fail("bind " + Step.From.Text());
           }
           if (connect(S, Target.Get(), Target.Length) != 0) Fail("connect " + Where);
           ClaimOwnership(S);
