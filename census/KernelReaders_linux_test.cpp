@@ -4,7 +4,7 @@
 #include "census/ProcNet_linux.h"
 #include "census/ProcScan_linux.h"
 #include "census/SockDiag_linux.h"
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
@@ -118,12 +118,16 @@ std::vector<uint8_t> ErrorMessage(uint32_t Seq, int32_t Code, uint16_t Type = NL
   return m;
 }
 
-TConnectionList ToEntries(TTableKind Kind, const std::vector<uint8_t>& Table) {
+// The entries a snapshot makes of what a reader found in one table, with the
+// owners of their inodes; process 4242 is "orvane".
+TConnectionList ToEntries(bool Tcp, bool Ipv6, const TKernelSockets& Found,
+                          const TSocketOwners& Owners = TSocketOwners()) {
+  TFakeSocketSource sockets;
+  AppendKernelSockets(Tcp, Ipv6, Found, Owners, sockets.Sockets);
   TFakeProcessSource processes;
   processes.Processes = {{4242, "orvane"}};
-  TProcessNamer namer(processes);
   TConnectionList list;
-  AppendTableEntries(Kind, Table.data(), Table.size(), true, namer, nullptr, list);
+  SnapshotConnections(list, sockets, processes, {4242});
   return list;
 }
 
@@ -140,71 +144,6 @@ TEST(KernelStateTest, MapsToTableNumbering) {
       {0, "?"},           {13, "?"},         {255, "?"},         {0xFFFFFFFF, "?"},
   };
   for (const auto& c : cases) EXPECT_STREQ(TcpStateNames[TcpStateFromKernel(c.Kernel)], c.Name) << c.Kernel;
-}
-
-TEST(TableWriterTest, WritesTheSystemLayout) {
-  TSocketRecord s;
-  s.State = 5;
-  const uint8_t local[4] = {10, 0, 0, 5}, remote[4] = {192, 168, 1, 20};
-  std::memcpy(s.LocalAddress, local, 4);
-  std::memcpy(s.RemoteAddress, remote, 4);
-  s.LocalPort = 25;
-  s.RemotePort = 50000;
-  s.Inode = 900;
-
-  std::vector<uint8_t> tcp, plain, udp;
-  TTableWriter tcpWriter(TTableKind::Tcp4, true, tcp), plainWriter(TTableKind::Tcp4, false, plain),
-      udpWriter(TTableKind::Udp4, true, udp);
-  tcpWriter.Add(s);
-  tcpWriter.Add(s);
-  plainWriter.Add(s);
-  udpWriter.Add(s);
-  TSocketOwners owners;
-  owners.Add(900, 1234);
-  owners.Seal();
-  tcpWriter.SetOwners(owners);
-  udpWriter.SetOwners(owners);
-
-  TTableBytes expectTcp, expectPlain, expectUdp;
-  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
-  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
-  expectPlain.U32(5).Address(10, 0, 0, 5).Port(25).Address(192, 168, 1, 20).Port(50000).Row();
-  expectUdp.Udp({10, 0, 0, 5}, 25, 1234);
-  EXPECT_EQ(tcp, expectTcp.Bytes);
-  EXPECT_EQ(plain, expectPlain.Bytes);
-  EXPECT_EQ(udp, expectUdp.Bytes);
-  EXPECT_EQ(tcpWriter.Rows(), 2u);
-
-  tcpWriter.Reset();
-  EXPECT_EQ(tcp, TTableBytes().Bytes);
-}
-
-TEST(TableWriterTest, WritesIpv6Layouts) {
-  TSocketRecord s;
-  s.State = 5;
-  const TTableBytes::TAddress6 local{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  const TTableBytes::TAddress6 remote{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-  std::memcpy(s.LocalAddress, local.data(), 16);
-  std::memcpy(s.RemoteAddress, remote.data(), 16);
-  s.LocalPort = 993;
-  s.RemotePort = 40000;
-  s.LocalScope = 3;
-  s.Inode = 77;
-  TSocketOwners owners;
-  owners.Add(77, 4242);
-  owners.Seal();
-
-  std::vector<uint8_t> tcp, plainTcp, udp, plainUdp;
-  TTableWriter w1(TTableKind::Tcp6, true, tcp), w2(TTableKind::Tcp6, false, plainTcp),
-      w3(TTableKind::Udp6, true, udp), w4(TTableKind::Udp6, false, plainUdp);
-  for (TTableWriter* w : {&w1, &w2, &w3, &w4}) {
-    w->Add(s);
-    w->SetOwners(owners);
-  }
-  EXPECT_EQ(tcp, TTableBytes().Tcp6(5, local, 3, 993, remote, 0, 40000, 4242).Bytes);
-  EXPECT_EQ(plainTcp, TTableBytes().PlainTcp6(5, local, 3, 993, remote, 0, 40000).Bytes);
-  EXPECT_EQ(udp, TTableBytes().Udp6(local, 3, 993, 4242).Bytes);
-  EXPECT_EQ(plainUdp, TTableBytes().PlainUdp6(local, 3, 993).Bytes);
 }
 
 TEST(SocketOwnersTest, LookupAndSharedSockets) {
@@ -225,16 +164,14 @@ TEST(SocketOwnersTest, LookupAndSharedSockets) {
 // ---- /proc/net text -------------------------------------------------------------
 
 TEST(ProcNetTextTest, RecordedTcpTable) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp, false, writer), 4u);
+  TKernelSockets found;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, false, found), 4u);
   TSocketOwners owners;
   owners.Add(31316, 4242);
   owners.Add(31320, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  const TConnectionList list = ToEntries(true, false, found, owners);
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].LocalAddress, "0.0.0.0");
   EXPECT_EQ(list[0].LocalPort, 2024);
@@ -253,10 +190,9 @@ TEST(ProcNetTextTest, RecordedTcpTable) {
 }
 
 TEST(ProcNetTextTest, RecordedUdpTable) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Udp4, true, table);
-  EXPECT_EQ(ParseProcNetText(RecordedUdp, false, writer), 2u);
-  const TConnectionList list = ToEntries(TTableKind::Udp4, table);
+  TKernelSockets found;
+  EXPECT_EQ(ParseProcNetText(RecordedUdp, false, found), 2u);
+  const TConnectionList list = ToEntries(false, false, found);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].Protocol, 1);
   EXPECT_EQ(list[0].LocalAddress, "127.0.0.53");
@@ -266,17 +202,15 @@ TEST(ProcNetTextTest, RecordedUdpTable) {
 }
 
 TEST(ProcNetTextTest, RecordedIpv6Tables) {
-  std::vector<uint8_t> tcp, udp;
-  TTableWriter tcpWriter(TTableKind::Tcp6, true, tcp), udpWriter(TTableKind::Udp6, true, udp);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp6, true, tcpWriter), 4u);
-  EXPECT_EQ(ParseProcNetText(RecordedUdp6, true, udpWriter), 1u);
+  TKernelSockets tcp, udp;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, true, tcp), 4u);
+  EXPECT_EQ(ParseProcNetText(RecordedUdp6, true, udp), 1u);
   // IPv4 lines are no IPv6 lines, and the other way round.
-  std::vector<uint8_t> other;
-  TTableWriter otherWriter(TTableKind::Tcp4, true, other);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, otherWriter), 0u);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcpWriter), 0u);
+  TKernelSockets other;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, other), 0u);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcp), 0u);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp6, tcp);
+  const TConnectionList list = ToEntries(true, true, tcp);
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].LocalAddress, "::");
   EXPECT_EQ(list[0].LocalPort, 22);
@@ -292,7 +226,7 @@ TEST(ProcNetTextTest, RecordedIpv6Tables) {
   EXPECT_EQ(list[3].RemoteAddress, "fe80::2");
   EXPECT_EQ(list[3].RemotePort, 40000);
 
-  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  const TConnectionList udpList = ToEntries(false, true, udp);
   ASSERT_EQ(udpList.size(), 1u);
   EXPECT_EQ(udpList[0].LocalAddress, "::1");
   EXPECT_EQ(udpList[0].LocalPort, 546);
@@ -315,36 +249,33 @@ TEST(ProcNetTextTest, RejectsMalformedLines) {
       "   x: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",
       "0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5 1",
   };
-  TSocketRecord s;
+  TKernelSocket s;
   for (const char* line : bad) EXPECT_FALSE(ParseProcNetLine(line, false, s)) << line;
   EXPECT_TRUE(ParseProcNetLine(
       "0: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5", false, s));
   EXPECT_EQ(s.Inode, 5u);
-  EXPECT_EQ(s.LocalPort, 42025);
+  EXPECT_EQ(s.Socket.LocalPort, 42025);
   // Lines in a text may end in CR LF or lack the last break.
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, false, table);
+  TKernelSockets found;
   EXPECT_EQ(ParseProcNetText("garbage\n0: 0100007F:A429 00000000:0000 0A 0:0 0:0 0 0 0 5\r\n"
                              "1: 0100007F:A42A 00000000:0000 0A 0:0 0:0 0 0 0 6",
-                             false, writer),
+                             false, found),
             2u);
 }
 
 // ---- Netlink -------------------------------------------------------------------
 
 TEST(DiagMessagesTest, RecordedDump) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
-  TDiagResult r = ParseDiagMessages(RecordedListener, sizeof RecordedListener, 7, AF_INET, true, writer);
+  TKernelSockets found;
+  TDiagResult r = ParseDiagMessages(RecordedListener, sizeof RecordedListener, 7, AF_INET, true, found);
   EXPECT_EQ(r.Status, TDiagResult::More);
-  r = ParseDiagMessages(RecordedDone, sizeof RecordedDone, 7, AF_INET, true, writer);
+  r = ParseDiagMessages(RecordedDone, sizeof RecordedDone, 7, AF_INET, true, found);
   EXPECT_EQ(r.Status, TDiagResult::Done);
   TSocketOwners owners;
   owners.Add(31316, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  const TConnectionList list = ToEntries(true, false, found, owners);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].LocalAddress, "127.0.0.1");
   EXPECT_EQ(list[0].LocalPort, 42025);
@@ -353,31 +284,27 @@ TEST(DiagMessagesTest, RecordedDump) {
   EXPECT_EQ(list[0].ProcessId, 4242u);
 
   // Both messages in one datagram, as the kernel may send them.
-  std::vector<uint8_t> table2;
-  TTableWriter writer2(TTableKind::Tcp4, true, table2);
+  TKernelSockets found2;
   auto both = Concat({{RecordedListener, sizeof RecordedListener}, {RecordedDone, sizeof RecordedDone}});
-  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer2).Status,
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, found2).Status,
             TDiagResult::Done);
-  EXPECT_EQ(writer2.Rows(), 1u);
+  EXPECT_EQ(found2.size(), 1u);
 }
 
 TEST(DiagMessagesTest, RecordedIpv6Dump) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp6, true, table);
+  TKernelSockets found;
   auto both = Concat({{RecordedMapped, sizeof RecordedMapped}, {RecordedDone, sizeof RecordedDone}});
-  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, true, writer).Status,
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, true, found).Status,
             TDiagResult::Done);
   // The IPv4 family takes none of it.
-  std::vector<uint8_t> table4;
-  TTableWriter writer4(TTableKind::Tcp4, true, table4);
-  ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer4);
-  EXPECT_EQ(writer4.Rows(), 0u);
+  TKernelSockets found4;
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, found4);
+  EXPECT_EQ(found4.size(), 0u);
 
   TSocketOwners owners;
   owners.Add(66198, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
-  const TConnectionList list = ToEntries(TTableKind::Tcp6, table);
+  const TConnectionList list = ToEntries(true, true, found, owners);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].LocalAddress, "::ffff:127.0.0.1");
   EXPECT_EQ(list[0].LocalPort, 42025);
@@ -387,10 +314,9 @@ TEST(DiagMessagesTest, RecordedIpv6Dump) {
   EXPECT_EQ(list[0].ProcessId, 4242u);
 
   // UDP messages carry no state into the table.
-  std::vector<uint8_t> udp;
-  TTableWriter udpWriter(TTableKind::Udp6, true, udp);
-  ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, false, udpWriter);
-  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  TKernelSockets udp;
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, false, udp);
+  const TConnectionList udpList = ToEntries(false, true, udp);
   ASSERT_EQ(udpList.size(), 1u);
   EXPECT_EQ(udpList[0].State, 0);
   EXPECT_EQ(udpList[0].LocalPort, 42025);
@@ -410,18 +336,16 @@ TEST(DiagMessagesTest, SkipsWhatIsNotOurs) {
   for (const auto& c : cases) {
     std::vector<uint8_t> message(RecordedListener, RecordedListener + sizeof RecordedListener);
     c.Change(message);
-    std::vector<uint8_t> table;
-    TTableWriter writer(TTableKind::Tcp4, true, table);
-    EXPECT_EQ(ParseDiagMessages(message.data(), message.size(), 7, AF_INET, true, writer).Status,
+    TKernelSockets found;
+    EXPECT_EQ(ParseDiagMessages(message.data(), message.size(), 7, AF_INET, true, found).Status,
               TDiagResult::More)
         << c.What;
-    EXPECT_EQ(writer.Rows(), 0u) << c.What;
+    EXPECT_EQ(found.size(), 0u) << c.What;
   }
 }
 
 TEST(DiagMessagesTest, ErrorsAndBadLengthsFail) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
+  TKernelSockets writer;
   auto error = ErrorMessage(7, -ENOENT);
   TDiagResult r = ParseDiagMessages(error.data(), error.size(), 7, AF_INET, true, writer);
   EXPECT_EQ(r.Status, TDiagResult::Failed);
@@ -443,7 +367,7 @@ TEST(DiagMessagesTest, ErrorsAndBadLengthsFail) {
     r = ParseDiagMessages(m.data(), m.size(), 7, AF_INET, true, writer);
     EXPECT_EQ(r.Status, TDiagResult::Failed) << length;
   }
-  EXPECT_EQ(writer.Rows(), 0u);
+  EXPECT_EQ(writer.size(), 0u);
 
   // A datagram that ends inside a header is not a message.
   r = ParseDiagMessages(RecordedListener, 15, 7, AF_INET, true, writer);
@@ -463,10 +387,9 @@ TEST(DiagMessagesTest, SurvivesArbitraryBytes) {
     for (int i = 0; i < flips; ++i) data[random() % data.size()] = uint8_t(random());
     data.resize(random() % (data.size() + 1));
     std::vector<uint8_t> exact(data);  // the end of the buffer is the end of its allocation
-    std::vector<uint8_t> table;
-    TTableWriter writer(TTableKind::Tcp4, true, table);
-    ParseDiagMessages(exact.data(), exact.size(), 7, AF_INET, true, writer);
-    EXPECT_LE(writer.Rows() * (16 + 72), exact.size());
+    TKernelSockets found;
+    ParseDiagMessages(exact.data(), exact.size(), 7, AF_INET, true, found);
+    EXPECT_LE(found.size() * (16 + 72), exact.size());
   }
 }
 
@@ -693,19 +616,14 @@ TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   text += "3000: 0100007F:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 1";
   File("net/tcp", text);
 
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, false, table);
-  ASSERT_TRUE(ReadProcNetTable(Root, "tcp", false, writer));
-  ASSERT_EQ(writer.Rows(), 3001u);
-  TFakeProcessSource processes;
-  TProcessNamer namer(processes);
-  TConnectionList list;
-  AppendTableEntries(TTableKind::Tcp4, table.data(), table.size(), false, namer, nullptr, list);
-  for (int i = 0; i < 3000; ++i) ASSERT_EQ(list[i].LocalPort, 10000 + i) << i;
-  EXPECT_EQ(list[3000].LocalPort, 8000);
+  TKernelSockets found;
+  ASSERT_TRUE(ReadProcNetTable(Root, "tcp", false, found));
+  ASSERT_EQ(found.size(), 3001u);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(found[i].Socket.LocalPort, 10000 + i) << i;
+  EXPECT_EQ(found[3000].Socket.LocalPort, 8000);
 
   errno = 0;
-  EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, writer));
+  EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, found));
   EXPECT_EQ(errno, ENOENT);
 }
 
@@ -723,8 +641,7 @@ TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
     const pid_t child = fork();
     if (child == 0) {
       alarm(5);
-      std::vector<uint8_t> table;
-      TTableWriter out(TTableKind::Tcp4, false, table);
+      TKernelSockets out;
       _exit(ReadProcNetTable(Root, name, false, out) ? 1 : errno == ENOENT ? 2 : 0);
     }
     int status = 0;
@@ -736,7 +653,7 @@ TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
 }
 
 // The whole Linux source over a recorded /proc tree.
-TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
+TEST_F(ProcTreeTest, SocketSourceOverRecordedTree) {
   Dir("net");
   File("net/tcp", RecordedTcp);
   File("net/udp", RecordedUdp);
@@ -744,17 +661,18 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   Process(5000, "dhclient", {"socket:[18002]"});
 
   // A kernel without IPv6 has no tcp6 and udp6: the IPv4 tables alone.
-  TLinuxTableSource tables(Root, false);
+  TLinuxSocketSource tables(Root, false);
   TLinuxProcessSource processes(Root);
+  const std::vector<uint32_t> servers{4242, 5000, 6000};
   TConnectionList list;
-  SnapshotConnections(list, tables, processes);
+  SnapshotConnections(list, tables, processes, servers);
   ASSERT_EQ(list.size(), 6u);
   EXPECT_EQ(list[1].ProcessId, 4242u);
   EXPECT_EQ(list[1].ProcessName, "Orvane.exe");
   EXPECT_EQ(list[2].State, TcpStateEstablished);
   EXPECT_EQ(list[2].ProcessId, 4242u);
   EXPECT_EQ(list[3].ProcessId, 0u);
-  EXPECT_EQ(list[3].ProcessName, "?");
+  EXPECT_EQ(list[3].ProcessName, "");
   EXPECT_EQ(list[4].Protocol, 1);
   EXPECT_EQ(list[4].ProcessId, 4242u);
   EXPECT_EQ(list[5].ProcessId, 5000u);
@@ -763,7 +681,7 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   // Narrowed to the mail server: everyone else's sockets have no owner.
   const std::vector<uint32_t> owners{4242};
   TConnectionList narrowed;
-  SnapshotConnections(narrowed, tables, processes, &owners);
+  SnapshotConnections(narrowed, tables, processes, owners);
   ASSERT_EQ(narrowed.size(), 6u);
   EXPECT_EQ(narrowed[2].ProcessId, 4242u);
   EXPECT_EQ(narrowed[5].ProcessId, 0u);
@@ -774,7 +692,7 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   File("net/udp6", RecordedUdp6);
   Process(6000, "Lumicourt.exe", {"socket:[66198]", "socket:[2105]"});
   TConnectionList all;
-  SnapshotConnections(all, tables, processes);
+  SnapshotConnections(all, tables, processes, servers);
   ASSERT_EQ(all.size(), 11u);
   EXPECT_EQ(all[3].LocalAddress, "127.0.0.1");
   EXPECT_EQ(all[4].LocalAddress, "::");
@@ -789,14 +707,14 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   std::remove((Root + "/net/udp6").c_str());
   Dir("net/udp6");
   TConnectionList unreadable;
-  EXPECT_THROW(SnapshotConnections(unreadable, tables, processes), std::runtime_error);
+  EXPECT_THROW(SnapshotConnections(unreadable, tables, processes, servers), std::runtime_error);
   EXPECT_EQ(unreadable.size(), 10u);  // the tables before it stay
 
   // Without the TCP table the snapshot fails with the reason.
   std::remove((Root + "/net/tcp").c_str());
   try {
     TConnectionList failed;
-    SnapshotConnections(failed, tables, processes);
+    SnapshotConnections(failed, tables, processes, servers);
     FAIL() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Can not read " + Root + "/net/tcp: No such file or directory");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "census/GetConnections.h"
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 // Name under Root ("/proc", "/proc/"): "/proc/net/tcp" for "net/tcp".
 std::string ProcPath(const std::string& Root, const std::string& Name);

@@ -1,5 +1,6 @@
 #include "check/OrvaneCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
@@ -61,14 +62,9 @@ constexpr std::array<const TCounterRow*, CategoryCount> CategoryRows() {
 
 constexpr std::array<const TCounterRow*, CategoryCount> Categories = CategoryRows();
 
-TCheckSystem RunningSystem() {
-  return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemTableSource(),
-          &SystemProcessSource()};
-}
-
 TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
     : TOrvane(*System.Files, *System.Registry),
-      Tables(*System.Tables),
+      Sockets(*System.Sockets),
       Processes(*System.Processes) {}
 
 namespace {
@@ -239,10 +235,12 @@ void TOrvaneCheck::Run() {
   std::vector<uint32_t> Owners;
   for (uint32_t Id : {OrvaneId, LumicourtId, HelmsteadId})
     if (Id != 0) Owners.push_back(Id);
+  std::sort(Owners.begin(), Owners.end());
+  Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
 
   ConnectionList.clear();
   DebugDump.clear();
-  SnapshotConnections(ConnectionList, Tables, Processes, &Owners);
+  SnapshotConnections(ConnectionList, Sockets, Processes, Owners);
 
   for (const TCounterRow& Row : CounterRows) this->*Row.Counter = 0;
 
