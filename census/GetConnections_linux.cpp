@@ -47,8 +47,12 @@ constexpr time_t ReceiveTimeoutSeconds = 5;
 
 }  // namespace
 
-TLinuxSocketSource::TLinuxSocketSource(std::string ProcRoot, bool UseNetlink)
-    : ProcRoot(std::move(ProcRoot)), UseNetlink(UseNetlink) {}
+TLinuxSocketSource::TLinuxSocketSource(std::string ProcRoot, bool UseNetlink,
+                                       TDatagramReceiver Receive)
+    : ProcRoot(std::move(ProcRoot)), UseNetlink(UseNetlink), Receive(std::move(Receive)) {
+  if (!this->Receive)
+    this->Receive = [](int Fd, msghdr& Message) { return recvmsg(Fd, &Message, 0); };
+}
 
 bool TLinuxSocketSource::ReadFromNetlink(TTableKind Kind, TKernelSockets& Out) {
   const TKindInfo info = InfoOf(Kind);
@@ -77,7 +81,7 @@ bool TLinuxSocketSource::ReadFromNetlink(TTableKind Kind, TKernelSockets& Out) {
     message.msg_namelen = sizeof from;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t n = recvmsg(fd.Fd, &message, 0);
+    const ssize_t n = Receive(fd.Fd, message);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || (message.msg_flags & MSG_TRUNC)) return false;
     if (from.nl_pid != 0) continue;  // only the kernel answers a dump

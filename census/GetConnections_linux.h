@@ -6,7 +6,10 @@
 // ProcNet_linux.h, SockDiag_linux.h, ProcScan_linux.h.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,10 +17,15 @@
 #include "census/GetConnections.h"
 #include "census/KernelSockets_linux.h"
 
+// Receives one datagram of a netlink dump as recvmsg(2) does; tests stand in
+// with recorded ones.
+using TDatagramReceiver = std::function<ssize_t(int Fd, msghdr& Message)>;
+
 class TLinuxSocketSource : public TSocketSource {
 public:
   // ProcRoot: where /proc is; UseNetlink false reads the /proc/net files only.
-  explicit TLinuxSocketSource(std::string ProcRoot = "/proc", bool UseNetlink = true);
+  explicit TLinuxSocketSource(std::string ProcRoot = "/proc", bool UseNetlink = true,
+                              TDatagramReceiver Receive = {});
   void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) override;
 
 private:
@@ -25,6 +33,7 @@ private:
 
   std::string ProcRoot;
   bool UseNetlink;
+  TDatagramReceiver Receive;
   uint32_t Sequence = 0;
 };
 

@@ -10,6 +10,7 @@
 #include <linux/netlink.h>
 #include <netinet/in.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -529,12 +530,17 @@ TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
   Dir("200");                                // ended: its fd directory is gone
   File("300/comm", "Lumicourt.exe\n");
   File("300/fd", "");                       // unreadable as a directory (ENOTDIR)
+  // A descriptor whose link cannot be read (a file stands in for a link
+  // that may not be read: EINVAL), beside one that can.
+  Process(500, "Helmstead.exe", {"socket:[501]"});
+  File("500/fd/7", "");
   const struct {
     std::vector<uint32_t> Owners;
     std::string Failure;
   } cases[] = {
       {{100, 200}, ""},
       {{100, 300}, "Can not read the connections of process 300 (Lumicourt.exe): Not a directory"},
+      {{100, 500}, "Can not read the connections of process 500 (Helmstead.exe): Invalid argument"},
   };
   for (const auto& c : cases) {
     TSocketOwners owners;
@@ -562,6 +568,66 @@ TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()),
               "Can not read the process list: " + Root + "/400/comm: Is a directory");
+  }
+}
+
+// On a /proc mounted hidepid=1 another user's processes are listed, but
+// their names may not be read: they are passed over, not a failure.
+TEST_F(ProcTreeTest, NamesThatMayNotBeReadAreNotListed) {
+  Process(100, "Orvane.exe", {});
+  Process(200, "secret", {});
+  ASSERT_EQ(chmod((Root + "/200/comm").c_str(), 0), 0);
+  ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
+  // In a child that is nobody, so that the mode holds even for root.
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(100);
+    std::vector<TProcessInfo> list;
+    try {
+      if (!ReadProcessList(Root, list)) _exit(101);
+    } catch (const std::exception&) {
+      _exit(102);
+    }
+    _exit(list.size() == 1 && list[0].ProcessId == 100 ? 0 : 103);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "100: no nobody, 101: no list, 102: thrown, 103: wrong list";
+}
+
+// Whether the list may lack other users' processes: the proc mount's
+// options, this process's capabilities and groups, together.
+TEST_F(ProcTreeTest, HiddenProcessesByMountCapabilityAndGroup) {
+  const std::string ours = std::to_string(getegid());
+  const std::string mount = "22 1 0:21 / " + Root + " rw,nosuid shared:12 - proc proc rw";
+  const std::string noTrace = "CapEff:\t0000000000000000\n", trace = "CapEff:\t0000000000080000\n";
+  const std::string hidden = Root + " is mounted with hidepid=";
+  const struct {
+    const char* What;
+    std::string MountInfo;
+    std::string Status;
+    std::string Hidden;  // the text that follows "hidden", or "" for none hidden
+  } cases[] = {
+      {"no hidepid", mount + "\n", noTrace, ""},
+      {"hidepid=2", mount + ",hidepid=2\n", noTrace, "2"},
+      {"hidepid=2 and CAP_SYS_PTRACE", mount + ",hidepid=2\n", trace, ""},
+      {"another capability", mount + ",hidepid=2\n", "CapEff:\t0000000000040000\n", "2"},
+      {"no CapEff line", mount + ",hidepid=invisible\n", "", "invisible"},
+      {"hidepid=2 and our gid=", mount + ",hidepid=2,gid=" + ours + "\n", noTrace, ""},
+      {"hidepid=ptraceable and our gid=", mount + ",hidepid=ptraceable,gid=" + ours + "\n",
+       noTrace, "ptraceable"},
+      {"hidepid=4 and our gid=", mount + ",hidepid=4,gid=" + ours + "\n", noTrace, "4"},
+      {"another mount over it", mount + ",hidepid=2\n23 22 0:5 / " + Root + " rw - tmpfs t rw\n",
+       noTrace, ""},
+  };
+  for (const auto& c : cases) {
+    File("self/mountinfo", c.MountInfo);
+    File("self/status", "Name:\tx\n" + c.Status + "CapBnd:\t000001ffffffffff\n");
+    const std::string expected =
+        c.Hidden.empty() ? "" : hidden + c.Hidden + " and hides other users' processes from this user";
+    EXPECT_EQ(TLinuxProcessSource(Root).HiddenProcesses(), expected) << c.What;
   }
 }
 
@@ -718,6 +784,61 @@ TEST_F(ProcTreeTest, SocketSourceOverRecordedTree) {
     FAIL() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Can not read " + Root + "/net/tcp: No such file or directory");
+  }
+}
+
+// A dump that ends before its end message is read again from the file, and
+// only from the file: the sockets it gave so far must not count twice.
+TEST_F(ProcTreeTest, DumpCutShortIsReadFromTheFileAlone) {
+  Dir("net");
+  File("net/tcp", RecordedTcp);  // 4 sockets
+  File("net/udp", RecordedUdp);  // 2 sockets; no IPv6 files
+  // Each datagram of one dump; the dump of every table plays the same
+  // datagrams under its own sequence number.
+  enum TEvent { Listener, ForeignListener, Truncated, Done, Failure, Timeout, Closed };
+  const struct {
+    const char* What;
+    std::vector<TEvent> Dump;
+    size_t Sockets;  // of the whole snapshot
+  } cases[] = {
+      {"whole dump", {Listener, Done}, 2},
+      {"a sender that is not the kernel", {ForeignListener, Listener, Done}, 2},
+      {"a timeout", {Listener, Timeout}, 6},
+      {"a truncated datagram", {Listener, Truncated}, 6},
+      {"an error message", {Listener, Failure}, 6},
+      {"the socket closed", {Listener, Closed}, 6},
+  };
+  for (const auto& c : cases) {
+    uint32_t dump = 0;
+    size_t next = 0;
+    TLinuxSocketSource sockets(Root, true, [&](int, msghdr& message) -> ssize_t {
+      if (next == 0) ++dump;  // the tables are dumped in order, numbered from 1
+      const TEvent event = c.Dump[next];
+      next = (next + 1) % c.Dump.size();
+      std::vector<uint8_t> datagram =
+          event == Done      ? std::vector<uint8_t>(RecordedDone, RecordedDone + sizeof RecordedDone)
+          : event == Failure ? ErrorMessage(dump, -ENOBUFS)
+                             : std::vector<uint8_t>(RecordedListener,
+                                                    RecordedListener + sizeof RecordedListener);
+      std::memcpy(&datagram[8], &dump, 4);  // the IPv4 listener: the IPv6 dumps take none
+      if (event == Timeout) {
+        next = 0;
+        errno = EAGAIN;
+        return -1;
+      }
+      if (event == Closed) {
+        next = 0;
+        return 0;
+      }
+      if (event == Done || event == Failure || event == Truncated) next = 0;
+      std::memcpy(message.msg_iov[0].iov_base, datagram.data(), datagram.size());
+      static_cast<sockaddr_nl*>(message.msg_name)->nl_pid = event == ForeignListener ? 999 : 0;
+      message.msg_flags = event == Truncated ? MSG_TRUNC : 0;
+      return ssize_t(datagram.size());
+    });
+    TSocketList found;
+    sockets.ReadSockets({}, found);
+    EXPECT_EQ(found.size(), c.Sockets) << c.What;
   }
 }
 
