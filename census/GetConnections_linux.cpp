@@ -116,7 +116,7 @@ void TLinuxSocketSource::ReadSockets(const std::vector<uint32_t>& Owners, TSocke
     // of the first table that lives on is found; later tables of the snapshot
     // share that look.
     if (!scanned && !found.empty()) {
-      ScanSocketOwners(ProcRoot, &Owners, owners);
+      ScanSocketOwners(ProcRoot, Owners, owners);
       scanned = true;
     }
     AppendKernelSockets(info.Protocol == IPPROTO_TCP, ipv6, found, owners, Sockets);
