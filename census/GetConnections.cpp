@@ -29,24 +29,6 @@ uint32_t Field(const uint8_t* Row, size_t Offset) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// The ids whose owners are to be named, sorted for lookup.
-class TOwnerFilter {
-public:
-  explicit TOwnerFilter(const std::vector<uint32_t>* Owners) : All(Owners == nullptr) {
-    if (Owners) {
-      Ids = *Owners;
-      std::sort(Ids.begin(), Ids.end());
-    }
-  }
-  bool Wants(uint32_t ProcessId) const {
-    return All || std::binary_search(Ids.begin(), Ids.end(), ProcessId);
-  }
-
-private:
-  bool All;
-  std::vector<uint32_t> Ids;
-};
-
 // The whole rows of a table that its bytes hold, at most as many as it claims.
 size_t RowsThatFit(const TRowLayout& Layout, const uint8_t* Table, size_t Size) {
   if (Table == nullptr || Size < 4) return 0;
@@ -171,73 +153,64 @@ const TRowLayout& RowLayout(TTableKind Kind, bool Extended) {
 
 size_t TableRowSize(TTableKind Kind, bool Extended) { return RowLayout(Kind, Extended).Size; }
 
-void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
-                        TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
-                        TConnectionList& List) {
+void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, size_t Size,
+                        TSocketList& Sockets) {
   const TRowLayout& layout = RowLayout(Kind, Extended);
   const size_t rows = RowsThatFit(layout, Table, Size);
-  if (rows == 0) return;
-  const TOwnerFilter filter(Owners);
-
-  List.reserve(List.size() + rows);
+  const size_t addressSize = layout.Ipv6 ? 16 : 4;
+  Sockets.reserve(Sockets.size() + rows);
   for (size_t i = 0; i < rows; ++i) {
     const uint8_t* row = Table + 4 + i * layout.Size;
-    List.emplace_back();
-    TListEntry& entry = List.back();
-    entry.Protocol = layout.Tcp ? 0 : 1;
-    entry.LocalAddress = layout.Ipv6 ? Ipv6AddressToText(row + layout.LocalAddress)
-                                     : IpAddressToText(Field(row, layout.LocalAddress));
-    entry.LocalPort = PortFromNetworkOrder(Field(row, layout.LocalPort));
+    Sockets.emplace_back();
+    TSocketRecord& socket = Sockets.back();
+    socket.Protocol = layout.Tcp ? 0 : 1;
+    socket.Ipv6 = layout.Ipv6;
+    std::memcpy(socket.LocalAddress, row + layout.LocalAddress, addressSize);
+    socket.LocalPort = uint16_t(PortFromNetworkOrder(Field(row, layout.LocalPort)));
     if (layout.Tcp) {
-      const uint8_t* remote = row + layout.RemoteAddress;
-      entry.RemoteAddress = layout.Ipv6 ? Ipv6AddressToText(remote)
-                                        : IpAddressToText(Field(row, layout.RemoteAddress));
-      // A listening row's remote port field can hold anything.
-      entry.RemotePort = AllZero(remote, layout.Ipv6 ? 16 : 4)
-                             ? 0
-                             : PortFromNetworkOrder(Field(row, layout.RemotePort));
-      entry.State = int32_t(Field(row, layout.State));
+      std::memcpy(socket.RemoteAddress, row + layout.RemoteAddress, addressSize);
+      socket.RemotePort = uint16_t(PortFromNetworkOrder(Field(row, layout.RemotePort)));
+      socket.State = int32_t(Field(row, layout.State));
     }
-    if (layout.ProcessId >= 0) {
-      const uint32_t pid = Field(row, layout.ProcessId);
-      if (filter.Wants(pid)) entry.ProcessName = Namer.Name(pid);
-      entry.ProcessId = pid;
-    }
+    if (layout.ProcessId >= 0) socket.ProcessId = Field(row, layout.ProcessId);
   }
 }
 
-void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
-                         const std::vector<uint32_t>* Owners) {
-  const bool extended = Tables.BindExtendedTables();
-  // All tables are read before any is converted, so that the list grows
-  // once: growing it per table would hold two copies of it for a moment.
-  struct TRead {
-    TTableKind Kind;
-    std::vector<uint8_t> Bytes;
-  };
-  std::vector<TRead> read;
+namespace {
+
+std::string AddressText(const uint8_t Address[16], bool Ipv6) {
+  return Ipv6 ? Ipv6AddressToText(Address) : IpAddressToText(Field(Address, 0));
+}
+
+}  // namespace
+
+void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
+                         const std::vector<uint32_t>& Owners) {
+  TSocketList sockets;
   std::exception_ptr failure;
   try {
-    for (TTableKind kind :
-         {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
-      std::vector<uint8_t> bytes;
-      const TTableRead result = Tables.ReadTable(kind, extended, bytes, Owners);
-      if (result == TTableRead::SizeZero) break;
-      if (result == TTableRead::NotPresent) continue;
-      read.push_back(TRead{kind, std::move(bytes)});
-    }
+    Sockets.ReadSockets(Owners, sockets);
   } catch (...) {
     failure = std::current_exception();  // the tables read before it still count
   }
 
-  size_t rows = 0;
-  for (const TRead& t : read)
-    rows += RowsThatFit(RowLayout(t.Kind, extended), t.Bytes.data(), t.Bytes.size());
-  List.reserve(List.size() + rows);
+  List.reserve(List.size() + sockets.size());
   TProcessNamer namer(Processes);
-  for (TRead& t : read) {
-    AppendTableEntries(t.Kind, t.Bytes.data(), t.Bytes.size(), extended, namer, Owners, List);
-    std::vector<uint8_t>().swap(t.Bytes);
+  for (const TSocketRecord& socket : sockets) {
+    List.emplace_back();
+    TListEntry& entry = List.back();
+    entry.Protocol = socket.Protocol;
+    entry.LocalAddress = AddressText(socket.LocalAddress, socket.Ipv6);
+    entry.LocalPort = socket.LocalPort;
+    if (socket.Protocol == 0) {
+      entry.RemoteAddress = AddressText(socket.RemoteAddress, socket.Ipv6);
+      // A listening row's remote port field can hold anything.
+      entry.RemotePort = AllZero(socket.RemoteAddress, socket.Ipv6 ? 16 : 4) ? 0 : socket.RemotePort;
+      entry.State = socket.State;
+    }
+    entry.ProcessId = socket.ProcessId;
+    if (std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
+      entry.ProcessName = namer.Name(socket.ProcessId);
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -177,49 +177,55 @@ private:
   std::unordered_map<uint32_t, std::string> Names;
 };
 
+// ---- Sockets ----------------------------------------------------------------
+
+// One endpoint of a snapshot, as the system's census gives it.
+struct TSocketRecord {
+  int32_t Protocol = 0;            // 0 TCP, 1 UDP, as in TListEntry
+  bool Ipv6 = false;
+  uint8_t LocalAddress[16] = {};   // network order; an IPv4 address fills the first four
+  uint8_t RemoteAddress[16] = {};
+  uint16_t LocalPort = 0;          // host order
+  uint16_t RemotePort = 0;
+  int32_t State = 0;               // TCP state 1..12 (TcpStateNames), 0 for UDP
+  uint32_t ProcessId = 0;          // 0 when the owner is unknown
+};
+
+using TSocketList = std::vector<TSocketRecord>;
+
+// Platform seam: the sockets of one snapshot of the machine.
+class TSocketSource {
+public:
+  virtual ~TSocketSource() = default;
+  // Appends every TCP socket (IPv4, then IPv6) and then every UDP socket
+  // (IPv4, then IPv6) to Sockets. Owners (sorted, unique) are the only
+  // process ids the caller cares about: sockets of other processes may carry
+  // process id 0. A table that cannot be read throws std::runtime_error with
+  // the system's message; the sockets of the tables before it stay.
+  virtual void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) = 0;
+};
+
+TSocketSource& SystemSocketSource();
+
 // ---- Connection tables ----------------------------------------------------
 
-// The order of the kinds is the order of a snapshot.
+// The system's tables of one family and protocol; the order of the kinds is
+// the order of a snapshot.
 enum class TTableKind { Tcp4, Tcp6, Udp4, Udp6 };
-
-enum class TTableRead {
-  Ok,          // Table holds the table
-  SizeZero,    // the plain size query reported 0 bytes: the snapshot ends here
-  NotPresent,  // the system has no such table (e.g. no IPv6): it adds nothing
-};
-
-// Platform seam: the system's connection tables as raw bytes in the
-// documented layouts. Failures throw std::runtime_error carrying the
-// system's message.
-class TTableSource {
-public:
-  virtual ~TTableSource() = default;
-  // True when tables with owning process ids can be had. Called first in
-  // every snapshot, so a source may drop what it kept from the last one.
-  virtual bool BindExtendedTables() = 0;
-  // Owners: when not null, the only process ids the caller cares about; rows
-  // owned by other processes may carry process id 0.
-  virtual TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
-                               const std::vector<uint32_t>* Owners) = 0;
-};
-
-TTableSource& SystemTableSource();
 
 // The layout of one row of a table of that kind, and its size.
 const TRowLayout& RowLayout(TTableKind Kind, bool Extended);
 size_t TableRowSize(TTableKind Kind, bool Extended);
 
-// Conversion of a raw table into entries appended to List. Never reads past
-// Size, whatever row count the table claims: only the whole rows that fit are
-// converted. Process ids and names are filled on extended tables only; when
-// Owners is not null, only owners in it are named and other entries keep an
-// empty name.
-void AppendTableEntries(TTableKind Kind, const uint8_t* Table, size_t Size, bool Extended,
-                        TProcessNamer& Namer, const std::vector<uint32_t>* Owners,
-                        TConnectionList& List);
+// The sockets of a raw table appended to Sockets. Never reads past Size,
+// whatever row count the table claims: only the whole rows that fit are
+// taken. Owners come from extended tables only.
+void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, size_t Size,
+                        TSocketList& Sockets);
 
-// Appends every TCP entry (IPv4, then IPv6) and then every UDP entry (IPv4,
-// then IPv6) of the machine to List. A failing table throws; the entries of
-// the tables before it stay in List.
-void SnapshotConnections(TConnectionList& List, TTableSource& Tables, TProcessSource& Processes,
-                         const std::vector<uint32_t>* Owners = nullptr);
+// Appends an entry for every socket of one snapshot to List, in the source's
+// order. Only owners in Owners (sorted, unique) are named; other entries keep
+// an empty name. A failing table throws; the entries of the tables before it
+// stay in List.
+void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
+                         const std::vector<uint32_t>& Owners);

@@ -1,10 +1,11 @@
-// Fuzz target of the conversion of the system's raw connection tables into
-// entries: any bytes, any claimed row count.
+// Fuzz target of the decoding of the system's raw connection tables and the
+// conversion of their sockets into entries: any bytes, any claimed row count.
 #include <arpa/inet.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -49,7 +50,7 @@ const TTableKind Kinds[] = {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4
 }  // namespace
 
 // The first byte picks the table kind (bits 0-1), the extended layout (bit
-// 2) and an owner filter (bit 3); the rest is the table, handed over in a
+// 2) and whether only the servers are asked for (bit 3) or every owner; the rest is the table, handed over in a
 // buffer of exactly its size so that any read past it is caught.
 int FuzzConnectionTables(const uint8_t* Data, size_t Size) {
   if (Size == 0) return 0;
@@ -63,12 +64,16 @@ int FuzzConnectionTables(const uint8_t* Data, size_t Size) {
   TFakeProcessSource Processes;
   Processes.Processes = {{4, "System"}, {100, "Orvane.exe"}, {200, "Lumicourt.exe"}, {100, "dup"}};
   Processes.ModulePaths = {{100, "C:\\Orvane\\App\\Orvane.exe"}};
-  const std::vector<uint32_t> Owners = {200, 100};
-  TProcessNamer Namer(Processes);
-
+  TFakeSocketSource Sockets;
+  AppendTableSockets(Kind, Extended, TableSize ? Table.get() : nullptr, TableSize, Sockets.Sockets);
+  std::vector<uint32_t> Owners = {100, 200};
+  if (!Filtered) {
+    for (const TSocketRecord& Socket : Sockets.Sockets) Owners.push_back(Socket.ProcessId);
+    std::sort(Owners.begin(), Owners.end());
+    Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
+  }
   TConnectionList List(1);  // entries are appended behind what is there
-  AppendTableEntries(Kind, TableSize ? Table.get() : nullptr, TableSize, Extended, Namer,
-                     Filtered ? &Owners : nullptr, List);
+  SnapshotConnections(List, Sockets, Processes, Owners);
 
   const size_t RowSize = TableRowSize(Kind, Extended);
   const size_t Claimed = TableSize >= 4 ? Le32(Table.get()) : 0;
@@ -98,7 +103,7 @@ int FuzzConnectionTables(const uint8_t* Data, size_t Size) {
     if (!Extended && (Entry.ProcessId != 0 || !Entry.ProcessName.empty()))
       Fail("owner on a plain table", Entry.ProcessName);
     if (Extended) {
-      const bool Named = !Filtered || Entry.ProcessId == 100 || Entry.ProcessId == 200;
+      const bool Named = std::binary_search(Owners.begin(), Owners.end(), Entry.ProcessId);
       std::string Expected;
       if (Named) {
         Expected = Entry.ProcessId == 100   ? "C:\\Orvane\\App\\Orvane.exe"

@@ -47,17 +47,14 @@ constexpr time_t ReceiveTimeoutSeconds = 5;
 
 }  // namespace
 
-TLinuxTableSource::TLinuxTableSource(std::string ProcRoot, bool UseNetlink)
-    : ProcRoot(std::move(ProcRoot)), UseNetlink(UseNetlink) {}
-
-bool TLinuxTableSource::BindExtendedTables() {
-  // A new snapshot: the owners found for the last one are stale.
-  Scanned = false;
-  Scan.Clear();
-  return true;
+TLinuxSocketSource::TLinuxSocketSource(std::string ProcRoot, bool UseNetlink,
+                                       TDatagramReceiver Receive)
+    : ProcRoot(std::move(ProcRoot)), UseNetlink(UseNetlink), Receive(std::move(Receive)) {
+  if (!this->Receive)
+    this->Receive = [](int Fd, msghdr& Message) { return recvmsg(Fd, &Message, 0); };
 }
 
-bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
+bool TLinuxSocketSource::ReadFromNetlink(TTableKind Kind, TKernelSockets& Out) {
   const TKindInfo info = InfoOf(Kind);
   TFileDescriptor fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (fd.Fd < 0) return false;
@@ -84,7 +81,7 @@ bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
     message.msg_namelen = sizeof from;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t n = recvmsg(fd.Fd, &message, 0);
+    const ssize_t n = Receive(fd.Fd, message);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || (message.msg_flags & MSG_TRUNC)) return false;
     if (from.nl_pid != 0) continue;  // only the kernel answers a dump
@@ -98,45 +95,32 @@ bool TLinuxTableSource::ReadFromNetlink(TTableKind Kind, TTableWriter& Out) {
   }
 }
 
-const TSocketOwners& TLinuxTableSource::OwnersFor(const std::vector<uint32_t>* Owners) {
-  std::vector<uint32_t> ids;
-  if (Owners) {
-    ids = *Owners;
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  }
-  // The descriptors are scanned once per snapshot, for all of its tables.
-  const bool all = Owners == nullptr;
-  if (!Scanned || ScannedAll != all || (!all && ScannedIds != ids)) {
-    Scan.Clear();
-    ScanSocketOwners(ProcRoot, all ? nullptr : &ids, Scan);
-    Scanned = true;
-    ScannedAll = all;
-    ScannedIds = std::move(ids);
-  }
-  return Scan;
-}
-
-TTableRead TLinuxTableSource::ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
-                                        const std::vector<uint32_t>* Owners) {
-  const TKindInfo info = InfoOf(Kind);
-  TTableWriter writer(Kind, Extended, Table);
-  if (!UseNetlink || !ReadFromNetlink(Kind, writer)) {
-    writer.Reset();
+void TLinuxSocketSource::ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) {
+  TSocketOwners owners;
+  bool scanned = false;
+  for (TTableKind kind : {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
+    const TKindInfo info = InfoOf(kind);
     const bool ipv6 = info.Family == AF_INET6;
-    if (!ReadProcNetTable(ProcRoot, info.ProcName, ipv6, writer)) {
-      const int error = errno;
-      // A kernel without IPv6 has neither the dump nor the file.
-      if (ipv6 && error == ENOENT) return TTableRead::NotPresent;
-      throw std::runtime_error("Can not read " + ProcRoot + "/net/" + info.ProcName + ": " +
-                               std::strerror(error));
+    TKernelSockets found;
+    if (!UseNetlink || !ReadFromNetlink(kind, found)) {
+      found.clear();  // what a dump cut short gave is read again from the file
+      if (!ReadProcNetTable(ProcRoot, info.ProcName, ipv6, found)) {
+        const int error = errno;
+        // A kernel without IPv6 has neither the dump nor the file.
+        if (ipv6 && error == ENOENT) continue;
+        throw std::runtime_error("Can not read " + ProcRoot + "/net/" + info.ProcName + ": " +
+                                 std::strerror(error));
+      }
     }
+    // Sockets are listed before their holders are looked for, so every socket
+    // of the first table that lives on is found; later tables of the snapshot
+    // share that look.
+    if (!scanned && !found.empty()) {
+      ScanSocketOwners(ProcRoot, Owners, owners);
+      scanned = true;
+    }
+    AppendKernelSockets(info.Protocol == IPPROTO_TCP, ipv6, found, owners, Sockets);
   }
-  // Sockets are listed before their holders are looked for, so every socket
-  // of the first table that lives on is found; later tables of the snapshot
-  // share that look.
-  if (Extended && writer.Rows() > 0) writer.SetOwners(OwnersFor(Owners));
-  return TTableRead::Ok;
 }
 
 bool TLinuxProcessSource::ListProcesses(std::vector<TProcessInfo>& Processes) {
@@ -201,8 +185,8 @@ bool TLinuxProcessSource::ModuleExePath(uint32_t ProcessId, const std::string& E
   return ReadExePath(ProcRoot, ProcessId, ExeFile, Path);
 }
 
-TTableSource& SystemTableSource() {
-  static TLinuxTableSource source;
+TSocketSource& SystemSocketSource() {
+  static TLinuxSocketSource source;
   return source;
 }
 

@@ -2,38 +2,39 @@
 // from the kernel's netlink socket diagnostics (the /proc/net files where
 // that is not to be had), owners from /proc/<pid>/fd, names from /proc. The
 // readers they use take text, bytes or the root of a /proc tree, so that
-// recorded content stands in for the machine's: TableWriter_linux.h,
+// recorded content stands in for the machine's: KernelSockets_linux.h,
 // ProcNet_linux.h, SockDiag_linux.h, ProcScan_linux.h.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "census/GetConnections.h"
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
-class TLinuxTableSource : public TTableSource {
+// Receives one datagram of a netlink dump as recvmsg(2) does; tests stand in
+// with recorded ones.
+using TDatagramReceiver = std::function<ssize_t(int Fd, msghdr& Message)>;
+
+class TLinuxSocketSource : public TSocketSource {
 public:
   // ProcRoot: where /proc is; UseNetlink false reads the /proc/net files only.
-  explicit TLinuxTableSource(std::string ProcRoot = "/proc", bool UseNetlink = true);
-  bool BindExtendedTables() override;
-  TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
-                       const std::vector<uint32_t>* Owners) override;
+  explicit TLinuxSocketSource(std::string ProcRoot = "/proc", bool UseNetlink = true,
+                              TDatagramReceiver Receive = {});
+  void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) override;
 
 private:
-  bool ReadFromNetlink(TTableKind Kind, TTableWriter& Out);
-  const TSocketOwners& OwnersFor(const std::vector<uint32_t>* Owners);
+  bool ReadFromNetlink(TTableKind Kind, TKernelSockets& Out);
 
   std::string ProcRoot;
   bool UseNetlink;
+  TDatagramReceiver Receive;
   uint32_t Sequence = 0;
-  // The owners scanned for this snapshot, and for which ids.
-  bool Scanned = false;
-  bool ScannedAll = false;
-  std::vector<uint32_t> ScannedIds;
-  TSocketOwners Scan;
 };
 
 class TLinuxProcessSource : public TProcessSource {

@@ -69,9 +69,9 @@ protected:
     return nullptr;
   }
 
-  void ExpectOurs(TTableSource& Tables, const std::vector<uint32_t>* Owners) {
+  void ExpectOurs(TSocketSource& Sockets) {
     TConnectionList list;
-    SnapshotConnections(list, Tables, SystemProcessSource(), Owners);
+    SnapshotConnections(list, Sockets, SystemProcessSource(), {Self});
     const TListEntry* listening = Find(list, 0, ListenPort, 0);
     const TListEntry* server = Find(list, 0, ListenPort, ClientPort);
     const TListEntry* client = Find(list, 0, ClientPort, ListenPort);
@@ -93,17 +93,14 @@ protected:
   }
 };
 
-TEST_F(LiveSocketsTest, SystemSourceFindsOurSockets) { ExpectOurs(SystemTableSource(), nullptr); }
+TEST_F(LiveSocketsTest, SystemSourceFindsOurSockets) { ExpectOurs(SystemSocketSource()); }
 
 TEST_F(LiveSocketsTest, ProcNetFilesFindOurSockets) {
-  TLinuxTableSource tables("/proc", false);
-  ExpectOurs(tables, nullptr);
+  TLinuxSocketSource sockets("/proc", false);
+  ExpectOurs(sockets);
 }
 
 TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
-  const std::vector<uint32_t> us{Self};
-  ExpectOurs(SystemTableSource(), &us);
-
   // Looking only for another process leaves our sockets without owner. The
   // other process is a child that holds none of them (process 1 may be one
   // that even root is not let to look into).
@@ -125,7 +122,7 @@ TEST_F(LiveSocketsTest, OwnersNarrowTheScan) {
   close(ready[0]);
   const std::vector<uint32_t> other{uint32_t(child)};
   TConnectionList list;
-  SnapshotConnections(list, SystemTableSource(), SystemProcessSource(), &other);
+  SnapshotConnections(list, SystemSocketSource(), SystemProcessSource(), other);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   const TListEntry* server = Find(list, 0, ListenPort, ClientPort);
@@ -153,7 +150,7 @@ TEST(LiveIpv6Test, SystemSourceFindsOurSockets) {
   const int port = ntohs(bound.sin6_port);
 
   TConnectionList list;
-  SnapshotConnections(list, SystemTableSource(), SystemProcessSource());
+  SnapshotConnections(list, SystemSocketSource(), SystemProcessSource(), {uint32_t(getpid())});
   int listening = 0, established = 0;
   for (const auto& e : list) {
     if (e.Protocol != 0 || e.LocalAddress != "::1" || e.ProcessId != uint32_t(getpid())) continue;

@@ -2,9 +2,35 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "testing/FakeCensus.h"
 
 namespace {
+
+// Tables in the system's byte layouts, read through the production decoder.
+class TTableSockets : public TSocketSource {
+public:
+  bool Extended = true;
+  std::map<TTableKind, std::vector<uint8_t>> Tables;
+  std::map<TTableKind, std::string> Failures;  // kind -> message thrown
+  std::vector<uint32_t> LastOwners;
+
+  void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) override {
+    LastOwners = Owners;
+    for (TTableKind kind :
+         {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
+      auto failure = Failures.find(kind);
+      if (failure != Failures.end()) throw std::runtime_error(failure->second);
+      auto table = Tables.find(kind);
+      if (table != Tables.end())
+        AppendTableSockets(kind, Extended, table->second.data(), table->second.size(), Sockets);
+    }
+  }
+};
+
+// Every owner the tests' rows carry, so that each is named.
+const std::vector<uint32_t> Everyone{4, 77, 999, 1234};
 
 // The example row: 10.0.0.5:25 <- 192.168.1.20:50000, ESTABLISHED, pid 1234.
 TTableBytes ExampleTcpTable() {
@@ -15,7 +41,7 @@ TTableBytes ExampleTcpTable() {
 
 class SnapshotTest : public ::testing::Test {
 protected:
-  TFakeTableSource Tables;
+  TTableSockets Tables;
   TFakeProcessSource Processes;
   TConnectionList List;
 
@@ -61,7 +87,7 @@ TEST(PortTest, FirstTwoBytesHighFirst) {
 
 TEST_F(SnapshotTest, ExtendedTcpRowBecomesEntry) {
   Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 1u);
   const TListEntry& e = List[0];
   EXPECT_EQ(e.Protocol, 0);
@@ -84,7 +110,7 @@ TEST_F(SnapshotTest, RowFieldQuirks) {
   // A state the name table does not know is kept as it stands.
   tcp.Tcp(99, {1, 1, 1, 1}, 1, {2, 2, 2, 2}, 2, 77);
   Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 3u);
   EXPECT_EQ(List[0].RemoteAddress, "0.0.0.0");
   EXPECT_EQ(List[0].RemotePort, 0);
@@ -102,7 +128,7 @@ TEST_F(SnapshotTest, UdpRowsAfterTcpRows) {
   udp.Udp({0, 0, 0, 0}, 53, 77).Udp({127, 0, 0, 1}, 123, 4);
   Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
   Tables.Tables[TTableKind::Udp4] = udp.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 3u);
   EXPECT_EQ(List[0].Protocol, 0);
   for (size_t i : {1u, 2u}) {
@@ -116,8 +142,6 @@ TEST_F(SnapshotTest, UdpRowsAfterTcpRows) {
   EXPECT_EQ(List[1].ProcessName, "svchost.exe");
   EXPECT_EQ(List[2].LocalAddress, "127.0.0.1");
   EXPECT_EQ(List[2].ProcessId, 4u);
-  EXPECT_EQ(Tables.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Tcp6,
-                                                   TTableKind::Udp4, TTableKind::Udp6}));
 }
 
 TEST_F(SnapshotTest, PlainTablesCarryNoOwner) {
@@ -127,7 +151,7 @@ TEST_F(SnapshotTest, PlainTablesCarryNoOwner) {
   udp.Address(0, 0, 0, 0).Port(53).Row();
   Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
   Tables.Tables[TTableKind::Udp4] = udp.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 2u);
   EXPECT_EQ(List[0].RemotePort, 50000);
   EXPECT_EQ(List[1].LocalPort, 53);
@@ -142,7 +166,7 @@ TEST_F(SnapshotTest, UnknownOwnerIsQuestionMarkAndKeepsId) {
   TTableBytes tcp;
   tcp.Tcp(5, {10, 0, 0, 5}, 25, {10, 0, 0, 6}, 1000, 999);
   Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 1u);
   EXPECT_EQ(List[0].ProcessName, "?");
   EXPECT_EQ(List[0].ProcessId, 999u);
@@ -153,26 +177,17 @@ TEST_F(SnapshotTest, EmptyTcpTableThreeUdpRows) {
   udp.Udp({1, 0, 0, 1}, 1, 4).Udp({1, 0, 0, 2}, 2, 4).Udp({1, 0, 0, 3}, 3, 4);
   Tables.Tables[TTableKind::Tcp4] = TTableBytes().Bytes;
   Tables.Tables[TTableKind::Udp4] = udp.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 3u);
   for (const auto& e : List) EXPECT_EQ(e.Protocol, 1);
   EXPECT_EQ(List[2].LocalPort, 3);
-}
-
-TEST_F(SnapshotTest, TcpSizeZeroEndsSnapshotQuietly) {
-  Tables.Extended = false;
-  Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({1, 2, 3, 4}, 5, 0).Bytes;
-  List.push_back(TListEntry{});  // what was there stays, untouched
-  EXPECT_NO_THROW(SnapshotConnections(List, Tables, Processes));
-  EXPECT_EQ(List.size(), 1u);
-  EXPECT_EQ(Tables.Reads, std::vector<TTableKind>{TTableKind::Tcp4});
 }
 
 TEST_F(SnapshotTest, FailingTablesThrowWithMessage) {
   Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
   Tables.Failures[TTableKind::Udp4] = "The parameter is incorrect";
   try {
-    SnapshotConnections(List, Tables, Processes);
+    SnapshotConnections(List, Tables, Processes, Everyone);
     FAIL() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "The parameter is incorrect");
@@ -181,19 +196,18 @@ TEST_F(SnapshotTest, FailingTablesThrowWithMessage) {
   EXPECT_EQ(List[0].LocalPort, 25);
 
   // A failing TCP table leaves the UDP table unread.
-  TFakeTableSource failing;
+  TTableSockets failing;
   failing.Failures[TTableKind::Tcp4] = "boom";
   TConnectionList other;
-  EXPECT_THROW(SnapshotConnections(other, failing, Processes), std::runtime_error);
+  EXPECT_THROW(SnapshotConnections(other, failing, Processes, Everyone), std::runtime_error);
   EXPECT_TRUE(other.empty());
-  EXPECT_EQ(failing.Reads, std::vector<TTableKind>{TTableKind::Tcp4});
 }
 
 TEST_F(SnapshotTest, SecondSnapshotAppends) {
   Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
   Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({0, 0, 0, 0}, 53, 77).Bytes;
-  SnapshotConnections(List, Tables, Processes);
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 4u);
   EXPECT_EQ(List[2].LocalPort, List[0].LocalPort);
   EXPECT_EQ(List[3].Protocol, 1);
@@ -202,7 +216,6 @@ TEST_F(SnapshotTest, SecondSnapshotAppends) {
 
 // Row counts that promise more than the bytes hold, and cut rows.
 TEST(ConversionBoundsTest, OnlyWholeRowsThatFit) {
-  TFakeProcessSource processes;
   struct {
     const char* What;
     uint32_t ClaimedRows;
@@ -225,18 +238,16 @@ TEST(ConversionBoundsTest, OnlyWholeRowsThatFit) {
     // The table sits exactly at the end of its own allocation, so reading past
     // it is caught by the memory checkers.
     std::vector<uint8_t> exact(t.Bytes);
-    TProcessNamer namer(processes);
-    TConnectionList list;
-    AppendTableEntries(TTableKind::Tcp4, exact.data(), exact.size(), true, namer, nullptr, list);
-    EXPECT_EQ(list.size(), c.Expected) << c.What;
+    TSocketList sockets;
+    AppendTableSockets(TTableKind::Tcp4, true, exact.data(), exact.size(), sockets);
+    EXPECT_EQ(sockets.size(), c.Expected) << c.What;
   }
   // Tables shorter than their row count field give nothing.
-  TProcessNamer namer(processes);
-  TConnectionList list;
+  TSocketList sockets;
   const uint8_t three[3] = {1, 0, 0};
-  AppendTableEntries(TTableKind::Udp4, three, sizeof three, true, namer, nullptr, list);
-  AppendTableEntries(TTableKind::Udp4, nullptr, 0, true, namer, nullptr, list);
-  EXPECT_TRUE(list.empty());
+  AppendTableSockets(TTableKind::Udp4, true, three, sizeof three, sockets);
+  AppendTableSockets(TTableKind::Udp4, true, nullptr, 0, sockets);
+  EXPECT_TRUE(sockets.empty());
 }
 
 // ---- IPv6 ---------------------------------------------------------------------
@@ -289,7 +300,7 @@ TEST_F(SnapshotTest, FamiliesInOrderTcpBeforeUdp) {
   Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
   Tables.Tables[TTableKind::Udp4] = udp4.Bytes;
   Tables.Tables[TTableKind::Udp6] = udp6.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 5u);
   EXPECT_EQ(List[0].LocalAddress, "10.0.0.5");
   const TListEntry& established = List[1];
@@ -327,7 +338,7 @@ TEST_F(SnapshotTest, PlainIpv6Rows) {
   Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
   Tables.Tables[TTableKind::Udp4] = udp4.Bytes;
   Tables.Tables[TTableKind::Udp6] = udp6.Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   ASSERT_EQ(List.size(), 4u);
   EXPECT_EQ(List[1].LocalAddress, "2001:db8::1");
   EXPECT_EQ(List[1].LocalPort, 993);
@@ -342,40 +353,21 @@ TEST_F(SnapshotTest, PlainIpv6Rows) {
   }
 }
 
-TEST_F(SnapshotTest, MissingIpv6TablesAddNothingAndSizeZeroStillEnds) {
+TEST_F(SnapshotTest, MissingIpv6TablesAddNothing) {
   // No IPv6 on this system: the IPv4 tables alone.
   Tables.Tables[TTableKind::Tcp4] = ExampleTcpTable().Bytes;
   Tables.Tables[TTableKind::Udp4] = TTableBytes().Udp({0, 0, 0, 0}, 53, 77).Bytes;
-  SnapshotConnections(List, Tables, Processes);
+  SnapshotConnections(List, Tables, Processes, Everyone);
   EXPECT_EQ(List.size(), 2u);
-
-  // A size query of 0 on the IPv6 TCP table ends the snapshot there.
-  class TEmptyTcp6 : public TFakeTableSource {
-  public:
-    TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
-                         const std::vector<uint32_t>* Owners) override {
-      if (Kind == TTableKind::Tcp6) {
-        Reads.push_back(Kind);
-        return TTableRead::SizeZero;
-      }
-      return TFakeTableSource::ReadTable(Kind, Extended, Table, Owners);
-    }
-  } emptyTcp6;
-  emptyTcp6.Tables = Tables.Tables;
-  TConnectionList list;
-  SnapshotConnections(list, emptyTcp6, Processes);
-  EXPECT_EQ(list.size(), 1u);
-  EXPECT_EQ(emptyTcp6.Reads, (std::vector<TTableKind>{TTableKind::Tcp4, TTableKind::Tcp6}));
 
   // A failing IPv6 table fails the snapshot like any other.
   Tables.Failures[TTableKind::Udp6] = "no";
   TConnectionList failed;
-  EXPECT_THROW(SnapshotConnections(failed, Tables, Processes), std::runtime_error);
+  EXPECT_THROW(SnapshotConnections(failed, Tables, Processes, Everyone), std::runtime_error);
   EXPECT_EQ(failed.size(), 2u);
 }
 
 TEST(ConversionBoundsTest, Ipv6RowsThatFit) {
-  TFakeProcessSource processes;
   const struct {
     TTableKind Kind;
     bool Extended;
@@ -389,12 +381,12 @@ TEST(ConversionBoundsTest, Ipv6RowsThatFit) {
     for (size_t extra : {size_t(0), k.RowSize - 1}) {
       std::vector<uint8_t> table{9, 0, 0, 0};  // claims nine rows
       table.resize(4 + 2 * k.RowSize + extra, 0x11);
-      TProcessNamer namer(processes);
-      TConnectionList list;
-      AppendTableEntries(k.Kind, table.data(), table.size(), k.Extended, namer, nullptr, list);
-      EXPECT_EQ(list.size(), 2u) << k.RowSize << " + " << extra;
-      EXPECT_EQ(list[0].LocalAddress, "1111:1111:1111:1111:1111:1111:1111:1111");
-      EXPECT_EQ(list[0].LocalPort, 0x1111);
+      TSocketList sockets;
+      AppendTableSockets(k.Kind, k.Extended, table.data(), table.size(), sockets);
+      ASSERT_EQ(sockets.size(), 2u) << k.RowSize << " + " << extra;
+      EXPECT_TRUE(sockets[0].Ipv6);
+      EXPECT_EQ(sockets[0].LocalAddress[15], 0x11);
+      EXPECT_EQ(sockets[0].LocalPort, 0x1111);
     }
   }
 }
@@ -442,7 +434,7 @@ TEST(ProcessNamerTest, OneListReadAndOneModuleLookupPerDistinctId) {
   TFakeProcessSource processes;
   for (uint32_t pid = 1; pid <= 500; ++pid) processes.Processes.push_back({pid, "p.exe"});
   processes.ModulePaths[3] = "/opt/p.exe";
-  TFakeTableSource tables;
+  TTableSockets tables;
   TTableBytes tcp, udp;
   for (int i = 0; i < 3000; ++i)
     tcp.Tcp(5, {10, 0, 0, 1}, uint16_t(i), {10, 0, 0, 2}, 80, uint32_t(1 + i % 3));
@@ -450,7 +442,8 @@ TEST(ProcessNamerTest, OneListReadAndOneModuleLookupPerDistinctId) {
   tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
   tables.Tables[TTableKind::Udp4] = udp.Bytes;
   TConnectionList list;
-  SnapshotConnections(list, tables, processes);
+  const std::vector<uint32_t> owners{1, 2, 3, 7777};
+  SnapshotConnections(list, tables, processes, owners);
   ASSERT_EQ(list.size(), 3100u);
   EXPECT_EQ(processes.ListCalls, 1);
   EXPECT_EQ(processes.ModuleCalls, 3);  // ids 1, 2, 3; 7777 is not running
@@ -460,7 +453,7 @@ TEST(ProcessNamerTest, OneListReadAndOneModuleLookupPerDistinctId) {
   EXPECT_EQ(list[3001].ProcessName, "/opt/p.exe");
 
   // Each snapshot reads the list afresh.
-  SnapshotConnections(list, tables, processes);
+  SnapshotConnections(list, tables, processes, owners);
   EXPECT_EQ(processes.ListCalls, 2);
 }
 
@@ -470,9 +463,9 @@ TEST_F(SnapshotTest, OwnersNarrowNaming) {
   tcp.Tcp(5, {10, 0, 0, 5}, 80, {10, 0, 0, 6}, 1001, 77);
   tcp.Tcp(5, {10, 0, 0, 5}, 81, {10, 0, 0, 6}, 1002, 0);
   Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
-  const std::vector<uint32_t> owners{1234, 555};
-  SnapshotConnections(List, Tables, Processes, &owners);
-  EXPECT_EQ(Tables.LastOwners, &owners);
+  const std::vector<uint32_t> owners{555, 1234};
+  SnapshotConnections(List, Tables, Processes, owners);
+  EXPECT_EQ(Tables.LastOwners, owners);
   ASSERT_EQ(List.size(), 3u);
   EXPECT_EQ(List[0].ProcessName, "D:\\Mail\\App\\Orvane.exe");
   EXPECT_EQ(List[1].ProcessName, "");  // not asked for: not named
@@ -484,7 +477,7 @@ TEST_F(SnapshotTest, OwnersNarrowNaming) {
   TFakeProcessSource untouched;
   const std::vector<uint32_t> none{};
   TConnectionList other;
-  SnapshotConnections(other, Tables, untouched, &none);
+  SnapshotConnections(other, Tables, untouched, none);
   EXPECT_EQ(other.size(), 3u);
   EXPECT_EQ(untouched.ListCalls, 0);
 }

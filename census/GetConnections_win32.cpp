@@ -175,8 +175,7 @@ bool TWin32TableSource::BindExtendedTables() {
 }
 
 TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
-                                        std::vector<uint8_t>& Table,
-                                        const std::vector<uint32_t>*) {
+                                        std::vector<uint8_t>& Table) {
   const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
   const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
   const size_t RowSize = TableRowSize(Kind, Extended);
@@ -211,7 +210,18 @@ TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
                     Ipv6 ? TNoSize::NoTable : TNoSize::EndsSnapshot, RowSize, Table);
 }
 
-TTableSource& SystemTableSource() {
+void TWin32TableSource::ReadSockets(const std::vector<uint32_t>&, TSocketList& Sockets) {
+  const bool Extended = BindExtendedTables();
+  for (TTableKind Kind : {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
+    std::vector<uint8_t> Table;
+    const TTableRead Result = ReadTable(Kind, Extended, Table);
+    if (Result == TTableRead::SizeZero) break;
+    if (Result == TTableRead::NotPresent) continue;
+    AppendTableSockets(Kind, Extended, Table.data(), Table.size(), Sockets);
+  }
+}
+
+TSocketSource& SystemSocketSource() {
   static TWin32TableSource Tables;
   return Tables;
 }

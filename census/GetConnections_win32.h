@@ -55,7 +55,16 @@ enum class TTablePath {
   Plain,        // Get...Table and Get...6Table: no owners
 };
 
-class TWin32TableSource : public TTableSource {
+// How one table read ends.
+enum class TTableRead {
+  Ok,          // Table holds the table
+  SizeZero,    // the plain size query reported 0 bytes: the snapshot ends here
+  NotPresent,  // the system has no such table (e.g. no IPv6): it adds nothing
+};
+
+// The sockets of the system's connection tables, on the richest path the
+// system offers, bound anew for every snapshot.
+class TWin32TableSource : public TSocketSource {
 public:
   // Growth retries: how many times a table that grew between its size query
   // and its fill is asked for again before the error stands.
@@ -67,13 +76,17 @@ public:
   explicit TWin32TableSource(std::function<TIpHelperFunctions()> Bind = BindIpHelperFunctions)
       : Bind(std::move(Bind)) {}
 
-  bool BindExtendedTables() override;
-  TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table,
-                       const std::vector<uint32_t>* Owners) override;
+  // Every owner comes with the rows; Owners narrows nothing.
+  void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) override;
 
+  // The path of the last snapshot.
   TTablePath Path() const { return CurrentPath; }
 
 private:
+  // True when tables with owning process ids can be had.
+  bool BindExtendedTables();
+  TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table);
+
   std::function<TIpHelperFunctions()> Bind;
   TIpHelperFunctions Functions;
   TTablePath CurrentPath = TTablePath::Plain;

@@ -71,7 +71,8 @@ std::vector<uint8_t> PlainUdp(int Rows) {
 struct TCensus {
   TFakeProcessSource Processes;
   TConnectionList List;
-  void Take(TTableSource& Tables) { SnapshotConnections(List, Tables, Processes); }
+  // The owners the tests' rows carry.
+  void Take(TSocketSource& Sockets) { SnapshotConnections(List, Sockets, Processes, {77, 100, 1234}); }
 };
 
 TEST(TablePathWin32, TakesTheRichestPathTheSystemOffers) {
@@ -99,7 +100,8 @@ TEST(TablePathWin32, TakesTheRichestPathTheSystemOffers) {
       if (Case.ExtUdp) F.GetExtendedUdpTable = GetExtended;
       return F;
     });
-    EXPECT_EQ(Source.BindExtendedTables(), Case.Expected != TTablePath::Plain) << Case.System;
+    TSocketList Sockets;
+    Source.ReadSockets({}, Sockets);
     EXPECT_EQ(Source.Path(), Case.Expected) << Case.System;
   }
 }
@@ -535,7 +537,7 @@ TEST(ProcessNamesWin32, CensusTakesOneProcessSnapshotAndOneModuleSnapshotPerOwne
   TWin32TableSource Source([&] { return Tables.Functions(); });
   TWin32ProcessSource Processes([&] { return System.Functions(); });
   TConnectionList List;
-  SnapshotConnections(List, Source, Processes);
+  SnapshotConnections(List, Source, Processes, {100, 200, 300});
 
   ASSERT_EQ(List.size(), 7u);
   EXPECT_EQ(List[0].ProcessName, "D:\\App\\Orvane.exe");
@@ -623,7 +625,7 @@ TEST(SystemCensusWin32, FindsTheSocketsOfThisProcess) {
 
   TWin32TableSource Tables;
   TConnectionList List;
-  SnapshotConnections(List, Tables, SystemProcessSource());
+  SnapshotConnections(List, Tables, SystemProcessSource(), {uint32_t(GetCurrentProcessId())});
   // Owners are known on every system since Vista (and under Wine).
   EXPECT_NE(Tables.Path(), TTablePath::Plain);
 
@@ -669,7 +671,7 @@ TEST(SystemCensusWin32, FindsAnIpv6ListeningSocket) {
   ASSERT_EQ(getsockname(Listener.Handle, reinterpret_cast<sockaddr*>(&Address), &Length), 0);
 
   TConnectionList List;
-  SnapshotConnections(List, SystemTableSource(), SystemProcessSource());
+  SnapshotConnections(List, SystemSocketSource(), SystemProcessSource(), {});
   const TListEntry* Listening =
       FindEntry(List, 0, ntohs(Address.sin6_port), TcpStateListening, "::1");
   ASSERT_NE(Listening, nullptr);
@@ -689,7 +691,7 @@ TEST(SystemCensusWin32, FindsThisProcessByItsFileName) {
   // The system's processes, and no file or registry of the machine's.
   TFakeFileSystem Files;
   TFakeRegistry Registry;
-  TOrvaneCheck Check({&Files, &Registry, &SystemTableSource(), &SystemProcessSource()});
+  TOrvaneCheck Check({&Files, &Registry, &SystemSocketSource(), &SystemProcessSource()});
   EXPECT_EQ(Check.FindProcessId(Name), GetCurrentProcessId());
   EXPECT_EQ(Check.FindProcessId("no-such-program-anywhere.exe"), 0u);
 }

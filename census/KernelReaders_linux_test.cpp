@@ -4,12 +4,13 @@
 #include "census/ProcNet_linux.h"
 #include "census/ProcScan_linux.h"
 #include "census/SockDiag_linux.h"
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <netinet/in.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,12 +119,16 @@ std::vector<uint8_t> ErrorMessage(uint32_t Seq, int32_t Code, uint16_t Type = NL
   return m;
 }
 
-TConnectionList ToEntries(TTableKind Kind, const std::vector<uint8_t>& Table) {
+// The entries a snapshot makes of what a reader found in one table, with the
+// owners of their inodes; process 4242 is "orvane".
+TConnectionList ToEntries(bool Tcp, bool Ipv6, const TKernelSockets& Found,
+                          const TSocketOwners& Owners = TSocketOwners()) {
+  TFakeSocketSource sockets;
+  AppendKernelSockets(Tcp, Ipv6, Found, Owners, sockets.Sockets);
   TFakeProcessSource processes;
   processes.Processes = {{4242, "orvane"}};
-  TProcessNamer namer(processes);
   TConnectionList list;
-  AppendTableEntries(Kind, Table.data(), Table.size(), true, namer, nullptr, list);
+  SnapshotConnections(list, sockets, processes, {4242});
   return list;
 }
 
@@ -140,71 +145,6 @@ TEST(KernelStateTest, MapsToTableNumbering) {
       {0, "?"},           {13, "?"},         {255, "?"},         {0xFFFFFFFF, "?"},
   };
   for (const auto& c : cases) EXPECT_STREQ(TcpStateNames[TcpStateFromKernel(c.Kernel)], c.Name) << c.Kernel;
-}
-
-TEST(TableWriterTest, WritesTheSystemLayout) {
-  TSocketRecord s;
-  s.State = 5;
-  const uint8_t local[4] = {10, 0, 0, 5}, remote[4] = {192, 168, 1, 20};
-  std::memcpy(s.LocalAddress, local, 4);
-  std::memcpy(s.RemoteAddress, remote, 4);
-  s.LocalPort = 25;
-  s.RemotePort = 50000;
-  s.Inode = 900;
-
-  std::vector<uint8_t> tcp, plain, udp;
-  TTableWriter tcpWriter(TTableKind::Tcp4, true, tcp), plainWriter(TTableKind::Tcp4, false, plain),
-      udpWriter(TTableKind::Udp4, true, udp);
-  tcpWriter.Add(s);
-  tcpWriter.Add(s);
-  plainWriter.Add(s);
-  udpWriter.Add(s);
-  TSocketOwners owners;
-  owners.Add(900, 1234);
-  owners.Seal();
-  tcpWriter.SetOwners(owners);
-  udpWriter.SetOwners(owners);
-
-  TTableBytes expectTcp, expectPlain, expectUdp;
-  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
-  expectTcp.Tcp(5, {10, 0, 0, 5}, 25, {192, 168, 1, 20}, 50000, 1234);
-  expectPlain.U32(5).Address(10, 0, 0, 5).Port(25).Address(192, 168, 1, 20).Port(50000).Row();
-  expectUdp.Udp({10, 0, 0, 5}, 25, 1234);
-  EXPECT_EQ(tcp, expectTcp.Bytes);
-  EXPECT_EQ(plain, expectPlain.Bytes);
-  EXPECT_EQ(udp, expectUdp.Bytes);
-  EXPECT_EQ(tcpWriter.Rows(), 2u);
-
-  tcpWriter.Reset();
-  EXPECT_EQ(tcp, TTableBytes().Bytes);
-}
-
-TEST(TableWriterTest, WritesIpv6Layouts) {
-  TSocketRecord s;
-  s.State = 5;
-  const TTableBytes::TAddress6 local{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  const TTableBytes::TAddress6 remote{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-  std::memcpy(s.LocalAddress, local.data(), 16);
-  std::memcpy(s.RemoteAddress, remote.data(), 16);
-  s.LocalPort = 993;
-  s.RemotePort = 40000;
-  s.LocalScope = 3;
-  s.Inode = 77;
-  TSocketOwners owners;
-  owners.Add(77, 4242);
-  owners.Seal();
-
-  std::vector<uint8_t> tcp, plainTcp, udp, plainUdp;
-  TTableWriter w1(TTableKind::Tcp6, true, tcp), w2(TTableKind::Tcp6, false, plainTcp),
-      w3(TTableKind::Udp6, true, udp), w4(TTableKind::Udp6, false, plainUdp);
-  for (TTableWriter* w : {&w1, &w2, &w3, &w4}) {
-    w->Add(s);
-    w->SetOwners(owners);
-  }
-  EXPECT_EQ(tcp, TTableBytes().Tcp6(5, local, 3, 993, remote, 0, 40000, 4242).Bytes);
-  EXPECT_EQ(plainTcp, TTableBytes().PlainTcp6(5, local, 3, 993, remote, 0, 40000).Bytes);
-  EXPECT_EQ(udp, TTableBytes().Udp6(local, 3, 993, 4242).Bytes);
-  EXPECT_EQ(plainUdp, TTableBytes().PlainUdp6(local, 3, 993).Bytes);
 }
 
 TEST(SocketOwnersTest, LookupAndSharedSockets) {
@@ -225,16 +165,14 @@ TEST(SocketOwnersTest, LookupAndSharedSockets) {
 // ---- /proc/net text -------------------------------------------------------------
 
 TEST(ProcNetTextTest, RecordedTcpTable) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp, false, writer), 4u);
+  TKernelSockets found;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, false, found), 4u);
   TSocketOwners owners;
   owners.Add(31316, 4242);
   owners.Add(31320, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  const TConnectionList list = ToEntries(true, false, found, owners);
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].LocalAddress, "0.0.0.0");
   EXPECT_EQ(list[0].LocalPort, 2024);
@@ -253,10 +191,9 @@ TEST(ProcNetTextTest, RecordedTcpTable) {
 }
 
 TEST(ProcNetTextTest, RecordedUdpTable) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Udp4, true, table);
-  EXPECT_EQ(ParseProcNetText(RecordedUdp, false, writer), 2u);
-  const TConnectionList list = ToEntries(TTableKind::Udp4, table);
+  TKernelSockets found;
+  EXPECT_EQ(ParseProcNetText(RecordedUdp, false, found), 2u);
+  const TConnectionList list = ToEntries(false, false, found);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].Protocol, 1);
   EXPECT_EQ(list[0].LocalAddress, "127.0.0.53");
@@ -266,17 +203,15 @@ TEST(ProcNetTextTest, RecordedUdpTable) {
 }
 
 TEST(ProcNetTextTest, RecordedIpv6Tables) {
-  std::vector<uint8_t> tcp, udp;
-  TTableWriter tcpWriter(TTableKind::Tcp6, true, tcp), udpWriter(TTableKind::Udp6, true, udp);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp6, true, tcpWriter), 4u);
-  EXPECT_EQ(ParseProcNetText(RecordedUdp6, true, udpWriter), 1u);
+  TKernelSockets tcp, udp;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, true, tcp), 4u);
+  EXPECT_EQ(ParseProcNetText(RecordedUdp6, true, udp), 1u);
   // IPv4 lines are no IPv6 lines, and the other way round.
-  std::vector<uint8_t> other;
-  TTableWriter otherWriter(TTableKind::Tcp4, true, other);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, otherWriter), 0u);
-  EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcpWriter), 0u);
+  TKernelSockets other;
+  EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, other), 0u);
+  EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcp), 0u);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp6, tcp);
+  const TConnectionList list = ToEntries(true, true, tcp);
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].LocalAddress, "::");
   EXPECT_EQ(list[0].LocalPort, 22);
@@ -292,7 +227,7 @@ TEST(ProcNetTextTest, RecordedIpv6Tables) {
   EXPECT_EQ(list[3].RemoteAddress, "fe80::2");
   EXPECT_EQ(list[3].RemotePort, 40000);
 
-  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  const TConnectionList udpList = ToEntries(false, true, udp);
   ASSERT_EQ(udpList.size(), 1u);
   EXPECT_EQ(udpList[0].LocalAddress, "::1");
   EXPECT_EQ(udpList[0].LocalPort, 546);
@@ -315,36 +250,33 @@ TEST(ProcNetTextTest, RejectsMalformedLines) {
       "   x: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5",
       "0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5 1",
   };
-  TSocketRecord s;
+  TKernelSocket s;
   for (const char* line : bad) EXPECT_FALSE(ParseProcNetLine(line, false, s)) << line;
   EXPECT_TRUE(ParseProcNetLine(
       "0: 0100007F:A429 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 5", false, s));
   EXPECT_EQ(s.Inode, 5u);
-  EXPECT_EQ(s.LocalPort, 42025);
+  EXPECT_EQ(s.Socket.LocalPort, 42025);
   // Lines in a text may end in CR LF or lack the last break.
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, false, table);
+  TKernelSockets found;
   EXPECT_EQ(ParseProcNetText("garbage\n0: 0100007F:A429 00000000:0000 0A 0:0 0:0 0 0 0 5\r\n"
                              "1: 0100007F:A42A 00000000:0000 0A 0:0 0:0 0 0 0 6",
-                             false, writer),
+                             false, found),
             2u);
 }
 
 // ---- Netlink -------------------------------------------------------------------
 
 TEST(DiagMessagesTest, RecordedDump) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
-  TDiagResult r = ParseDiagMessages(RecordedListener, sizeof RecordedListener, 7, AF_INET, true, writer);
+  TKernelSockets found;
+  TDiagResult r = ParseDiagMessages(RecordedListener, sizeof RecordedListener, 7, AF_INET, true, found);
   EXPECT_EQ(r.Status, TDiagResult::More);
-  r = ParseDiagMessages(RecordedDone, sizeof RecordedDone, 7, AF_INET, true, writer);
+  r = ParseDiagMessages(RecordedDone, sizeof RecordedDone, 7, AF_INET, true, found);
   EXPECT_EQ(r.Status, TDiagResult::Done);
   TSocketOwners owners;
   owners.Add(31316, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
 
-  const TConnectionList list = ToEntries(TTableKind::Tcp4, table);
+  const TConnectionList list = ToEntries(true, false, found, owners);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].LocalAddress, "127.0.0.1");
   EXPECT_EQ(list[0].LocalPort, 42025);
@@ -353,31 +285,27 @@ TEST(DiagMessagesTest, RecordedDump) {
   EXPECT_EQ(list[0].ProcessId, 4242u);
 
   // Both messages in one datagram, as the kernel may send them.
-  std::vector<uint8_t> table2;
-  TTableWriter writer2(TTableKind::Tcp4, true, table2);
+  TKernelSockets found2;
   auto both = Concat({{RecordedListener, sizeof RecordedListener}, {RecordedDone, sizeof RecordedDone}});
-  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer2).Status,
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, found2).Status,
             TDiagResult::Done);
-  EXPECT_EQ(writer2.Rows(), 1u);
+  EXPECT_EQ(found2.size(), 1u);
 }
 
 TEST(DiagMessagesTest, RecordedIpv6Dump) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp6, true, table);
+  TKernelSockets found;
   auto both = Concat({{RecordedMapped, sizeof RecordedMapped}, {RecordedDone, sizeof RecordedDone}});
-  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, true, writer).Status,
+  EXPECT_EQ(ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, true, found).Status,
             TDiagResult::Done);
   // The IPv4 family takes none of it.
-  std::vector<uint8_t> table4;
-  TTableWriter writer4(TTableKind::Tcp4, true, table4);
-  ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, writer4);
-  EXPECT_EQ(writer4.Rows(), 0u);
+  TKernelSockets found4;
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET, true, found4);
+  EXPECT_EQ(found4.size(), 0u);
 
   TSocketOwners owners;
   owners.Add(66198, 4242);
   owners.Seal();
-  writer.SetOwners(owners);
-  const TConnectionList list = ToEntries(TTableKind::Tcp6, table);
+  const TConnectionList list = ToEntries(true, true, found, owners);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].LocalAddress, "::ffff:127.0.0.1");
   EXPECT_EQ(list[0].LocalPort, 42025);
@@ -387,10 +315,9 @@ TEST(DiagMessagesTest, RecordedIpv6Dump) {
   EXPECT_EQ(list[0].ProcessId, 4242u);
 
   // UDP messages carry no state into the table.
-  std::vector<uint8_t> udp;
-  TTableWriter udpWriter(TTableKind::Udp6, true, udp);
-  ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, false, udpWriter);
-  const TConnectionList udpList = ToEntries(TTableKind::Udp6, udp);
+  TKernelSockets udp;
+  ParseDiagMessages(both.data(), both.size(), 7, AF_INET6, false, udp);
+  const TConnectionList udpList = ToEntries(false, true, udp);
   ASSERT_EQ(udpList.size(), 1u);
   EXPECT_EQ(udpList[0].State, 0);
   EXPECT_EQ(udpList[0].LocalPort, 42025);
@@ -410,18 +337,16 @@ TEST(DiagMessagesTest, SkipsWhatIsNotOurs) {
   for (const auto& c : cases) {
     std::vector<uint8_t> message(RecordedListener, RecordedListener + sizeof RecordedListener);
     c.Change(message);
-    std::vector<uint8_t> table;
-    TTableWriter writer(TTableKind::Tcp4, true, table);
-    EXPECT_EQ(ParseDiagMessages(message.data(), message.size(), 7, AF_INET, true, writer).Status,
+    TKernelSockets found;
+    EXPECT_EQ(ParseDiagMessages(message.data(), message.size(), 7, AF_INET, true, found).Status,
               TDiagResult::More)
         << c.What;
-    EXPECT_EQ(writer.Rows(), 0u) << c.What;
+    EXPECT_EQ(found.size(), 0u) << c.What;
   }
 }
 
 TEST(DiagMessagesTest, ErrorsAndBadLengthsFail) {
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, true, table);
+  TKernelSockets writer;
   auto error = ErrorMessage(7, -ENOENT);
   TDiagResult r = ParseDiagMessages(error.data(), error.size(), 7, AF_INET, true, writer);
   EXPECT_EQ(r.Status, TDiagResult::Failed);
@@ -443,7 +368,7 @@ TEST(DiagMessagesTest, ErrorsAndBadLengthsFail) {
     r = ParseDiagMessages(m.data(), m.size(), 7, AF_INET, true, writer);
     EXPECT_EQ(r.Status, TDiagResult::Failed) << length;
   }
-  EXPECT_EQ(writer.Rows(), 0u);
+  EXPECT_EQ(writer.size(), 0u);
 
   // A datagram that ends inside a header is not a message.
   r = ParseDiagMessages(RecordedListener, 15, 7, AF_INET, true, writer);
@@ -463,10 +388,9 @@ TEST(DiagMessagesTest, SurvivesArbitraryBytes) {
     for (int i = 0; i < flips; ++i) data[random() % data.size()] = uint8_t(random());
     data.resize(random() % (data.size() + 1));
     std::vector<uint8_t> exact(data);  // the end of the buffer is the end of its allocation
-    std::vector<uint8_t> table;
-    TTableWriter writer(TTableKind::Tcp4, true, table);
-    ParseDiagMessages(exact.data(), exact.size(), 7, AF_INET, true, writer);
-    EXPECT_LE(writer.Rows() * (16 + 72), exact.size());
+    TKernelSockets found;
+    ParseDiagMessages(exact.data(), exact.size(), 7, AF_INET, true, found);
+    EXPECT_LE(found.size() * (16 + 72), exact.size());
   }
 }
 
@@ -583,7 +507,7 @@ TEST_F(ProcTreeTest, SocketOwnersFromDescriptorLinks) {
   Dir("400");  // no fd directory (ended)
 
   TSocketOwners all;
-  ScanSocketOwners(Root, nullptr, all);
+  ScanSocketOwners(Root, {100, 200, 300, 400}, all);
   EXPECT_EQ(all.Owner(123), 100u);
   EXPECT_EQ(all.Owner(125), 100u);
   EXPECT_EQ(all.Owner(126), 200u);
@@ -591,9 +515,8 @@ TEST_F(ProcTreeTest, SocketOwnersFromDescriptorLinks) {
   EXPECT_EQ(all.Owner(127), 0u);
   EXPECT_EQ(all.Size(), 3u);
 
-  const std::vector<uint32_t> only{200, 0, 400, 200};
   TSocketOwners narrowed;
-  ScanSocketOwners(Root, &only, narrowed);
+  ScanSocketOwners(Root, {200, 400}, narrowed);
   EXPECT_EQ(narrowed.Owner(123), 200u);
   EXPECT_EQ(narrowed.Owner(125), 0u);
   EXPECT_EQ(narrowed.Owner(126), 200u);
@@ -606,28 +529,28 @@ TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
   Dir("200");                                // ended: its fd directory is gone
   File("300/comm", "Lumicourt.exe\n");
   File("300/fd", "");                       // unreadable as a directory (ENOTDIR)
+  // A descriptor whose link cannot be read (a file stands in for a link
+  // that may not be read: EINVAL), beside one that can.
+  Process(500, "Helmstead.exe", {"socket:[501]"});
+  File("500/fd/7", "");
   const struct {
     std::vector<uint32_t> Owners;
     std::string Failure;
   } cases[] = {
       {{100, 200}, ""},
       {{100, 300}, "Can not read the connections of process 300 (Lumicourt.exe): Not a directory"},
+      {{100, 500}, "Can not read the connections of process 500 (Helmstead.exe): Invalid argument"},
   };
   for (const auto& c : cases) {
     TSocketOwners owners;
     try {
-      ScanSocketOwners(Root, &c.Owners, owners);
+      ScanSocketOwners(Root, c.Owners, owners);
       EXPECT_EQ(c.Failure, "");
       EXPECT_EQ(owners.Owner(123), 100u);
     } catch (const std::runtime_error& e) {
       EXPECT_EQ(e.what(), c.Failure);
     }
   }
-  // A scan of every process passes over what it cannot read.
-  TSocketOwners all;
-  ScanSocketOwners(Root, nullptr, all);
-  EXPECT_EQ(all.Owner(123), 100u);
-
   // A name that cannot be read for another reason than the process's end
   // fails the list, which would otherwise miss a running process.
   Dir("400");
@@ -639,6 +562,66 @@ TEST_F(ProcTreeTest, ServerDescriptorsThatCannotBeReadEndTheScan) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()),
               "Can not read the process list: " + Root + "/400/comm: Is a directory");
+  }
+}
+
+// On a /proc mounted hidepid=1 another user's processes are listed, but
+// their names may not be read: they are passed over, not a failure.
+TEST_F(ProcTreeTest, NamesThatMayNotBeReadAreNotListed) {
+  Process(100, "Orvane.exe", {});
+  Process(200, "secret", {});
+  ASSERT_EQ(chmod((Root + "/200/comm").c_str(), 0), 0);
+  ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
+  // In a child that is nobody, so that the mode holds even for root.
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(100);
+    std::vector<TProcessInfo> list;
+    try {
+      if (!ReadProcessList(Root, list)) _exit(101);
+    } catch (const std::exception&) {
+      _exit(102);
+    }
+    _exit(list.size() == 1 && list[0].ProcessId == 100 ? 0 : 103);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "100: no nobody, 101: no list, 102: thrown, 103: wrong list";
+}
+
+// Whether the list may lack other users' processes: the proc mount's
+// options, this process's capabilities and groups, together.
+TEST_F(ProcTreeTest, HiddenProcessesByMountCapabilityAndGroup) {
+  const std::string ours = std::to_string(getegid());
+  const std::string mount = "22 1 0:21 / " + Root + " rw,nosuid shared:12 - proc proc rw";
+  const std::string noTrace = "CapEff:\t0000000000000000\n", trace = "CapEff:\t0000000000080000\n";
+  const std::string hidden = Root + " is mounted with hidepid=";
+  const struct {
+    const char* What;
+    std::string MountInfo;
+    std::string Status;
+    std::string Hidden;  // the text that follows "hidden", or "" for none hidden
+  } cases[] = {
+      {"no hidepid", mount + "\n", noTrace, ""},
+      {"hidepid=2", mount + ",hidepid=2\n", noTrace, "2"},
+      {"hidepid=2 and CAP_SYS_PTRACE", mount + ",hidepid=2\n", trace, ""},
+      {"another capability", mount + ",hidepid=2\n", "CapEff:\t0000000000040000\n", "2"},
+      {"no CapEff line", mount + ",hidepid=invisible\n", "", "invisible"},
+      {"hidepid=2 and our gid=", mount + ",hidepid=2,gid=" + ours + "\n", noTrace, ""},
+      {"hidepid=ptraceable and our gid=", mount + ",hidepid=ptraceable,gid=" + ours + "\n",
+       noTrace, "ptraceable"},
+      {"hidepid=4 and our gid=", mount + ",hidepid=4,gid=" + ours + "\n", noTrace, "4"},
+      {"another mount over it", mount + ",hidepid=2\n23 22 0:5 / " + Root + " rw - tmpfs t rw\n",
+       noTrace, ""},
+  };
+  for (const auto& c : cases) {
+    File("self/mountinfo", c.MountInfo);
+    File("self/status", "Name:\tx\n" + c.Status + "CapBnd:\t000001ffffffffff\n");
+    const std::string expected =
+        c.Hidden.empty() ? "" : hidden + c.Hidden + " and hides other users' processes from this user";
+    EXPECT_EQ(TLinuxProcessSource(Root).HiddenProcesses(), expected) << c.What;
   }
 }
 
@@ -693,19 +676,14 @@ TEST_F(ProcTreeTest, ProcNetFileReadInPieces) {
   text += "3000: 0100007F:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 1";
   File("net/tcp", text);
 
-  std::vector<uint8_t> table;
-  TTableWriter writer(TTableKind::Tcp4, false, table);
-  ASSERT_TRUE(ReadProcNetTable(Root, "tcp", false, writer));
-  ASSERT_EQ(writer.Rows(), 3001u);
-  TFakeProcessSource processes;
-  TProcessNamer namer(processes);
-  TConnectionList list;
-  AppendTableEntries(TTableKind::Tcp4, table.data(), table.size(), false, namer, nullptr, list);
-  for (int i = 0; i < 3000; ++i) ASSERT_EQ(list[i].LocalPort, 10000 + i) << i;
-  EXPECT_EQ(list[3000].LocalPort, 8000);
+  TKernelSockets found;
+  ASSERT_TRUE(ReadProcNetTable(Root, "tcp", false, found));
+  ASSERT_EQ(found.size(), 3001u);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(found[i].Socket.LocalPort, 10000 + i) << i;
+  EXPECT_EQ(found[3000].Socket.LocalPort, 8000);
 
   errno = 0;
-  EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, writer));
+  EXPECT_FALSE(ReadProcNetTable(Root, "udp", false, found));
   EXPECT_EQ(errno, ENOENT);
 }
 
@@ -723,8 +701,7 @@ TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
     const pid_t child = fork();
     if (child == 0) {
       alarm(5);
-      std::vector<uint8_t> table;
-      TTableWriter out(TTableKind::Tcp4, false, table);
+      TKernelSockets out;
       _exit(ReadProcNetTable(Root, name, false, out) ? 1 : errno == ENOENT ? 2 : 0);
     }
     int status = 0;
@@ -736,7 +713,7 @@ TEST_F(ProcTreeTest, ProcNetFilesThatAreNotRegularFailAtOnce) {
 }
 
 // The whole Linux source over a recorded /proc tree.
-TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
+TEST_F(ProcTreeTest, SocketSourceOverRecordedTree) {
   Dir("net");
   File("net/tcp", RecordedTcp);
   File("net/udp", RecordedUdp);
@@ -744,17 +721,18 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   Process(5000, "dhclient", {"socket:[18002]"});
 
   // A kernel without IPv6 has no tcp6 and udp6: the IPv4 tables alone.
-  TLinuxTableSource tables(Root, false);
+  TLinuxSocketSource tables(Root, false);
   TLinuxProcessSource processes(Root);
+  const std::vector<uint32_t> servers{4242, 5000, 6000};
   TConnectionList list;
-  SnapshotConnections(list, tables, processes);
+  SnapshotConnections(list, tables, processes, servers);
   ASSERT_EQ(list.size(), 6u);
   EXPECT_EQ(list[1].ProcessId, 4242u);
   EXPECT_EQ(list[1].ProcessName, "Orvane.exe");
   EXPECT_EQ(list[2].State, TcpStateEstablished);
   EXPECT_EQ(list[2].ProcessId, 4242u);
   EXPECT_EQ(list[3].ProcessId, 0u);
-  EXPECT_EQ(list[3].ProcessName, "?");
+  EXPECT_EQ(list[3].ProcessName, "");
   EXPECT_EQ(list[4].Protocol, 1);
   EXPECT_EQ(list[4].ProcessId, 4242u);
   EXPECT_EQ(list[5].ProcessId, 5000u);
@@ -763,7 +741,7 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   // Narrowed to the mail server: everyone else's sockets have no owner.
   const std::vector<uint32_t> owners{4242};
   TConnectionList narrowed;
-  SnapshotConnections(narrowed, tables, processes, &owners);
+  SnapshotConnections(narrowed, tables, processes, owners);
   ASSERT_EQ(narrowed.size(), 6u);
   EXPECT_EQ(narrowed[2].ProcessId, 4242u);
   EXPECT_EQ(narrowed[5].ProcessId, 0u);
@@ -774,7 +752,7 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   File("net/udp6", RecordedUdp6);
   Process(6000, "Lumicourt.exe", {"socket:[66198]", "socket:[2105]"});
   TConnectionList all;
-  SnapshotConnections(all, tables, processes);
+  SnapshotConnections(all, tables, processes, servers);
   ASSERT_EQ(all.size(), 11u);
   EXPECT_EQ(all[3].LocalAddress, "127.0.0.1");
   EXPECT_EQ(all[4].LocalAddress, "::");
@@ -789,17 +767,72 @@ TEST_F(ProcTreeTest, TableSourceOverRecordedTree) {
   std::remove((Root + "/net/udp6").c_str());
   Dir("net/udp6");
   TConnectionList unreadable;
-  EXPECT_THROW(SnapshotConnections(unreadable, tables, processes), std::runtime_error);
+  EXPECT_THROW(SnapshotConnections(unreadable, tables, processes, servers), std::runtime_error);
   EXPECT_EQ(unreadable.size(), 10u);  // the tables before it stay
 
   // Without the TCP table the snapshot fails with the reason.
   std::remove((Root + "/net/tcp").c_str());
   try {
     TConnectionList failed;
-    SnapshotConnections(failed, tables, processes);
+    SnapshotConnections(failed, tables, processes, servers);
     FAIL() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Can not read " + Root + "/net/tcp: No such file or directory");
+  }
+}
+
+// A dump that ends before its end message is read again from the file, and
+// only from the file: the sockets it gave so far must not count twice.
+TEST_F(ProcTreeTest, DumpCutShortIsReadFromTheFileAlone) {
+  Dir("net");
+  File("net/tcp", RecordedTcp);  // 4 sockets
+  File("net/udp", RecordedUdp);  // 2 sockets; no IPv6 files
+  // Each datagram of one dump; the dump of every table plays the same
+  // datagrams under its own sequence number.
+  enum TEvent { Listener, ForeignListener, Truncated, Done, Failure, Timeout, Closed };
+  const struct {
+    const char* What;
+    std::vector<TEvent> Dump;
+    size_t Sockets;  // of the whole snapshot
+  } cases[] = {
+      {"whole dump", {Listener, Done}, 2},
+      {"a sender that is not the kernel", {ForeignListener, Listener, Done}, 2},
+      {"a timeout", {Listener, Timeout}, 6},
+      {"a truncated datagram", {Listener, Truncated}, 6},
+      {"an error message", {Listener, Failure}, 6},
+      {"the socket closed", {Listener, Closed}, 6},
+  };
+  for (const auto& c : cases) {
+    uint32_t dump = 0;
+    size_t next = 0;
+    TLinuxSocketSource sockets(Root, true, [&](int, msghdr& message) -> ssize_t {
+      if (next == 0) ++dump;  // the tables are dumped in order, numbered from 1
+      const TEvent event = c.Dump[next];
+      next = (next + 1) % c.Dump.size();
+      std::vector<uint8_t> datagram =
+          event == Done      ? std::vector<uint8_t>(RecordedDone, RecordedDone + sizeof RecordedDone)
+          : event == Failure ? ErrorMessage(dump, -ENOBUFS)
+                             : std::vector<uint8_t>(RecordedListener,
+                                                    RecordedListener + sizeof RecordedListener);
+      std::memcpy(&datagram[8], &dump, 4);  // the IPv4 listener: the IPv6 dumps take none
+      if (event == Timeout) {
+        next = 0;
+        errno = EAGAIN;
+        return -1;
+      }
+      if (event == Closed) {
+        next = 0;
+        return 0;
+      }
+      if (event == Done || event == Failure || event == Truncated) next = 0;
+      std::memcpy(message.msg_iov[0].iov_base, datagram.data(), datagram.size());
+      static_cast<sockaddr_nl*>(message.msg_name)->nl_pid = event == ForeignListener ? 999 : 0;
+      message.msg_flags = event == Truncated ? MSG_TRUNC : 0;
+      return ssize_t(datagram.size());
+    });
+    TSocketList found;
+    sockets.ReadSockets({}, found);
+    EXPECT_EQ(found.size(), c.Sockets) << c.What;
   }
 }
 

@@ -44,14 +44,15 @@ constexpr size_t ProcNetSizeLimit = size_t(1) << 30;
 
 }  // namespace
 
-bool ParseProcNetLine(std::string_view Line, bool Ipv6, TSocketRecord& Socket) {
+bool ParseProcNetLine(std::string_view Line, bool Ipv6, TKernelSocket& Socket) {
   // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
   size_t pos = 0;
   const std::string_view slot = NextField(Line, pos);
   uint32_t ignored;
   if (slot.size() < 2 || slot.back() != ':' || !ParseDecimal(slot.substr(0, slot.size() - 1), ignored))
     return false;
-  TSocketRecord socket;
+  TKernelSocket found;
+  TSocketRecord& socket = found.Socket;
   if (!ParseEndpoint(NextField(Line, pos), Ipv6, socket.LocalAddress, socket.LocalPort) ||
       !ParseEndpoint(NextField(Line, pos), Ipv6, socket.RemoteAddress, socket.RemotePort))
     return false;
@@ -60,21 +61,21 @@ bool ParseProcNetLine(std::string_view Line, bool Ipv6, TSocketRecord& Socket) {
   if (!ParseHex(state, 2, kernelState)) return false;
   for (int skip = 0; skip < 5; ++skip)  // tx:rx tr:when retrnsmt uid timeout
     if (NextField(Line, pos).empty()) return false;
-  if (!ParseDecimal(NextField(Line, pos), socket.Inode)) return false;
+  if (!ParseDecimal(NextField(Line, pos), found.Inode)) return false;
   socket.State = TcpStateFromKernel(kernelState);
-  Socket = socket;
+  Socket = found;
   return true;
 }
 
-size_t ParseProcNetText(std::string_view Text, bool Ipv6, TTableWriter& Out) {
+size_t ParseProcNetText(std::string_view Text, bool Ipv6, TKernelSockets& Out) {
   size_t added = 0;
   size_t start = 0;
-  TSocketRecord socket;
+  TKernelSocket socket;
   while (start < Text.size()) {
     size_t end = Text.find('\n', start);
     if (end == std::string_view::npos) end = Text.size();
     if (ParseProcNetLine(Text.substr(start, end - start), Ipv6, socket)) {
-      Out.Add(socket);
+      Out.push_back(socket);
       ++added;
     }
     start = end + 1;
@@ -82,7 +83,7 @@ size_t ParseProcNetText(std::string_view Text, bool Ipv6, TTableWriter& Out) {
   return added;
 }
 
-bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTableWriter& Out) {
+bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TKernelSockets& Out) {
   const std::string path = ProcPath(Root, std::string("net/") + Name);
   // The kernel's files are regular files that end. Anything else standing
   // in their place (a FIFO, a device) could hold the run up or never end:

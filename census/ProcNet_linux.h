@@ -5,16 +5,16 @@
 #include <string>
 #include <string_view>
 
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 // One line of such a file. False for the header line and for anything else
 // that is not a well-formed socket line. UDP lines have their state ignored
-// by the writer.
-bool ParseProcNetLine(std::string_view Line, bool Ipv6, TSocketRecord& Socket);
+// by the source.
+bool ParseProcNetLine(std::string_view Line, bool Ipv6, TKernelSocket& Socket);
 // Every socket line of a whole text (or of complete lines of it); returns
 // the number of rows added.
-size_t ParseProcNetText(std::string_view Text, bool Ipv6, TTableWriter& Out);
+size_t ParseProcNetText(std::string_view Text, bool Ipv6, TKernelSockets& Out);
 
 // Reads Root + "/net/" + Name (e.g. "/proc", "tcp6") into Out, in pieces.
 // False with errno set when the file cannot be opened or read.
-bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TTableWriter& Out);
+bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TKernelSockets& Out);

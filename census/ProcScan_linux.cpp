@@ -62,22 +62,21 @@ bool RunningState(const std::string& Stat) {
 }
 
 // The socket inodes one process holds: its fd directory's links that read
-// "socket:[N]". Strict: any failure but the process having ended throws,
-// since skipping it would count the process's connections as none.
-void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& Out,
-                    bool Strict) {
+// "socket:[N]". Any failure but the process having ended throws, since
+// skipping it would count the process's connections as none.
+void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& Out) {
   const std::string dir = ProcPath(Root, std::to_string(ProcessId) + "/fd");
   TFileDescriptor directory(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.Fd < 0) {
     // Another user's process (EACCES) is as unreadable as one that is short
     // of descriptors (EMFILE); only an ended one has nothing to count.
-    if (Strict && !Gone(errno)) CannotReadConnections(Root, ProcessId, errno);
+    if (!Gone(errno)) CannotReadConnections(Root, ProcessId, errno);
     return;
   }
   DIR* entries = fdopendir(directory.Fd);
   if (entries == nullptr) {
     const int error = errno;
-    if (Strict && !Gone(error)) CannotReadConnections(Root, ProcessId, error);
+    if (!Gone(error)) CannotReadConnections(Root, ProcessId, error);
     return;
   }
   const int dirFd = directory.Fd;
@@ -100,7 +99,7 @@ void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& 
       // (no right to look into the process) is a failure.
       if (!Gone(errno)) {
         failure = errno;
-        if (Strict) break;
+        break;
       }
       continue;
     }
@@ -112,7 +111,7 @@ void ScanProcessFds(const std::string& Root, uint32_t ProcessId, TSocketOwners& 
       Out.Add(inode, ProcessId);
   }
   closedir(entries);
-  if (Strict && failure != 0) CannotReadConnections(Root, ProcessId, failure);
+  if (failure != 0) CannotReadConnections(Root, ProcessId, failure);
 }
 
 }  // namespace
@@ -250,20 +249,8 @@ bool HidesOtherUsers(const TProcMountOptions& Options) {
          Options.HidePid != "off";
 }
 
-void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>* Owners,
+void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>& Owners,
                       TSocketOwners& Out) {
-  if (Owners) {
-    std::vector<uint32_t> ids(*Owners);
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (uint32_t pid : ids)
-      if (pid != 0) ScanProcessFds(Root, pid, Out, true);
-  } else if (DIR* entries = opendir(Root.c_str())) {
-    while (const dirent* entry = readdir(entries)) {
-      uint32_t pid;
-      if (ProcessIdFromName(entry->d_name, pid)) ScanProcessFds(Root, pid, Out, false);
-    }
-    closedir(entries);
-  }
+  for (uint32_t pid : Owners) ScanProcessFds(Root, pid, Out);
   Out.Seal();
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "census/GetConnections.h"
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 // Name under Root ("/proc", "/proc/"): "/proc/net/tcp" for "net/tcp".
 std::string ProcPath(const std::string& Root, const std::string& Name);
@@ -27,14 +27,13 @@ bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List);
 bool ReadExePath(const std::string& Root, uint32_t ProcessId, const std::string& ExeFile,
                  std::string& Path);
 
-// Adds the socket inodes held open by processes under Root to Out: those of
-// the ids in Owners, or of every process when Owners is null. Processes and
-// descriptors that vanish are skipped. Seals Out. With Owners, a process
-// whose descriptors cannot be read for any other reason (another user's,
-// no descriptor left) throws std::runtime_error "Can not read the
-// connections of process <pid> (<name>): <reason>": its connections would
-// otherwise count as none. Without Owners such processes are skipped.
-void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>* Owners,
+// Adds the socket inodes held open by the processes Owners (ids under Root)
+// to Out, and seals it. Processes and descriptors that vanish are skipped; a
+// process whose descriptors cannot be read for any other reason (another
+// user's, no descriptor left) throws std::runtime_error "Can not read the
+// connections of process <pid> (<name>): <reason>", since its connections
+// would otherwise count as none.
+void ScanSocketOwners(const std::string& Root, const std::vector<uint32_t>& Owners,
                       TSocketOwners& Out);
 
 // How a proc file system mount hides processes: its hidepid option as the

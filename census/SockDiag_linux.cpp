@@ -26,7 +26,7 @@ std::vector<uint8_t> BuildDiagRequest(uint8_t Family, uint8_t Protocol, uint32_t
 }
 
 TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequence,
-                              uint8_t Family, bool Tcp, TTableWriter& Out) {
+                              uint8_t Family, bool Tcp, TKernelSockets& Out) {
   TDiagResult result;
   if (Data == nullptr) return result;
   size_t offset = 0;
@@ -68,16 +68,16 @@ TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequenc
         inet_diag_msg message;
         std::memcpy(&message, payload, sizeof message);
         if (message.idiag_family == Family) {
-          TSocketRecord socket;
+          Out.emplace_back();
+          TKernelSocket& found = Out.back();
+          TSocketRecord& socket = found.Socket;
           const size_t addressSize = Family == AF_INET6 ? 16 : 4;
           std::memcpy(socket.LocalAddress, message.id.idiag_src, addressSize);
           std::memcpy(socket.RemoteAddress, message.id.idiag_dst, addressSize);
           socket.LocalPort = ntohs(message.id.idiag_sport);
           socket.RemotePort = ntohs(message.id.idiag_dport);
-          socket.LocalScope = message.id.idiag_if;
           socket.State = Tcp ? TcpStateFromKernel(message.idiag_state) : 0;
-          socket.Inode = message.idiag_inode;
-          Out.Add(socket);
+          found.Inode = message.idiag_inode;
         }
       }
     }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "census/TableWriter_linux.h"
+#include "census/KernelSockets_linux.h"
 
 // The dump request for every socket of one family (AF_INET, AF_INET6) and
 // protocol (IPPROTO_TCP, IPPROTO_UDP), in all states.
@@ -17,7 +17,7 @@ struct TDiagResult {
 };
 
 // One received datagram of a dump: every socket message of that Sequence and
-// Family goes to Out. Done at the end of the dump; Failed for an error
+// Family is appended to Out. Done at the end of the dump; Failed for an error
 // message or a malformed length. Any bytes are safe.
 TDiagResult ParseDiagMessages(const uint8_t* Data, size_t Size, uint32_t Sequence,
-                              uint8_t Family, bool Tcp, TTableWriter& Out);
+                              uint8_t Family, bool Tcp, TKernelSockets& Out);

@@ -1,8 +1,8 @@
 #include "check/OrvaneCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
-#include <limits>
 #include <stdexcept>
 #include <utility>
 #include <string>
@@ -61,31 +61,12 @@ constexpr std::array<const TCounterRow*, CategoryCount> CategoryRows() {
 
 constexpr std::array<const TCounterRow*, CategoryCount> Categories = CategoryRows();
 
-TCheckSystem RunningSystem() {
-  return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemTableSource(),
-          &SystemProcessSource()};
-}
-
 TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
     : TOrvane(*System.Files, *System.Registry),
-      Tables(*System.Tables),
+      Sockets(*System.Sockets),
       Processes(*System.Processes) {}
 
 namespace {
-
-// Counters stop at the largest value instead of wrapping to a negative count,
-// which would silently hide a reached threshold.
-void Bump(int32_t& Counter) {
-  if (Counter < std::numeric_limits<int32_t>::max()) ++Counter;
-}
-
-int32_t SaturatedSum(std::initializer_list<int32_t> Parts) {
-  int64_t Sum = 0;
-  for (int32_t Part : Parts) Sum += Part;
-  if (Sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (Sum < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(Sum);
-}
 
 bool OpensSection(const std::string& Line) { return !Line.empty() && Line[0] == '['; }
 
@@ -239,10 +220,12 @@ void TOrvaneCheck::Run() {
   std::vector<uint32_t> Owners;
   for (uint32_t Id : {OrvaneId, LumicourtId, HelmsteadId})
     if (Id != 0) Owners.push_back(Id);
+  std::sort(Owners.begin(), Owners.end());
+  Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
 
   ConnectionList.clear();
   DebugDump.clear();
-  SnapshotConnections(ConnectionList, Tables, Processes, &Owners);
+  SnapshotConnections(ConnectionList, Sockets, Processes, Owners);
 
   for (const TCounterRow& Row : CounterRows) this->*Row.Counter = 0;
 
@@ -251,36 +234,36 @@ void TOrvaneCheck::Run() {
     // connections belong to nobody we count.
     if (Entry.ProcessId == 0 || Entry.State != TcpStateEstablished) continue;
     if (Entry.ProcessId == OrvaneId) {
-      if (Entry.LocalPort == SmtpInPort) Bump(SmtpInCount);
-      else if (Entry.LocalPort == SmtpSslPort) Bump(SmtpSslCount);
-      else if (Entry.LocalPort == PopInPort) Bump(PopInCount);
-      else if (Entry.LocalPort == PopSslPort) Bump(PopSslCount);
-      else if (Entry.LocalPort == ImapInPort) Bump(ImapInCount);
-      else if (Entry.LocalPort == ImapSslPort) Bump(ImapSslCount);
-      else if (Entry.RemotePort == SmtpOutPort) Bump(SmtpOutCount);
-      else if (Entry.RemotePort == PopOutPort) Bump(PopOutCount);
-      else Bump(OtherCount);
+      if (Entry.LocalPort == SmtpInPort) ++SmtpInCount;
+      else if (Entry.LocalPort == SmtpSslPort) ++SmtpSslCount;
+      else if (Entry.LocalPort == PopInPort) ++PopInCount;
+      else if (Entry.LocalPort == PopSslPort) ++PopSslCount;
+      else if (Entry.LocalPort == ImapInPort) ++ImapInCount;
+      else if (Entry.LocalPort == ImapSslPort) ++ImapSslCount;
+      else if (Entry.RemotePort == SmtpOutPort) ++SmtpOutCount;
+      else if (Entry.RemotePort == PopOutPort) ++PopOutCount;
+      else ++OtherCount;
     } else if (Entry.ProcessId == LumicourtId) {
-      if (Entry.LocalPort == LumicourtPort) Bump(LumicourtInCount);
-      else if (Entry.LocalPort == LumicourtSslPort) Bump(LumicourtSslCount);
-      else Bump(LumicourtOtherCount);
+      if (Entry.LocalPort == LumicourtPort) ++LumicourtInCount;
+      else if (Entry.LocalPort == LumicourtSslPort) ++LumicourtSslCount;
+      else ++LumicourtOtherCount;
     } else if (Entry.ProcessId == HelmsteadId) {
       // Any other local port of the administration component counts nowhere.
-      if (Entry.LocalPort == HelmsteadPort) Bump(HelmsteadInCount);
-      else if (Entry.LocalPort == HelmsteadSslPort) Bump(HelmsteadSslCount);
+      if (Entry.LocalPort == HelmsteadPort) ++HelmsteadInCount;
+      else if (Entry.LocalPort == HelmsteadSslPort) ++HelmsteadSslCount;
     } else {
       continue;
     }
     if (Verbosity >= 2) DumpEntry(Entry, DebugDump);
   }
 
-  SmtpTotal = SaturatedSum({SmtpInCount, SmtpOutCount, SmtpSslCount});
-  PopTotal = SaturatedSum({PopInCount, PopOutCount, PopSslCount});
-  ImapTotal = SaturatedSum({ImapInCount, ImapSslCount});
-  LumicourtTotal = SaturatedSum({LumicourtInCount, LumicourtSslCount, LumicourtOtherCount});
-  HelmsteadTotal = SaturatedSum({HelmsteadInCount, HelmsteadSslCount});
+  SmtpTotal = SmtpInCount + SmtpOutCount + SmtpSslCount;
+  PopTotal = PopInCount + PopOutCount + PopSslCount;
+  ImapTotal = ImapInCount + ImapSslCount;
+  LumicourtTotal = LumicourtInCount + LumicourtSslCount + LumicourtOtherCount;
+  HelmsteadTotal = HelmsteadInCount + HelmsteadSslCount;
   TotalConnections =
-      SaturatedSum({SmtpTotal, PopTotal, ImapTotal, OtherCount, LumicourtTotal, HelmsteadTotal});
+      SmtpTotal + PopTotal + ImapTotal + OtherCount + LumicourtTotal + HelmsteadTotal;
 
   EvaluateThresholds();
 }

@@ -21,19 +21,18 @@ enum TCategory {
   HSin, HSSSL, HSTotal,
 };
 
-// What a check reads from the system. Tests hand in fakes.
+// What a check reads from the system. Tests hand in fakes; only main hands
+// in the running machine's sources.
 struct TCheckSystem {
   TConfigFileSystem* Files;
   TRegistrySource* Registry;
-  TTableSource* Tables;
+  TSocketSource* Sockets;
   TProcessSource* Processes;
 };
 
-TCheckSystem RunningSystem();
-
 class TOrvaneCheck : public TOrvane {
 public:
-  explicit TOrvaneCheck(const TCheckSystem& System = RunningSystem());
+  explicit TOrvaneCheck(const TCheckSystem& System);
 
   // Ports
   int32_t SmtpInPort = 25;
@@ -89,7 +88,7 @@ public:
   int32_t CategoryCounter(int Index) const;
 
 private:
-  TTableSource& Tables;
+  TSocketSource& Sockets;
   TProcessSource& Processes;
 };
 

@@ -38,9 +38,9 @@ class OrvaneCheck : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
   TFakeRegistry Registry;
-  TFakeTableSource Tables;
+  TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
-  TCheckSystem System{&Files, &Registry, &Tables, &Processes};
+  TCheckSystem System{&Files, &Registry, &Sockets, &Processes};
 
   std::unique_ptr<TOrvaneCheck> NewCheck() {
     auto Check = std::make_unique<TOrvaneCheck>(System);
@@ -328,12 +328,10 @@ TEST_F(OrvaneCheck, RefusedProcessListFindsNothing) {
 constexpr uint32_t OrvanePid = 100, LumicourtPid = 200, HelmsteadPid = 300, OtherPid = 400;
 const std::array<uint8_t, 4> Here = {192, 168, 1, 5};
 const std::array<uint8_t, 4> Peer = {10, 0, 0, 7};
-constexpr uint32_t Established = 5, Listening = 2, TimeWait = 11;
+constexpr int32_t Established = 5, Listening = 2, TimeWait = 11;
 
 class OrvaneCheckRun : public OrvaneCheck {
 protected:
-  TTableBytes Tcp, Udp;
-
   void SetUp() override {
     Processes.Processes = {{4, "System"},
                            {OrvanePid, "Orvane.exe"},
@@ -342,12 +340,10 @@ protected:
                            {OtherPid, "other.exe"}};
   }
   void Connection(uint32_t Pid, uint16_t LocalPort, uint16_t RemotePort,
-                  uint32_t State = Established) {
-    Tcp.Tcp(State, Here, LocalPort, Peer, RemotePort, Pid);
+                  int32_t State = Established) {
+    Sockets.Tcp(State, Here, LocalPort, Peer, RemotePort, Pid);
   }
   std::unique_ptr<TOrvaneCheck> RunCheck(const std::function<void(TOrvaneCheck&)>& Setup = {}) {
-    Tables.Tables[TTableKind::Tcp4] = Tcp.Bytes;
-    Tables.Tables[TTableKind::Udp4] = Udp.Bytes;
     auto C = NewCheck();
     if (Setup) Setup(*C);
     C->Run();
@@ -457,8 +453,8 @@ TEST_F(OrvaneCheckRun, OnlyEstablishedTcpCounts) {
   Connection(OrvanePid, 25, 0, Listening);
   Connection(OrvanePid, 25, 40000, TimeWait);
   Connection(LumicourtPid, 3000, 40000, 4);
-  Udp.Udp(Here, 25, OrvanePid);
-  Udp.Udp(Here, 3000, LumicourtPid);
+  Sockets.Udp(Here, 25, OrvanePid);
+  Sockets.Udp(Here, 3000, LumicourtPid);
   auto C = RunCheck([](TOrvaneCheck& C) { C.Verbosity = 2; });
   EXPECT_EQ(Leaves(*C), std::vector<int32_t>(LNone, 0));
   EXPECT_EQ(C->TotalConnections, 0);
@@ -564,7 +560,7 @@ TEST_F(OrvaneCheckRun, EmptySnapshotGivesZeroesAndNoVerdict) {
 }
 
 TEST_F(OrvaneCheckRun, FailingTableEndsTheRunWithItsMessage) {
-  Tables.Failures[TTableKind::Tcp4] = "The network path was not found.";
+  Sockets.Failure = "The network path was not found.";
   auto C = NewCheck();
   try {
     C->Run();

@@ -30,4 +30,4 @@ struct TProgramResult {
 
 // One whole run of the program over its arguments (after the program name).
 TProgramResult RunProgram(const std::vector<std::string>& Arguments, const std::string& ExePath,
-                          const TCheckSystem& System = RunningSystem());
+                          const TCheckSystem& System);

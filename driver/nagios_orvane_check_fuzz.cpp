@@ -61,13 +61,12 @@ void AddInstallation(TFuzzFileSystem& Files, const std::string& DataPath) {
   Files.Files[DataPath + "..\\Helmstead\\Helmstead.ini"] = HelmsteadIni;
 }
 
-void AddSystem(TFakeTableSource& Tables, TFakeProcessSource& Processes) {
+void AddSystem(TFakeSocketSource& Sockets, TFakeProcessSource& Processes) {
   Processes.Processes = {{4, "System"}, {100, "Orvane.exe"}, {200, "Lumicourt.exe"},
                          {300, "Helmstead.exe"}, {400, "mail-client"}};
   Processes.ModulePaths = {{100, "C:\\Orvane\\App\\Orvane.exe"}};
-  TTableBytes Tcp;
   const std::array<uint8_t, 4> Any{0, 0, 0, 0}, Server{10, 0, 0, 5}, Client{192, 168, 1, 20};
-  Tcp.Tcp(2, Any, 25, Any, 0, 100)
+  Sockets.Tcp(2, Any, 25, Any, 0, 100)
       .Tcp(5, Server, 25, Client, 50000, 100)
       .Tcp(5, Server, 25, Client, 50001, 100)
       .Tcp(5, Server, 465, Client, 50002, 100)
@@ -78,11 +77,8 @@ void AddSystem(TFakeTableSource& Tables, TFakeProcessSource& Processes) {
       .Tcp(5, Server, 443, Client, 50006, 200)
       .Tcp(5, Server, 1000, Client, 50007, 300)
       .Tcp(11, Server, 25, Client, 50008, 100)
-      .Tcp(5, Client, 50000, Server, 25, 400);
-  TTableBytes Udp;
-  Udp.Udp(Any, 53, 4);
-  Tables.Tables[TTableKind::Tcp4] = Tcp.Bytes;
-  Tables.Tables[TTableKind::Udp4] = Udp.Bytes;
+      .Tcp(5, Client, 50000, Server, 25, 400)
+      .Udp(Any, 53, 4);
 }
 
 // Arguments from the input: a leading 0 byte means NUL-separated arguments
@@ -124,10 +120,10 @@ int FuzzRunProgram(const uint8_t* Data, size_t Size) {
   AddInstallation(Files, "");  // no -p and nothing in the registry
   Files.BusyAttempts["Orvane.ini"] = 2;
   TFakeRegistry Registry;
-  TFakeTableSource Tables;
+  TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
-  AddSystem(Tables, Processes);
-  const TCheckSystem System{&Files, &Registry, &Tables, &Processes};
+  AddSystem(Sockets, Processes);
+  const TCheckSystem System{&Files, &Registry, &Sockets, &Processes};
 
   TProgramResult Result;
   try {

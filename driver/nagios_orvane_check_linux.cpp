@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/TextCodec.h"
+#include "driver/RunningSystem.h"
 #include "driver/nagios_orvane_check.h"
 
 namespace {
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
     // Arguments are taken as the bytes they are: a Linux path need not be
     // UTF-8, and must reach open() unchanged to name the same file.
     for (int Index = 1; Index < argc; ++Index) Arguments.push_back(argv[Index]);
-    const TProgramResult Result = RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()));
+    const TProgramResult Result = RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()), RunningSystem());
     WriteAll(Result.Output.data(), Result.Output.size());
     return Result.ExitStatus;
   } catch (...) {

@@ -109,9 +109,9 @@ class NagiosOrvaneCheckStatus : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
   TFakeRegistry Registry;
-  TFakeTableSource Tables;
+  TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
-  TOrvaneCheck Check{TCheckSystem{&Files, &Registry, &Tables, &Processes}};
+  TOrvaneCheck Check{TCheckSystem{&Files, &Registry, &Sockets, &Processes}};
 
   // Twelve connections: nine inbound SMTP, one inbound POP, two IMAP.
   void Twelve() {
@@ -209,9 +209,8 @@ class NagiosOrvaneCheckRun : public ::testing::Test {
 protected:
   TFakeFileSystem Files;
   TFakeRegistry Registry;
-  TFakeTableSource Tables;
+  TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
-  TTableBytes Tcp;
 
   void SetUp() override {
     Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
@@ -222,11 +221,10 @@ protected:
   void Connections(int Count, uint16_t LocalPort, uint16_t RemotePort = 40000,
                    uint32_t Pid = 100) {
     for (int i = 0; i < Count; ++i)
-      Tcp.Tcp(5, {10, 1, 1, 1}, LocalPort, {10, 2, 2, 2}, RemotePort, Pid);
+      Sockets.Tcp(5, {10, 1, 1, 1}, LocalPort, {10, 2, 2, 2}, RemotePort, Pid);
   }
   TProgramResult Run(std::vector<std::string> Arguments) {
-    Tables.Tables[TTableKind::Tcp4] = Tcp.Bytes;
-    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Tables, &Processes});
+    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Sockets, &Processes});
   }
 };
 
@@ -247,7 +245,7 @@ TEST_P(NagiosOrvaneCheckCommandLine, EndsBeforeTheCheck) {
   EXPECT_EQ(Result.Output, GetParam().Output);
   EXPECT_EQ(Result.ExitStatus, GetParam().Status);
   EXPECT_TRUE(Files.Attempts.empty()) << "no configuration file is read";
-  EXPECT_TRUE(Tables.Reads.empty()) << "no connection table is read";
+  EXPECT_EQ(Sockets.Reads, 0) << "no connection table is read";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -360,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(NagiosOrvaneCheckRun, TwoVerboseOptionsDumpBeforeTheStatus) {
   Connections(1, 25);
-  Tcp.Tcp(2, {0, 0, 0, 0}, 25, {0, 0, 0, 0}, 0, 100);  // listening: not dumped
+  Sockets.Tcp(2, {0, 0, 0, 0}, 25, {0, 0, 0, 0}, 0, 100);  // listening: not dumped
   const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-v", "-v"});
   EXPECT_EQ(Result.Output.substr(0, Result.Output.rfind('|')),
             "TCP|10.1.1.1|25|10.2.2.2|40000|ESTABLISHED|Orvane.exe|100|OK - Connections=1 "
@@ -398,7 +396,7 @@ TEST_F(NagiosOrvaneCheckRun, UnreadableConfigurationIsUnknown) {
   const TProgramResult Result = Run({"-w", "5", "-c", "10", "-p", App, "-r", "0"});
   EXPECT_EQ(Result.Output, "Unknown - Can not read /srv/orvane/App/Orvane.ini\n");
   EXPECT_EQ(Result.ExitStatus, 3);
-  EXPECT_TRUE(Tables.Reads.empty()) << "no check without the port configuration";
+  EXPECT_EQ(Sockets.Reads, 0) << "no check without the port configuration";
 }
 
 TEST_F(NagiosOrvaneCheckRun, UnreadableComponentConfigurationIsUnknown) {
@@ -410,7 +408,7 @@ TEST_F(NagiosOrvaneCheckRun, UnreadableComponentConfigurationIsUnknown) {
 
 TEST_F(NagiosOrvaneCheckRun, FailingTableIsUnknown) {
   Connections(20, 25);
-  Tables.Failures[TTableKind::Udp4] = "The parameter is incorrect.";
+  Sockets.Failure = "The parameter is incorrect.";
   const TProgramResult Result = Run({"-w", "1", "-c", "2", "-p", App, "-v", "-v"});
   EXPECT_EQ(Result.Output, "Unknown - The parameter is incorrect.\n");
   EXPECT_EQ(Result.ExitStatus, 3);
@@ -422,21 +420,16 @@ TEST_F(NagiosOrvaneCheckRun, UnknownStatusStaysOneLine) {
   EXPECT_EQ(Result.Output, "Unknown - Can not read /srv/orvane/App Orvane.ini\n");
   EXPECT_EQ(Result.ExitStatus, 3);
 
-  Tables.Failures[TTableKind::Tcp4] = "Table gone.\r\nTry again";
+  Sockets.Failure = "Table gone.\r\nTry again";
   Result = Run({"-w", "5", "-c", "10", "-p", App});
   EXPECT_EQ(Result.Output, "Unknown - Table gone.  Try again\n");
 }
 
 // Whatever breaks the check ends as UNKNOWN, never as a verdict.
-class TThrowingTables : public TTableSource {
+class TThrowingTables : public TSocketSource {
 public:
   std::function<void()> Throw;
-  bool BindExtendedTables() override { return true; }
-  TTableRead ReadTable(TTableKind, bool, std::vector<uint8_t>&,
-                       const std::vector<uint32_t>*) override {
-    Throw();
-    return TTableRead::SizeZero;
-  }
+  void ReadSockets(const std::vector<uint32_t>&, TSocketList&) override { Throw(); }
 };
 
 TEST_F(NagiosOrvaneCheckRun, UnexpectedFailuresAreUnknown) {

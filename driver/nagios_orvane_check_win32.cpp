@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "driver/ProgramIo_win32.h"
+#include "driver/RunningSystem.h"
 #include "driver/nagios_orvane_check.h"
 
 int main() {
   try {
-    const TProgramResult Result = RunProgram(ProgramArguments(GetCommandLineW()), OwnExecutablePath());
+    const TProgramResult Result = RunProgram(ProgramArguments(GetCommandLineW()), OwnExecutablePath(),
+                                                 RunningSystem());
     WriteStandardOutput(Result.Output);
     return Result.ExitStatus;
   } catch (...) {

@@ -76,9 +76,9 @@ void CheckPorts(const std::string& Bytes, int32_t RetryCount, int BusyAttempts) 
   for (const char* Name : Names) Files.Files[DataPath + Name] = Bytes;
   Files.BusyAttempts[DataPath + Names[1]] = BusyAttempts;
   TFakeRegistry Registry;
-  TFakeTableSource Tables;
+  TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
-  TOrvaneCheck Check({&Files, &Registry, &Tables, &Processes});
+  TOrvaneCheck Check({&Files, &Registry, &Sockets, &Processes});
   Check.DataPath = DataPath;
   Check.RetryCount = RetryCount;
   Check.RetryDelay = 7;

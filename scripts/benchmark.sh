@@ -12,6 +12,7 @@
 # for none) and WINE_RUNS (default 5) for the timing under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
@@ -31,8 +32,8 @@ wine_session() {  # wine_session N...
   . scripts/wine-lib.sh
   wine_enter_netns "$0" --wine-session "$@"
   ulimit -n "$(ulimit -Hn)"
-  local build=build/bench-win32 out=46587 n
-  wine_setup "$top/$build/wineprefix"
+  local build=$build_root/bench-win32 out=46587 n
+  wine_setup "$build/wineprefix"
   local loader
   loader=$(wine_loader "$build/nagios_orvane_check.exe")
   stand_ins_init
@@ -42,7 +43,7 @@ wine_session() {  # wine_session N...
   printf '[WebServer]\r\nPort=46300\r\n' >"$work/Orvane/Lumicourt/Lumicourt.ini"
   printf '[WebServer]\r\nPort=46400\r\n' >"$work/Orvane/Helmstead/Helmstead.ini"
   cp "$build/orvane_stand_in.exe" "$work/bin/Orvane.exe"
-  ln -s "$top/build/bench/orvane_stand_in" "$work/bin/peer"
+  ln -s "$build_root/bench/orvane_stand_in" "$work/bin/peer"
   local check=("$loader" "$build/nagios_orvane_check.exe" -p "Z:${work//\//\\}\\Orvane\\App\\" -w 0 -c 0 -v)
   local floor=("$loader" "$build/tcp_table_once.exe") both=("$loader" "$build/tcp_table_once.exe" 6)
 
@@ -93,8 +94,8 @@ wine_sizes=${WINE_SIZES-1000 5000}
 [ "${sizes[*]}" != config ] || { sizes=(); wine_sizes=; }
 
 scripts/install-deps.sh cmake make g++ iproute2 time >&2
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
-cmake --build build/bench -j"$(nproc)" >/dev/null
+cmake -S . -B "$build_root/bench" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
+cmake --build "$build_root/bench" -j"$(nproc)" >/dev/null
 
 stand_ins_init
 
@@ -104,7 +105,7 @@ printf '[Ports]\nSMTPIn=%d\n' $smtp >"$work/Orvane/App/Orvane.ini"
 printf '[WebServer]\nPort=%d\n' $lc >"$work/Orvane/Lumicourt/Lumicourt.ini"
 printf '[WebServer]\nPort=46400\n' >"$work/Orvane/Helmstead/Helmstead.ini"
 for name in Orvane.exe Lumicourt.exe mail-client; do
-  cp build/bench/orvane_stand_in "$work/bin/$name"
+  cp "$build_root/bench/orvane_stand_in" "$work/bin/$name"
 done
 
 printf '%-7s %12s %12s %12s %12s %9s %9s %10s\n' N check_ms ssp_ms ss_ms cat_ms "chk/ssp" "chk/ss" check_KiB
@@ -131,7 +132,7 @@ for n in "${sizes[@]}"; do
   done
   stand_in_await orvane.log "accepted $smtp_n"; stand_in_await lumicourt.log "accepted $lc_n"
 
-  check=(build/bench/nagios_orvane_check -p "$work/Orvane/App/" -w 0 -c 0 -v)
+  check=("$build_root/bench/nagios_orvane_check" -p "$work/Orvane/App/" -w 0 -c 0 -v)
   out=$(ORVANE_REGISTRY_FILE=/nonexistent "${check[@]}" || true)
   want="OK - Connections=$n SmtpIn=$smtp_n SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=0 PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 LCin=$lc_n LCSSL=0 HSin=0 HSSSL=0|"
   case "$out" in
@@ -176,15 +177,15 @@ peak() {  # peak KiB of one check: peak PATH COMMAND-PREFIX...
   ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "$@" -p "$path" -w 0 -c 0 2>&1 >/dev/null | tail -1
 }
 printf '\n%-28s %12s %12s %12s\n' "10 MB configuration file" small_KiB 10MB_KiB file_MB
-printf '%-28s %12d %12d %12.1f\n' linux "$(peak "$small" build/bench/nagios_orvane_check)" \
-  "$(peak "$big" build/bench/nagios_orvane_check)" "$(stat -c %s "$big/Orvane.ini" | awk '{print $1 / 1e6}')"
+printf '%-28s %12d %12d %12.1f\n' linux "$(peak "$small" "$build_root/bench/nagios_orvane_check")" \
+  "$(peak "$big" "$build_root/bench/nagios_orvane_check")" "$(stat -c %s "$big/Orvane.ini" | awk '{print $1 / 1e6}')"
 scripts/install-deps.sh g++-mingw-w64-i686-posix wine wine32:i386 wine64 >&2
-cmake -S . -B build/bench-win32 -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
+cmake -S . -B "$build_root/bench-win32" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
-cmake --build build/bench-win32 -j"$(nproc)" >/dev/null
-exe=build/bench-win32/nagios_orvane_check.exe
+cmake --build "$build_root/bench-win32" -j"$(nproc)" >/dev/null
+exe=$build_root/bench-win32/nagios_orvane_check.exe
 winpath() { echo "Z:$1" | tr / '\\'; }
-export WINEPREFIX=$top/build/bench-win32/wineprefix
+export WINEPREFIX=$build_root/bench-win32/wineprefix
 peak "$(winpath "$small")" scripts/wine-run.sh "$exe" >/dev/null  # the prefix, once
 printf '%-28s %12d %12d\n' "windows (32-bit, under Wine)" \
   "$(peak "$(winpath "$small")" scripts/wine-run.sh "$exe")" \

@@ -7,21 +7,22 @@
 # count the same, and stops the stand-ins.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 scripts/install-deps.sh cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 wine64 iproute2 >&2
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
-cmake --build build/demo -j"$(nproc)" >/dev/null
-cmake -S . -B build/demo-win32 -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
+cmake -S . -B "$build_root/demo" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
+cmake --build "$build_root/demo" -j"$(nproc)" >/dev/null
+cmake -S . -B "$build_root/demo-win32" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
-cmake --build build/demo-win32 -j"$(nproc)" >/dev/null
+cmake --build "$build_root/demo-win32" -j"$(nproc)" >/dev/null
 
 # shellcheck source=scripts/stand-ins.sh
 . scripts/stand-ins.sh
 stand_ins_init
 cp -r demo/Orvane "$work/"
 for name in Orvane.exe Lumicourt.exe Helmstead.exe peer-mta mail-client; do
-  ln -s "$top/build/demo/orvane_stand_in" "$work/bin/$name"
+  ln -s "$build_root/demo/orvane_stand_in" "$work/bin/$name"
 done
 
 # Remote mail servers that the mail server sends to and fetches from.
@@ -46,7 +47,7 @@ stand_in_await helmstead.log "accepted 1"
 echo "== Linux build"
 echo "\$ nagios_orvane_check -p <demo>/Orvane/App/ -w 20 -c 40 -v"
 status=0
-linux=$(build/demo/nagios_orvane_check -p "$work/Orvane/App/" -w 20 -c 40 -v) || status=$?
+linux=$("$build_root/demo/nagios_orvane_check" -p "$work/Orvane/App/" -w 20 -c 40 -v) || status=$?
 echo "$linux"
 echo "(exit status $status)"
 stand_ins_stop
@@ -54,7 +55,7 @@ stand_ins_stop
 echo
 echo "== Windows program (32-bit), under Wine"
 status=0
-windows=$(scripts/demo-windows.sh "$top/build/demo-win32" "$top/build/demo/orvane_stand_in") ||
+windows=$(scripts/demo-windows.sh "$build_root/demo-win32" "$build_root/demo/orvane_stand_in") ||
   status=$?
 echo "$windows"
 echo "(exit status $status)"

@@ -9,6 +9,7 @@
 # ORVANE_FUZZ_BUILD_DIR names another build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 seconds=${1:-60}
@@ -19,7 +20,7 @@ esac
 
 scripts/install-deps.sh cmake make clang libclang-rt-14-dev
 
-dir=${ORVANE_FUZZ_BUILD_DIR:-build/fuzz}
+dir=${ORVANE_FUZZ_BUILD_DIR:-$build_root/fuzz}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)"

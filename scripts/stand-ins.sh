@@ -17,7 +17,7 @@ stand_ins_init() {
 }
 
 # Every stand-in reads this pipe and ends when the script, its only writer,
-# closes it.
+# closes it or ends, however it ends: the stand-ins get the read end alone.
 stand_ins_hold() {
   rm -f "$work/hold"
   mkfifo "$work/hold"
@@ -26,7 +26,7 @@ stand_ins_hold() {
 
 stand_in_run() {
   local log=$1; shift
-  "$@" <"$work/hold" >"$work/$log" &
+  "$@" <"$work/hold" >"$work/$log" 9<&- &
   stand_in_pids+=($!)
 }
 

@@ -9,14 +9,15 @@
 #   ORVANE_PROGRAM: the Linux program (default build/linux/nagios_orvane_check)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 scripts/install-deps.sh icinga2-bin nagios4-core
 
-program=${ORVANE_PROGRAM:-build/linux/nagios_orvane_check}
+program=${ORVANE_PROGRAM:-$build_root/linux/nagios_orvane_check}
 if [ ! -x "$program" ]; then
-  cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/linux -j"$(nproc)" --target nagios_orvane_check
+  cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build_root/linux" -j"$(nproc)" --target nagios_orvane_check
 fi
 program=$(realpath "$program")
 

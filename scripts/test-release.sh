@@ -3,24 +3,35 @@
 # a second build) and checks what it holds: the archive's files, names,
 # modes and times, that its programs are the ones the Windows suites tested,
 # the checksums, the Debian package, and the layout "cmake --install" makes.
-# Expects the builds of scripts/test.sh (build/linux, build/win32, build/win64).
+# Expects the builds of scripts/test.sh (build/linux, build/win32, build/win64,
+# or under ORVANE_BUILD_ROOT).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 
-scripts/install-deps.sh unzip
-scripts/release.sh
-
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 failed=0
 fail() {
   echo "test-release.sh: $*" >&2
   failed=1
 }
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/linux/CMakeCache.txt)
-banner=$(build/linux/nagios_orvane_check -V)
+# What the Windows suites tested, as scripts/test-windows.sh recorded it
+# before the release rebuilds the programs in place.
+declare -A tested
+for build in win32 win64; do
+  tested[$build]=$(cat "$build_root/$build/tested-program.sha256" 2>/dev/null) ||
+    fail "no record of a tested $build program: run scripts/test-windows.sh first"
+done
+
+scripts/install-deps.sh unzip
+scripts/release.sh
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build_root/linux/CMakeCache.txt")
+banner=$("$build_root/linux/nagios_orvane_check" -V)
 [[ $banner == *" v${version%.*}/Win32" ]] || fail "banner '$banner' does not name version ${version%.*}"
 cd out/release
 
@@ -52,7 +63,7 @@ pe_machine() {
 }
 for pair in nagios_orvane_check.exe:win32:014c x64/nagios_orvane_check.exe:win64:8664; do
   IFS=: read -r file build machine <<<"$pair"
-  cmp -s "$scratch/zip/$file" "$top/build/$build/nagios_orvane_check.exe" ||
+  [ "$(sha256sum <"$scratch/zip/$file")" = "${tested[$build]:-}" ] ||
     fail "$file is not the program the $build suites tested"
   [ "$(pe_machine "$scratch/zip/$file")" = "$machine" ] || fail "$file is not for machine $machine"
 done
@@ -77,7 +88,7 @@ dpkg-deb -x "$deb" "$scratch/deb"
 
 echo "== cmake --install"
 cd "$top"
-DESTDIR=$scratch/staging cmake --install build/linux >/dev/null
+DESTDIR=$scratch/staging cmake --install "$build_root/linux" >/dev/null
 installed=$(cd "$scratch/staging" && find . -type f -printf '%m %p\n')
 [ "$installed" = "755 ./usr/lib/nagios/plugins/nagios_orvane_check" ] ||
   fail "cmake --install made: $installed"

@@ -19,6 +19,8 @@ for target in win32:i686 win64:x86_64; do
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="$build_type" -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure)
+  # What was tested, for scripts/test-release.sh: the release rebuilds in place.
+  sha256sum <"$dir/nagios_orvane_check.exe" >"$dir/tested-program.sha256"
 done
 
 mkdir -p out

@@ -7,13 +7,14 @@
 # and Nagios 4, and a minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 
 scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
 
 echo "== Linux"
-cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/linux -j"$(nproc)"
-(cd build/linux && ctest --output-on-failure -j"$(nproc)")
+cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build_root/linux" -j"$(nproc)"
+(cd "$build_root/linux" && ctest --output-on-failure -j"$(nproc)")
 
 echo "== Linux, sanitizers"
 scripts/test-sanitizers.sh

@@ -20,10 +20,11 @@ prefix=${WINEPREFIX:-"$(cd "$(dirname "$program")" && pwd)/wineprefix"}
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-wine_setup "$prefix"
+# Wine's server outlives the run: it must not hold the lock for the next one.
+wine_setup "$prefix" 9>&-
 
 status=0
-"$(wine_loader "$program")" "$program" "$@" || status=$?
+"$(wine_loader "$program")" "$program" "$@" 9>&- || status=$?
 if [ -n "${ORVANE_WINE_IN_NETNS:-}" ]; then
   # The server lives in this namespace; the next run must start its own.
   wine_end_server

@@ -1,5 +1,5 @@
-// Recorded connection tables and process lists for tests: the same conversion
-// code that production uses reads them.
+// Recorded sockets, connection tables and process lists for tests: the same
+// conversion code that production uses reads them.
 #pragma once
 
 #include <cstdint>
@@ -83,28 +83,44 @@ public:
   }
 };
 
-class TFakeTableSource : public TTableSource {
+// Sockets as a census gives them; addresses as four bytes in network order.
+class TFakeSocketSource : public TSocketSource {
 public:
-  bool Extended = true;
-  // A missing IPv4 kind reads as SizeZero, a missing IPv6 kind as NotPresent.
-  std::map<TTableKind, std::vector<uint8_t>> Tables;
-  std::map<TTableKind, std::string> Failures;         // kind -> message thrown
-  std::vector<TTableKind> Reads;
-  const std::vector<uint32_t>* LastOwners = nullptr;
+  TSocketList Sockets;   // every snapshot's sockets
+  std::string Failure;   // when not empty, thrown after the sockets are given
+  int Reads = 0;
+  std::vector<uint32_t> LastOwners;
 
-  bool BindExtendedTables() override { return Extended; }
-  TTableRead ReadTable(TTableKind Kind, bool, std::vector<uint8_t>& Table,
-                       const std::vector<uint32_t>* Owners) override {
-    Reads.push_back(Kind);
+  TFakeSocketSource& Tcp(int32_t State, std::array<uint8_t, 4> Local, uint16_t LocalPort,
+                         std::array<uint8_t, 4> Remote, uint16_t RemotePort, uint32_t Pid) {
+    TSocketRecord& socket = Add(0, Local, LocalPort, Pid);
+    std::memcpy(socket.RemoteAddress, Remote.data(), 4);
+    socket.RemotePort = RemotePort;
+    socket.State = State;
+    return *this;
+  }
+  TFakeSocketSource& Udp(std::array<uint8_t, 4> Local, uint16_t LocalPort, uint32_t Pid) {
+    Add(1, Local, LocalPort, Pid);
+    return *this;
+  }
+
+  void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Out) override {
+    ++Reads;
     LastOwners = Owners;
-    auto failure = Failures.find(Kind);
-    if (failure != Failures.end()) throw std::runtime_error(failure->second);
-    auto table = Tables.find(Kind);
-    if (table == Tables.end())
-      return Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6 ? TTableRead::NotPresent
-                                                                  : TTableRead::SizeZero;
-    Table = table->second;
-    return TTableRead::Ok;
+    Out.insert(Out.end(), Sockets.begin(), Sockets.end());
+    if (!Failure.empty()) throw std::runtime_error(Failure);
+  }
+
+private:
+  TSocketRecord& Add(int32_t Protocol, std::array<uint8_t, 4> Local, uint16_t LocalPort,
+                     uint32_t Pid) {
+    Sockets.emplace_back();
+    TSocketRecord& socket = Sockets.back();
+    socket.Protocol = Protocol;
+    std::memcpy(socket.LocalAddress, Local.data(), 4);
+    socket.LocalPort = LocalPort;
+    socket.ProcessId = Pid;
+    return socket;
   }
 };
 

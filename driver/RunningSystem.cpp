@@ -1,0 +1,6 @@
+#include "driver/RunningSystem.h"
+
+TCheckSystem RunningSystem() {
+  return {&SystemConfigFileSystem(), &SystemRegistrySource(), &SystemSocketSource(),
+          &SystemProcessSource()};
+}
