@@ -2,12 +2,15 @@
 // out.
 #include <windows.h>
 
+#include "common/WideText_win32.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/nagios_orvane_check.h"
 
 int main() {
   try {
-    const TProgramResult Result = RunProgram(ProgramArguments(GetCommandLineW()), OwnExecutablePath());
+    const std::string OwnPath = OwnExecutablePath();
+    const TProgramResult Result =
+        RunProgram(ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath)), OwnPath);
     WriteStandardOutput(Result.Output);
     return Result.ExitStatus;
   } catch (...) {
