@@ -206,6 +206,8 @@ TTableSource& SystemTableSource() {
   return source;
 }
 
+uint32_t TLinuxProcessSource::OwnProcessId() { return static_cast<uint32_t>(getpid()); }
+
 TProcessSource& SystemProcessSource() {
   static TLinuxProcessSource source;
   return source;

@@ -47,7 +47,7 @@ struct TIpHelperFunctions {
   std::function<void(void* Block)> FreeBlock;
 };
 
-// Finds the functions in the already loaded "iphlpapi.dll" (never loads it).
+// Finds the functions in "iphlpapi.dll", loaded from the system folder.
 TIpHelperFunctions BindIpHelperFunctions();
 
 // How a snapshot reads its tables.
@@ -100,6 +100,7 @@ public:
 
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
+  uint32_t OwnProcessId() override { return GetCurrentProcessId(); }
 
 private:
   // Binds on first use; while the functions cannot be found, every use

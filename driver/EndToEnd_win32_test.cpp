@@ -269,14 +269,36 @@ TEST(EndToEndWin32Processes, ServersThatAreDownCountNothing) {
   EXPECT_EQ(Run.ExitStatus, 0);
 }
 
-TEST(EndToEndWin32Processes, ServerNamesMatchIgnoringCaseAndWithinLongerNames) {
+// The server is found by its name in any case and within longer names; the
+// check itself, installed under a name like the server's, never stands in for
+// it, and a namesake started later doesn't either.
+TEST(EndToEndWin32Processes, TheServerIsFoundByNameAndNeverTheCheckOrALaterNamesake) {
+  const struct {
+    const char* Check;   // the name the program is installed under
+    const char* Server;  // the stand-in holding the connections
+    const char* Later;   // a stand-in without connections started after it
+  } Cases[] = {
+      {"nagios_orvane_check.exe", "orvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "MyOrvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "ORVANE.EXE.bak", nullptr},
+      {"check_orvane.exe", "Orvane.exe", nullptr},
+      {"orvane.exe", "Orvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "Orvane.exe", "BackupOrvane.exe"},
+  };
   TInstallation I;
-  for (const char* Name : {"orvane.exe", "MyOrvane.exe", "ORVANE.EXE.bak"}) {
+  TTempDirectory::MakeDirectories(I.Dir / "agent");
+  for (const auto& Case : Cases) {
+    const std::string Trace = std::string(Case.Check) + " " + Case.Server;
     I.Running.clear();
-    I.Start(Name, Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
-    const TCommandResult Run = I.Check({"-w", "3", "-c", "0"});
-    EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap) << Name;
-    EXPECT_EQ(Run.ExitStatus, 1) << Name;
+    I.Start(Case.Server, Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+    if (Case.Later) I.Start(Case.Later, {});
+    const std::string Check = I.Dir / ("agent\\" + std::string(Case.Check));
+    CopyFileW(WideFromUtf8(BesideThisProgram("nagios_orvane_check.exe")).c_str(),
+              WideFromUtf8(Check).c_str(), FALSE);
+    const TCommandResult Run = RunCommand(Check, {"-p", I.DataPath, "-w", "3", "-c", "0"});
+    EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap) << Trace;
+    EXPECT_EQ(Run.ExitStatus, 1) << Trace;
+    DeleteFileW(WideFromUtf8(Check).c_str());
   }
 }
 
