@@ -75,16 +75,33 @@ void CheckIpHlpResult(uint32_t Code, const std::string& Table) {
 
 // ---- Connection tables ----------------------------------------------------
 
+namespace {
+
+// The IP helper library from the system folder, by its full path: it is not
+// one of the libraries Windows always takes from there, so a copy planted in
+// the program's folder (where agents install checks, and which they run with
+// their rights) would otherwise be found first. Loaded once, kept to the end.
+HMODULE IpHelperModule() {
+  static const HMODULE Module = [] {
+    std::wstring Path(MAX_PATH, L'\0');
+    const UINT Length = GetSystemDirectoryW(&Path[0], MAX_PATH);
+    if (Length == 0 || Length >= MAX_PATH) return HMODULE(nullptr);
+    Path.resize(Length);
+    Path += L"\\iphlpapi.dll";
+    // Its own imports from the system folder too; systems without that flag
+    // (Vista and 7 before their update) refuse it, and take them from the
+    // library's own folder instead.
+    HMODULE Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (Loaded == nullptr) Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return Loaded;
+  }();
+  return Module;
+}
+
+}  // namespace
+
 TIpHelperFunctions BindIpHelperFunctions() {
   TIpHelperFunctions Functions;
-  // The plain tables are ordinary imports of the module, so it is loaded; it
-  // is never loaded here.
-  Functions.GetTcpTable = [](void* Table, DWORD* Size, BOOL Sort) {
-    return ::GetTcpTable(static_cast<PMIB_TCPTABLE>(Table), Size, Sort);
-  };
-  Functions.GetUdpTable = [](void* Table, DWORD* Size, BOOL Sort) {
-    return ::GetUdpTable(static_cast<PMIB_UDPTABLE>(Table), Size, Sort);
-  };
   Functions.Heap = GetProcessHeap();
   Functions.BlockSize = [](void* Block) {
     const SIZE_T Size = HeapSize(GetProcessHeap(), 0, Block);
@@ -92,11 +109,13 @@ TIpHelperFunctions BindIpHelperFunctions() {
   };
   Functions.FreeBlock = [](void* Block) { HeapFree(GetProcessHeap(), 0, Block); };
 
-  const HMODULE Module = GetModuleHandleW(L"iphlpapi.dll");
+  const HMODULE Module = IpHelperModule();
   if (Module == nullptr) return Functions;
   using TAllocate = DWORD(WINAPI*)(void**, BOOL, HANDLE, DWORD, DWORD);
   using TGetExtended = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, DWORD, ULONG);
   using TGet = ULONG(WINAPI*)(void*, ULONG*, BOOL);
+  BindIfFound(Functions.GetTcpTable, Lookup<TGet>(Module, "GetTcpTable"));
+  BindIfFound(Functions.GetUdpTable, Lookup<TGet>(Module, "GetUdpTable"));
   BindIfFound(Functions.GetTcp6Table, Lookup<TGet>(Module, "GetTcp6Table"));
   BindIfFound(Functions.GetUdp6Table, Lookup<TGet>(Module, "GetUdp6Table"));
   BindIfFound(Functions.AllocateTcpExTable,
@@ -281,10 +300,17 @@ private:
   HANDLE Handle;
 };
 
-// The system's locale-aware lower case, for the comparison alone.
-std::wstring Lowered(std::wstring Text) {
-  if (!Text.empty()) CharLowerBuffW(&Text[0], static_cast<DWORD>(Text.size()));
-  return Text;
+// The lower case of the user's locale, for the comparison alone; kernel32's
+// own, since a process that loads user32 needs a desktop, which a service's
+// children may not get.
+std::wstring Lowered(const std::wstring& Text) {
+  if (Text.empty()) return Text;
+  const int Units = static_cast<int>(Text.size());
+  const int Size = LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, Text.data(), Units, nullptr, 0);
+  if (Size <= 0) return Text;
+  std::wstring Lower(static_cast<size_t>(Size), L'\0');
+  LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, Text.data(), Units, &Lower[0], Size);
+  return Lower;
 }
 
 }  // namespace

@@ -46,6 +46,18 @@ std::vector<std::string> ProgramArguments(const wchar_t* CommandLine, const std:
   return Arguments;
 }
 
+void RestrictLibrarySearch() {
+  // Only where the system has it (from Windows 8, and 7 or Vista updated):
+  // libraries loaded later come from the system folder alone, never from the
+  // program's folder or the current directory.
+  using TSetDefault = BOOL(WINAPI*)(DWORD);
+  const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
+  if (Kernel == nullptr) return;
+  const auto SetDefault = reinterpret_cast<TSetDefault>(
+      reinterpret_cast<void (*)()>(GetProcAddress(Kernel, "SetDefaultDllDirectories")));
+  if (SetDefault) SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 std::string OwnExecutablePath() {
   // Paths may exceed MAX_PATH; the system cuts the name short when the
   // buffer is too small, so grow it until the name fits.

@@ -16,6 +16,10 @@
 std::vector<std::string> ProgramArguments(const wchar_t* CommandLine,
                                           const std::wstring& OwnPath = {});
 
+// Restricts the libraries loaded from now on to the system folder, where the
+// system can (SetDefaultDllDirectories).
+void RestrictLibrarySearch();
+
 // The full path of the running program's executable, however long.
 std::string OwnExecutablePath();
 

@@ -7,6 +7,7 @@
 #include "driver/nagios_orvane_check.h"
 
 int main() {
+  RestrictLibrarySearch();
   try {
     const std::string OwnPath = OwnExecutablePath();
     const TProgramResult Result =
