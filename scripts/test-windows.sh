@@ -31,6 +31,7 @@ for target in win32:i686 win64:x86_64; do
   grep -q TERMINAL_SERVICE_AWARE <<<"$header" ||
     { echo "$dir/nagios_orvane_check.exe is not marked terminal-server aware" >&2; exit 1; }
   (cd "$dir" && ctest --output-on-failure)
+  scripts/test-samples-windows.sh "$dir"
 done
 
 mkdir -p out
