@@ -529,7 +529,7 @@ TEST_F(OrvaneCheckRun, AServerNotFoundWhereProcessesAreHiddenEndsTheRun) {
 }
 
 TEST_F(OrvaneCheckRun, OnlyTheLastMatchingProcessIsCounted) {
-  Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "backup-ORVANE.EXE"}};
+  Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "ORVANE.EXE"}};
   Connection(OrvanePid, 25, 40000);
   Connection(OrvanePid + 1, 110, 40000);
   Connection(OrvanePid + 1, 143, 40000);
