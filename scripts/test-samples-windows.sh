@@ -15,10 +15,17 @@ export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
 agent='C:\Program Files\NSClient++\'
 drive_c=$WINEPREFIX/drive_c
 
+key='HKLM\SOFTWARE\Kestrix Technologies\Orvane'
+line_file=$(mktemp)
+# The key goes again afterwards: the build's other tests expect none.
+cleanup() {
+  rm -f "$line_file"
+  for view in 32 64; do wine reg delete "$key" /reg:$view /f >/dev/null 2>&1 || true; done
+}
+trap cleanup EXIT
 app_path="$(winepath -w demo/Orvane/App)\\"
 for view in 32 64; do
-  wine reg add 'HKLM\SOFTWARE\Kestrix Technologies\Orvane' /v AppPath /t REG_SZ \
-    /d "$app_path" /reg:$view /f >/dev/null
+  wine reg add "$key" /v AppPath /t REG_SZ /d "$app_path" /reg:$view /f >/dev/null
 done
 
 # The program's path as written (quoted or not), then the options up to a
@@ -31,8 +38,6 @@ samples=$(perl -ne '
   print "$path\t$program$rest\n";' README.md INSTALL.txt $(find contrib -type f | sort))
 
 failed=0 count=0
-line_file=$(mktemp)
-trap 'rm -f "$line_file"' EXIT
 while IFS=$'\t' read -r path line; do
   [[ $path =~ ^[A-Za-z]: ]] || path="$agent$path"
   unix=$drive_c/$(sed 's/^[A-Za-z]:\\//; s/\\/\//g' <<<"$path")
