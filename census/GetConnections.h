@@ -149,6 +149,9 @@ public:
   // hides them from this user), as text for a message; empty when the list
   // shows every process.
   virtual std::string HiddenProcesses() { return {}; }
+  // The id of the running program's own process, which is never the server
+  // whatever its name (0 when unknown).
+  virtual uint32_t OwnProcessId() { return 0; }
 };
 
 TProcessSource& SystemProcessSource();

@@ -190,6 +190,8 @@ TSocketSource& SystemSocketSource() {
   return source;
 }
 
+uint32_t TLinuxProcessSource::OwnProcessId() { return static_cast<uint32_t>(getpid()); }
+
 TProcessSource& SystemProcessSource() {
   static TLinuxProcessSource source;
   return source;

@@ -44,6 +44,7 @@ public:
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
   std::string HiddenProcesses() override;
+  uint32_t OwnProcessId() override;
 
 private:
   std::string ProcRoot;

@@ -4,6 +4,7 @@
 #include <iphlpapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -19,6 +20,18 @@ namespace {
 
 constexpr ULONG FamilyIPv4 = 2;   // AF_INET
 constexpr ULONG FamilyIPv6 = 23;  // AF_INET6
+
+// The table functions' STATUS_UNSUCCESSFUL, which a loaded system gives
+// now and then and which a second call usually doesn't.
+constexpr DWORD StatusUnsuccessful = 0xC0000001;
+
+// The table's name in messages.
+std::string TableName(TTableKind Kind, bool Extended) {
+  const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
+  const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
+  return std::string(Ipv6 ? "IPv6 " : "") + (Tcp ? "TCP" : "UDP") + (Extended ? " owner" : "") +
+         " table";
+}
 
 // GetProcAddress gives a generic entry point; the detour through the
 // parameterless type keeps the compiler's cast check quiet.
@@ -44,26 +57,51 @@ std::string SystemErrorText(uint32_t Code) {
   return Utf8FromWide(Buffer.data(), Length);
 }
 
-void CheckIpHlpResult(uint32_t Code) {
+void CheckIpHlpResult(uint32_t Code, const std::string& Table) {
   if (Code == 0) return;
+  // Codes from the NTSTATUS range read better in hex, as they are published.
+  char Number[16];
+  std::snprintf(Number, sizeof Number, Code >= 0x80000000u ? "0x%08X" : "%u",
+                static_cast<unsigned>(Code));
   std::string Message = SystemErrorText(Code);
-  // A code the system has no words for must still say what went wrong.
-  if (Message.empty()) Message = "System error " + std::to_string(Code);
-  throw std::runtime_error(Message);
+  // The table and the code keep a failing read apart from the program's own
+  // failures (an "Out of memory" of the system is not one of the program's).
+  if (Message.empty())
+    Message = std::string("System error ") + Number;
+  else
+    Message += std::string(" (error ") + Number + ")";
+  throw std::runtime_error("Can not read the " + Table + ": " + Message);
 }
 
 // ---- Connection tables ----------------------------------------------------
 
+namespace {
+
+// The IP helper library from the system folder, by its full path: it is not
+// one of the libraries Windows always takes from there, so a copy planted in
+// the program's folder (where agents install checks, and which they run with
+// their rights) would otherwise be found first. Loaded once, kept to the end.
+HMODULE IpHelperModule() {
+  static const HMODULE Module = [] {
+    std::wstring Path(MAX_PATH, L'\0');
+    const UINT Length = GetSystemDirectoryW(&Path[0], MAX_PATH);
+    if (Length == 0 || Length >= MAX_PATH) return HMODULE(nullptr);
+    Path.resize(Length);
+    Path += L"\\iphlpapi.dll";
+    // Its own imports from the system folder too; systems without that flag
+    // (Vista and 7 before their update) refuse it, and take them from the
+    // library's own folder instead.
+    HMODULE Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (Loaded == nullptr) Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return Loaded;
+  }();
+  return Module;
+}
+
+}  // namespace
+
 TIpHelperFunctions BindIpHelperFunctions() {
   TIpHelperFunctions Functions;
-  // The plain tables are ordinary imports of the module, so it is loaded; it
-  // is never loaded here.
-  Functions.GetTcpTable = [](void* Table, DWORD* Size, BOOL Sort) {
-    return ::GetTcpTable(static_cast<PMIB_TCPTABLE>(Table), Size, Sort);
-  };
-  Functions.GetUdpTable = [](void* Table, DWORD* Size, BOOL Sort) {
-    return ::GetUdpTable(static_cast<PMIB_UDPTABLE>(Table), Size, Sort);
-  };
   Functions.Heap = GetProcessHeap();
   Functions.BlockSize = [](void* Block) {
     const SIZE_T Size = HeapSize(GetProcessHeap(), 0, Block);
@@ -71,11 +109,13 @@ TIpHelperFunctions BindIpHelperFunctions() {
   };
   Functions.FreeBlock = [](void* Block) { HeapFree(GetProcessHeap(), 0, Block); };
 
-  const HMODULE Module = GetModuleHandleW(L"iphlpapi.dll");
+  const HMODULE Module = IpHelperModule();
   if (Module == nullptr) return Functions;
   using TAllocate = DWORD(WINAPI*)(void**, BOOL, HANDLE, DWORD, DWORD);
   using TGetExtended = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, DWORD, ULONG);
   using TGet = ULONG(WINAPI*)(void*, ULONG*, BOOL);
+  BindIfFound(Functions.GetTcpTable, Lookup<TGet>(Module, "GetTcpTable"));
+  BindIfFound(Functions.GetUdpTable, Lookup<TGet>(Module, "GetUdpTable"));
   BindIfFound(Functions.GetTcp6Table, Lookup<TGet>(Module, "GetTcp6Table"));
   BindIfFound(Functions.GetUdp6Table, Lookup<TGet>(Module, "GetUdp6Table"));
   BindIfFound(Functions.AllocateTcpExTable,
@@ -100,12 +140,12 @@ namespace {
 // A table that the system allocated, copied out and released on every path.
 std::vector<uint8_t> AllocatedTable(const TIpHelperFunctions& Functions,
                                     const TIpHelperFunctions::TAllocateTable& Allocate,
-                                    size_t RowSize) {
+                                    size_t RowSize, const std::string& Name) {
   void* Raw = nullptr;
   const DWORD Result = Allocate(&Raw, TRUE, Functions.Heap, 0, FamilyIPv4);
   const auto Free = [&Functions](void* Block) { Functions.FreeBlock(Block); };
   const std::unique_ptr<void, decltype(Free)> Owned(Raw, Free);
-  CheckIpHlpResult(Result);
+  CheckIpHlpResult(Result, Name);
   std::vector<uint8_t> Table(4, 0);
   if (Raw == nullptr) return Table;
 
@@ -133,9 +173,11 @@ enum class TNoSize {
 // into a buffer of a likely size first and sized only when it doesn't fit.
 // A table that grows before the fill is asked for again with the new size
 // (and room for a few more rows), a bounded number of times, before its
-// error stands: connections come and go on a busy server.
+// error stands: connections come and go on a busy server. The same holds
+// for the errors a loaded system gives for a table that changed during the
+// read (STATUS_UNSUCCESSFUL, out of memory).
 TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize NoSize,
-                      size_t RowSize, std::vector<uint8_t>& Table) {
+                      size_t RowSize, const std::string& Name, std::vector<uint8_t>& Table) {
   DWORD Size = TWin32TableSource::FirstOwnerTableSize;
   int Attempts = 2 + TWin32TableSource::GrowthRetries;  // the first guess, a fill, the retries
   if (NoSize == TNoSize::EndsSnapshot) {
@@ -148,13 +190,15 @@ TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize No
     Table.assign(Size, 0);
     DWORD Given = Size;
     const DWORD Result = Get(Table.data(), &Given);
-    if (Result == ERROR_INSUFFICIENT_BUFFER && --Attempts > 0) {
+    const bool Passing = Result == ERROR_INSUFFICIENT_BUFFER || Result == StatusUnsuccessful ||
+                         Result == ERROR_NOT_ENOUGH_MEMORY || Result == ERROR_OUTOFMEMORY;
+    if (Passing && --Attempts > 0) {
       const uint64_t Wanted = uint64_t(std::max(Given, Size)) + 16 * RowSize;
       Size = static_cast<DWORD>(std::min<uint64_t>(Wanted, 0xFFFFFFFFu));
       continue;
     }
     if (Result == ERROR_NOT_SUPPORTED && NoSize == TNoSize::NoTable) return TTableRead::NotPresent;
-    CheckIpHlpResult(Result);
+    CheckIpHlpResult(Result, Name);
     return TTableRead::Ok;
   }
 }
@@ -179,12 +223,13 @@ TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
   const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
   const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
   const size_t RowSize = TableRowSize(Kind, Extended);
+  const std::string Name = TableName(Kind, Extended);
 
   if (Extended) {
     if (CurrentPath == TTablePath::Allocating && !Ipv6) {
       Table = AllocatedTable(Functions,
                              Tcp ? Functions.AllocateTcpExTable : Functions.AllocateUdpExTable,
-                             RowSize);
+                             RowSize, Name);
       return TTableRead::Ok;
     }
     // The allocating functions know no IPv6; the owner tables do, where the
@@ -195,7 +240,7 @@ TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
     const DWORD Class = Tcp ? DWORD(TCP_TABLE_OWNER_PID_ALL) : DWORD(UDP_TABLE_OWNER_PID);
     return SizedTable(
         [&](void* Buffer, DWORD* Size) { return Get(Buffer, Size, TRUE, Family, Class); },
-        Ipv6 ? TNoSize::NoTable : TNoSize::EmptyTable, RowSize, Table);
+        Ipv6 ? TNoSize::NoTable : TNoSize::EmptyTable, RowSize, Name, Table);
   }
 
   const TIpHelperFunctions::TGetTable* Get = nullptr;
@@ -207,7 +252,7 @@ TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
   }
   if (Get == nullptr || !*Get) return Ipv6 ? TTableRead::NotPresent : TTableRead::SizeZero;
   return SizedTable([&](void* Buffer, DWORD* Size) { return (*Get)(Buffer, Size, TRUE); },
-                    Ipv6 ? TNoSize::NoTable : TNoSize::EndsSnapshot, RowSize, Table);
+                    Ipv6 ? TNoSize::NoTable : TNoSize::EndsSnapshot, RowSize, Name, Table);
 }
 
 void TWin32TableSource::ReadSockets(const std::vector<uint32_t>&, TSocketList& Sockets) {
@@ -265,10 +310,17 @@ private:
   HANDLE Handle;
 };
 
-// The system's locale-aware lower case, for the comparison alone.
-std::wstring Lowered(std::wstring Text) {
-  if (!Text.empty()) CharLowerBuffW(&Text[0], static_cast<DWORD>(Text.size()));
-  return Text;
+// The lower case of the user's locale, for the comparison alone; kernel32's
+// own, since a process that loads user32 needs a desktop, which a service's
+// children may not get.
+std::wstring Lowered(const std::wstring& Text) {
+  if (Text.empty()) return Text;
+  const int Units = static_cast<int>(Text.size());
+  const int Size = LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, Text.data(), Units, nullptr, 0);
+  if (Size <= 0) return Text;
+  std::wstring Lower(static_cast<size_t>(Size), L'\0');
+  LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, Text.data(), Units, &Lower[0], Size);
+  return Lower;
 }
 
 }  // namespace

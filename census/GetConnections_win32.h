@@ -18,9 +18,11 @@
 // blanks, line breaks and full stops; empty when the system has none.
 std::string SystemErrorText(uint32_t Code);
 
-// Returns for 0; throws std::runtime_error with the system's message for
-// anything else.
-void CheckIpHlpResult(uint32_t Code);
+// Returns for 0; for anything else throws std::runtime_error
+// "Can not read the <Table>: <the system's message> (error <code>)", or
+// "...: System error <code>" for a code the system has no message for; codes
+// of the NTSTATUS range are given in hex (0xC0000001).
+void CheckIpHlpResult(uint32_t Code, const std::string& Table);
 
 // The table functions. Any of them may be empty: the system lacks it.
 struct TIpHelperFunctions {
@@ -45,7 +47,7 @@ struct TIpHelperFunctions {
   std::function<void(void* Block)> FreeBlock;
 };
 
-// Finds the functions in the already loaded "iphlpapi.dll" (never loads it).
+// Finds the functions in "iphlpapi.dll", loaded from the system folder.
 TIpHelperFunctions BindIpHelperFunctions();
 
 // How a snapshot reads its tables.
@@ -67,7 +69,8 @@ enum class TTableRead {
 class TWin32TableSource : public TSocketSource {
 public:
   // Growth retries: how many times a table that grew between its size query
-  // and its fill is asked for again before the error stands.
+  // and its fill (or that a loaded system failed to fill) is asked for again
+  // before the error stands.
   static constexpr int GrowthRetries = 4;
   // The buffer a table without a size query is read into first: some
   // 10,000 IPv4 rows of an owner table.
@@ -110,6 +113,7 @@ public:
 
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
+  uint32_t OwnProcessId() override { return GetCurrentProcessId(); }
 
 private:
   // Binds on first use; while the functions cannot be found, every use

@@ -164,12 +164,20 @@ uint32_t TOrvaneCheck::FindProcessId(const std::string& Name) {
   std::vector<TProcessInfo> List;
   if (!Processes.ListProcesses(List)) return 0;
   const std::string Target = AsciiUpper(Name);
-  uint32_t Result = 0;
-  // The whole list is walked: when several processes match, the last one wins.
-  for (const TProcessInfo& Process : List)
-    if (AsciiUpper(Process.ExeFile).find(Target) != std::string::npos)
-      Result = Process.ProcessId;
-  return Result;
+  const uint32_t Own = Processes.OwnProcessId();
+  uint32_t Containing = 0, Equal = 0;
+  // The whole list is walked: when several processes match, the last one
+  // wins. The program itself (say check_orvane.exe) is never the server, and
+  // a process of the server's own name comes before namesakes that merely
+  // contain it (BackupOrvane.exe).
+  for (const TProcessInfo& Process : List) {
+    if (Own != 0 && Process.ProcessId == Own) continue;
+    const std::string Upper = AsciiUpper(Process.ExeFile);
+    if (Upper.find(Target) == std::string::npos) continue;
+    Containing = Process.ProcessId;
+    if (Upper == Target) Equal = Process.ProcessId;
+  }
+  return Equal != 0 ? Equal : Containing;
 }
 
 namespace {

@@ -290,14 +290,16 @@ struct TFindCase {
   std::vector<TProcessInfo> List;
   std::string Wanted;
   uint32_t Expected;
+  uint32_t Own = 0;  // the program's own process
 };
 // Test names, not bytes, in the test listing.
 void PrintTo(const TFindCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckFindProcess : public OrvaneCheck, public ::testing::WithParamInterface<TFindCase> {};
 
-TEST_P(OrvaneCheckFindProcess, LastCaseInsensitiveSubstringMatchWins) {
+TEST_P(OrvaneCheckFindProcess, EqualNameBeforeLastSubstringMatchNeverItself) {
   Processes.Processes = GetParam().List;
+  Processes.OwnId = GetParam().Own;
   auto C = NewCheck();
   EXPECT_EQ(C->FindProcessId(GetParam().Wanted), GetParam().Expected);
 }
@@ -313,6 +315,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "Orvane.exe", 9},
         TFindCase{"PrefixOnlyDoesNotMatch", {{12, "Orvane.ex"}, {13, "Orvane_exe"}},
                   "Orvane.exe", 0},
+        // The program installed as orvane.exe or check_orvane.exe.
+        TFindCase{"NeverItself", {{12, "Orvane.exe"}, {30, "orvane.exe"}}, "Orvane.exe", 12, 30},
+        TFindCase{"NeverItselfAsNamesake", {{30, "check_orvane.exe"}}, "Orvane.exe", 0, 30},
+        TFindCase{"EqualNameBeatsLaterNamesakes",
+                  {{9, "orvane.EXE"}, {12, "Orvane.exe"}, {40, "BackupOrvane.exe"}}, "Orvane.exe",
+                  12},
+        TFindCase{"LastNamesakeWithoutEqualName", {{13, "MyOrvane.exe"}, {14, "xORVANE.EXE"}},
+                  "Orvane.exe", 14},
         TFindCase{"OnlyAsciiLettersFolded", {{12, "\xC3\x84rvane.exe"}}, "\xC3\xA4rvane.exe",
                   0}),
     [](const ::testing::TestParamInfo<TFindCase>& Info) { return std::string(Info.param.Name); });
@@ -515,7 +525,7 @@ TEST_F(OrvaneCheckRun, AServerNotFoundWhereProcessesAreHiddenEndsTheRun) {
 }
 
 TEST_F(OrvaneCheckRun, OnlyTheLastMatchingProcessIsCounted) {
-  Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "backup-ORVANE.EXE"}};
+  Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "ORVANE.EXE"}};
   Connection(OrvanePid, 25, 40000);
   Connection(OrvanePid + 1, 110, 40000);
   Connection(OrvanePid + 1, 143, 40000);

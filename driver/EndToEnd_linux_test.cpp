@@ -291,6 +291,49 @@ TEST_F(EndToEnd, ServersThatAreDownCountNothing) {
   EXPECT_EQ(r.ExitStatus, 1);
 }
 
+// The check itself, installed under a name like the server's, never stands
+// in for it, and a namesake started later doesn't either; a lone namesake
+// still counts. (The kernel keeps 15 bytes of a process name.)
+TEST_F(EndToEnd, TheServerIsFoundByNameAndNeverTheCheckOrALaterNamesake) {
+  const struct {
+    const char* Check;  // the name the program is started under
+    bool Link;          // a symbolic link to the program, else a copy
+    const char* Server;
+    const char* Later;  // started after the server, without connections
+  } Cases[] = {
+      {"orvane.exe", true, "Orvane.exe", nullptr},
+      {"check_orvane.exe", false, "Orvane.exe", nullptr},
+      {"nagios_orvane_check", true, "Orvane.exe", "MyOrvane.exe"},
+      {"nagios_orvane_check", true, "MyOrvane.exe", nullptr},
+  };
+  fs::create_directories(Root / "agent");
+  fs::copy_file(ORVANE_STAND_IN, Root / "bin" / "MyOrvane.exe");
+  for (const auto& Case : Cases) {
+    const std::string Trace = std::string(Case.Check) + " " + Case.Server;
+    Servers.clear();
+    Clients.clear();
+    TChildProcess& Server = Start(Case.Server, {"--listen", Loopback(Port["SMTPIn"])});
+    Connect("SMTPIn", 2);
+    ASSERT_TRUE(Server.AwaitLine("accepted 2")) << Trace;
+    if (Case.Later) Start(Case.Later, {});
+    const fs::path Check = Root / "agent" / Case.Check;
+    fs::remove(Check);
+    if (Case.Link)
+      fs::create_symlink(fs::absolute(ORVANE_PROGRAM), Check);
+    else
+      fs::copy_file(ORVANE_PROGRAM, Check);
+    const TCommandResult r =
+        RunCommand(Check.string(), {"-p", DataPath, "-w", "1", "-c", "5"},
+                   {"ORVANE_REGISTRY_FILE=" + (Root / "no-registry.reg").string()});
+    EXPECT_EQ(r.Out,
+              "WARNING - connections=2 |Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 "
+              "PopIn=0 PopOut=0 PopSSL=0 PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 "
+              "LCSSL=0 LCTotal=0 HSin=0 HSSSL=0 HSTotal=0\n")
+        << Trace;
+    EXPECT_EQ(r.ExitStatus, 1) << Trace;
+  }
+}
+
 // The last process named like the server is taken as the server, but an
 // unreaped child of that name is no process that holds anything.
 TEST_F(EndToEnd, AZombieNamedLikeTheServerHidesNothing) {

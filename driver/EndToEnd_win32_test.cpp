@@ -269,15 +269,83 @@ TEST(EndToEndWin32Processes, ServersThatAreDownCountNothing) {
   EXPECT_EQ(Run.ExitStatus, 0);
 }
 
-TEST(EndToEndWin32Processes, ServerNamesMatchIgnoringCaseAndWithinLongerNames) {
+// The server is found by its name in any case and within longer names; the
+// check itself, installed under a name like the server's, never stands in for
+// it, and a namesake started later doesn't either.
+TEST(EndToEndWin32Processes, TheServerIsFoundByNameAndNeverTheCheckOrALaterNamesake) {
+  const struct {
+    const char* Check;   // the name the program is installed under
+    const char* Server;  // the stand-in holding the connections
+    const char* Later;   // a stand-in without connections started after it
+  } Cases[] = {
+      {"nagios_orvane_check.exe", "orvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "MyOrvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "ORVANE.EXE.bak", nullptr},
+      {"check_orvane.exe", "Orvane.exe", nullptr},
+      {"orvane.exe", "Orvane.exe", nullptr},
+      {"nagios_orvane_check.exe", "Orvane.exe", "BackupOrvane.exe"},
+  };
   TInstallation I;
-  for (const char* Name : {"orvane.exe", "MyOrvane.exe", "ORVANE.EXE.bak"}) {
+  TTempDirectory::MakeDirectories(I.Dir / "agent");
+  for (const auto& Case : Cases) {
+    const std::string Trace = std::string(Case.Check) + " " + Case.Server;
     I.Running.clear();
-    I.Start(Name, Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
-    const TCommandResult Run = I.Check({"-w", "3", "-c", "0"});
-    EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap) << Name;
-    EXPECT_EQ(Run.ExitStatus, 1) << Name;
+    I.Start(Case.Server, Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+    if (Case.Later) I.Start(Case.Later, {});
+    const std::string Check = I.Dir / ("agent\\" + std::string(Case.Check));
+    CopyFileW(WideFromUtf8(BesideThisProgram("nagios_orvane_check.exe")).c_str(),
+              WideFromUtf8(Check).c_str(), FALSE);
+    const TCommandResult Run = RunCommand(Check, {"-p", I.DataPath, "-w", "3", "-c", "0"});
+    EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap) << Trace;
+    EXPECT_EQ(Run.ExitStatus, 1) << Trace;
+    DeleteFileW(WideFromUtf8(Check).c_str());
   }
+}
+
+// Wine's per-program library settings in this test's prefix, for the time
+// of one test (a child ignores WINEDLLOVERRIDES in the environment block it
+// is given).
+class TWineDllOverride {
+public:
+  TWineDllOverride(const wchar_t* Program, const wchar_t* Library, const wchar_t* Order)
+      : Path(std::wstring(L"Software\\Wine\\AppDefaults\\") + Program + L"\\DllOverrides") {
+    HKEY Key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Key,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    RegSetValueExW(Key, Library, 0, REG_SZ, reinterpret_cast<const BYTE*>(Order),
+                   static_cast<DWORD>((wcslen(Order) + 1) * sizeof(wchar_t)));
+    RegCloseKey(Key);
+  }
+  ~TWineDllOverride() { RegDeleteTreeW(HKEY_CURRENT_USER, Path.c_str()); }
+
+private:
+  std::wstring Path;
+};
+
+// Agents run checks with their own rights: a library named like one of the
+// system's and planted beside the program must never be loaded. Wine takes it
+// from the program's folder first only when told to ("native, then
+// builtin"), as Windows does.
+TEST(EndToEndWin32Processes, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
+  const TWineDllOverride WindowsOrder(L"nagios_orvane_check.exe", L"iphlpapi", L"native,builtin");
+  TInstallation I;
+  const std::string Agent = I.Dir / "agent";
+  TTempDirectory::MakeDirectories(Agent);
+  for (const char* File : {"nagios_orvane_check.exe", "planted\\iphlpapi.dll"}) {
+    const std::string Name = std::string(File).substr(std::string(File).rfind('\\') + 1);
+    ASSERT_TRUE(CopyFileW(WideFromUtf8(BesideThisProgram(File)).c_str(),
+                          WideFromUtf8(Agent + "\\" + Name).c_str(), FALSE))
+        << File;
+  }
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+  const TCommandResult Run =
+      RunCommand(Agent + "\\nagios_orvane_check.exe", {"-p", I.DataPath, "-w", "3", "-c", "0"});
+  EXPECT_EQ(GetFileAttributesW(WideFromUtf8(Agent + "\\planted-library-loaded").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << "the planted library was loaded";
+  EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap);
+  EXPECT_EQ(Run.ExitStatus, 1);
 }
 
 }  // namespace

@@ -5,11 +5,57 @@
 #include "cmdline/CommandLineParser.h"
 #include "common/WideText_win32.h"
 
-std::vector<std::string> ProgramArguments(const wchar_t* CommandLine) {
-  std::vector<std::string> Arguments =
-      SplitCommandLine(CommandLine ? Utf8FromWide(CommandLine, wcslen(CommandLine)) : "");
+namespace {
+
+// True when Line starts with Name, case ignored, and a blank or the end
+// follows it.
+bool StartsWithName(const wchar_t* Line, size_t LineLength, const std::wstring& Name) {
+  if (Name.empty() || Name.size() > LineLength) return false;
+  if (Name.size() < LineLength && Line[Name.size()] > L' ') return false;
+  return CompareStringOrdinal(Line, static_cast<int>(Name.size()), Name.data(),
+                              static_cast<int>(Name.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The length of the program's own unquoted path at the start of the line, 0
+// when the line doesn't start with it. Windows finds a program started by an
+// unquoted path with blanks and hands it the line verbatim, so the blanks
+// must not split the program name.
+size_t OwnPathLength(const wchar_t* Line, size_t LineLength, const std::wstring& OwnPath) {
+  if (StartsWithName(Line, LineLength, OwnPath)) return OwnPath.size();
+  constexpr size_t Extension = 4;  // ".exe"
+  if (OwnPath.size() > Extension &&
+      CompareStringOrdinal(OwnPath.data() + OwnPath.size() - Extension, Extension, L".exe",
+                           Extension, TRUE) == CSTR_EQUAL) {
+    const std::wstring Bare = OwnPath.substr(0, OwnPath.size() - Extension);
+    if (StartsWithName(Line, LineLength, Bare)) return Bare.size();
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramArguments(const wchar_t* CommandLine, const std::wstring& OwnPath) {
+  const size_t Length = CommandLine ? wcslen(CommandLine) : 0;
+  std::string Line = CommandLine ? Utf8FromWide(CommandLine, Length) : "";
+  // The own path stands for the program name: an empty quoted name in its
+  // place keeps the splitter's rules for the rest.
+  if (const size_t Skipped = Length ? OwnPathLength(CommandLine, Length, OwnPath) : 0)
+    Line = "\"\"" + Utf8FromWide(CommandLine + Skipped, Length - Skipped);
+  std::vector<std::string> Arguments = SplitCommandLine(Line);
   if (!Arguments.empty()) Arguments.erase(Arguments.begin());
   return Arguments;
+}
+
+void RestrictLibrarySearch() {
+  // Only where the system has it (from Windows 8, and 7 or Vista updated):
+  // libraries loaded later come from the system folder alone, never from the
+  // program's folder or the current directory.
+  using TSetDefault = BOOL(WINAPI*)(DWORD);
+  const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
+  if (Kernel == nullptr) return;
+  const auto SetDefault = reinterpret_cast<TSetDefault>(
+      reinterpret_cast<void (*)()>(GetProcAddress(Kernel, "SetDefaultDllDirectories")));
+  if (SetDefault) SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 std::string OwnExecutablePath() {

@@ -9,8 +9,16 @@
 
 // The arguments after the program name, split from the whole command line
 // by the program's own rules (quotes, no escape character), so that a quoted
-// directory ending in a backslash stays as typed.
-std::vector<std::string> ProgramArguments(const wchar_t* CommandLine);
+// directory ending in a backslash stays as typed. A line that starts with
+// the program's own full path OwnPath unquoted (case ignored, ".exe" may be
+// left off), then a blank or the end, has exactly that path as its program
+// name, blanks and all.
+std::vector<std::string> ProgramArguments(const wchar_t* CommandLine,
+                                          const std::wstring& OwnPath = {});
+
+// Restricts the libraries loaded from now on to the system folder, where the
+// system can (SetDefaultDllDirectories).
+void RestrictLibrarySearch();
 
 // The full path of the running program's executable, however long.
 std::string OwnExecutablePath();

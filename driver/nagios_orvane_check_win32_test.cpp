@@ -23,6 +23,7 @@ TEST(ProgramArgumentsWin32, SplitsTheCommandLineByTheProgramsOwnRules) {
   const struct {
     const wchar_t* CommandLine;
     std::vector<std::string> Expected;
+    const wchar_t* OwnPath = L"";
   } Cases[] = {
       {L"nagios_orvane_check.exe -w 5 -c 10", {"-w", "5", "-c", "10"}},
       // A backslash before a quote escapes nothing: the directory keeps its
@@ -41,9 +42,22 @@ TEST(ProgramArgumentsWin32, SplitsTheCommandLineByTheProgramsOwnRules) {
       {L"check.exe -p D:\\M\u00e4il\\\u65e5\\", {"-p", "D:\\M\xC3\xA4il\\\xE6\x97\xA5\\"}},
       {L"\"C:\\Program Files\\check.exe\"", {}},
       {L"", {}},
+      // The program's own path unquoted, as Windows hands it over verbatim:
+      // exactly that path is the program name, whatever its case, with or
+      // without ".exe", when a blank or the end follows.
+      {L"C:\\Program Files\\N S\\check.exe -w 1 -p \"D:\\A B\\\"", {"-w", "1", "-p", "D:\\A B\\"},
+       L"C:\\Program Files\\N S\\check.exe"},
+      {L"c:\\program files\\n s\\CHECK\t-w 1", {"-w", "1"}, L"C:\\Program Files\\N S\\check.exe"},
+      {L"C:\\Program Files\\N S\\check.exe", {}, L"C:\\Program Files\\N S\\check.exe"},
+      {L"C:\\Program Files\\N S\\check.exe2 -w 1", {"Files\\N", "S\\check.exe2", "-w", "1"},
+       L"C:\\Program Files\\N S\\check.exe"},
+      {L"C:\\Program Files\\N S\\other.exe -w 1", {"Files\\N", "S\\other.exe", "-w", "1"},
+       L"C:\\Program Files\\N S\\check.exe"},
+      {L" C:\\Program Files\\check.exe -w 1", {"Files\\check.exe", "-w", "1"},
+       L"C:\\Program Files\\check.exe"},
   };
   for (const auto& Case : Cases)
-    EXPECT_EQ(ProgramArguments(Case.CommandLine), Case.Expected)
+    EXPECT_EQ(ProgramArguments(Case.CommandLine, Case.OwnPath), Case.Expected)
         << Utf8FromWide(Case.CommandLine, wcslen(Case.CommandLine));
   EXPECT_TRUE(ProgramArguments(nullptr).empty());
 }

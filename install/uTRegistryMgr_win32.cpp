@@ -29,12 +29,17 @@ TRegistryQuery TWin32Registry::Query(bool LocalMachine, const std::string& Key,
   // Read access is all a monitoring check needs, and accounts without
   // administrative rights have it. The mail server is a 32-bit program and
   // keeps its settings in the 32-bit view, which a 64-bit build must ask for
-  // (the flag changes nothing for a 32-bit build).
-  const REGSAM Access = KEY_READ | KEY_WOW64_32KEY;
+  // (the flag changes nothing for a 32-bit build). A 64-bit build of the
+  // server writes them in the 64-bit view: that view is read when the
+  // 32-bit one has no such key, and only then (a key that exists but may
+  // not be read is not looked for elsewhere).
+  const HKEY Root = LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const std::wstring Path = WideFromUtf8(Key);
   HKEY Opened = nullptr;
-  if (RegOpenKeyExW(LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                    WideFromUtf8(Key).c_str(), 0, Access, &Opened) != ERROR_SUCCESS)
-    return TRegistryQuery::KeyMissing;
+  LONG Result = RegOpenKeyExW(Root, Path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &Opened);
+  if (Result == ERROR_FILE_NOT_FOUND)
+    Result = RegOpenKeyExW(Root, Path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &Opened);
+  if (Result != ERROR_SUCCESS) return TRegistryQuery::KeyMissing;
   TKeyCloser Closer(Opened);
 
   const std::wstring ValueName = WideFromUtf8(Name);
@@ -50,8 +55,7 @@ TRegistryQuery TWin32Registry::Query(bool LocalMachine, const std::string& Key,
   // the new size a few times before calling the read failed.
   for (int Attempt = 0; Attempt < 4; ++Attempt) {
     Value.Data.assign(Size, 0);
-    const LONG Result =
-        RegQueryValueExW(Opened, ValueName.c_str(), nullptr, &Type, Value.Data.data(), &Size);
+    Result = RegQueryValueExW(Opened, ValueName.c_str(), nullptr, &Type, Value.Data.data(), &Size);
     if (Result == ERROR_SUCCESS) {
       Value.Type = Type;
       Value.Data.resize(Size);

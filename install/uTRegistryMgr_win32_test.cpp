@@ -133,4 +133,25 @@ TEST_F(RegistryWin32, ReadsThe32BitView) {
   EXPECT_EQ(SystemRegistry().ReadString(true, KeyPath, "AppPath"), "C:\\32-bit view\\");
 }
 
+// A 64-bit build of the server writes its key in the 64-bit view; a key in
+// either view alone is found.
+TEST_F(RegistryWin32, KeyInOneViewAloneIsFound) {
+  for (const REGSAM View : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    const std::string Path = KeyPath + (View == KEY_WOW64_64KEY ? "\\Only64" : "\\Only32");
+    HKEY Created = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | View, nullptr, &Created, nullptr),
+              ERROR_SUCCESS);
+    SetText(Created, L"AppPath", REG_SZ, L"C:\\one view\\");
+    RegCloseKey(Created);
+    // The other view must not hold it, or nothing is shown.
+    HKEY Other = nullptr;
+    const REGSAM OtherView = View == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0,
+                            KEY_READ | OtherView, &Other),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SystemRegistry().ReadString(true, Path, "AppPath"), "C:\\one view\\") << Path;
+  }
+}
+
 }  // namespace

@@ -16,12 +16,17 @@
 #
 # The first build shares build/win32, build/win64 and build/linux with the
 # tests (only the program is built there); ORVANE_BUILD_ROOT names another root.
+#
+# With ORVANE_SIGN_CERT (a PEM certificate chain) and ORVANE_SIGN_KEY (its PEM
+# private key) both Windows programs are signed with Authenticode
+# (scripts/sign-windows.sh), signing time SOURCE_DATE_EPOCH, so that a signed
+# release is reproducible too; without them the programs are unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
 scripts/install-deps.sh cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  googletest libgtest-dev zip dpkg-dev
+  googletest libgtest-dev zip dpkg-dev osslsigncode
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) || {
@@ -33,6 +38,14 @@ export SOURCE_DATE_EPOCH
 # Zip entries keep local time.
 export TZ=UTC
 jobs=$(nproc)
+signing=
+if [ -n "${ORVANE_SIGN_CERT:-}" ] || [ -n "${ORVANE_SIGN_KEY:-}" ]; then
+  [ -r "${ORVANE_SIGN_CERT:-}" ] && [ -r "${ORVANE_SIGN_KEY:-}" ] || {
+    echo "release.sh: signing needs both ORVANE_SIGN_CERT and ORVANE_SIGN_KEY as readable files" >&2
+    exit 2
+  }
+  signing=1
+fi
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 out=$top/out/release
 
@@ -59,8 +72,13 @@ pack() {
   local stage=$dir/stage
   rm -rf "$dir"
   mkdir -p "$stage/x64" "$stage/contrib"
-  cp "$root/win32/nagios_orvane_check.exe" "$stage/"
-  cp "$root/win64/nagios_orvane_check.exe" "$stage/x64/"
+  if [ -n "$signing" ]; then
+    scripts/sign-windows.sh "$root/win32/nagios_orvane_check.exe" "$stage/nagios_orvane_check.exe"
+    scripts/sign-windows.sh "$root/win64/nagios_orvane_check.exe" "$stage/x64/nagios_orvane_check.exe"
+  else
+    cp "$root/win32/nagios_orvane_check.exe" "$stage/"
+    cp "$root/win64/nagios_orvane_check.exe" "$stage/x64/"
+  fi
   cp README.md INSTALL.txt "$stage/"
   cp -R contrib/. "$stage/contrib/"
   find "$stage" -type d -exec chmod 755 {} +

@@ -4,7 +4,9 @@
 # modes and times, that its programs are the ones the Windows suites tested,
 # the checksums, the Debian package, and the layout "cmake --install" makes.
 # Expects the builds of scripts/test.sh (build/linux, build/win32, build/win64,
-# or under ORVANE_BUILD_ROOT).
+# or under ORVANE_BUILD_ROOT). The release is signed with a throwaway
+# self-signed certificate: both programs must verify against it, and the
+# second build must give the same signed bytes (release.sh compares them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -16,19 +18,22 @@ fail() {
   failed=1
 }
 
-# What the Windows suites tested, as scripts/test-windows.sh recorded it
-# before the release rebuilds the programs in place.
-declare -A tested
+# What the Windows suites tested, as scripts/test-windows.sh kept it before
+# the release rebuilds the programs in place.
 for build in win32 win64; do
-  tested[$build]=$(cat "$build_root/$build/tested-program.sha256" 2>/dev/null) ||
-    fail "no record of a tested $build program: run scripts/test-windows.sh first"
+  [ -f "$build_root/$build/tested-program.exe" ] ||
+    fail "no copy of the tested $build program: run scripts/test-windows.sh first"
 done
 
-scripts/install-deps.sh unzip
-scripts/release.sh
+scripts/install-deps.sh unzip openssl osslsigncode
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=nagios_orvane_check test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null
+export ORVANE_SIGN_CERT=$scratch/cert.pem ORVANE_SIGN_KEY=$scratch/key.pem
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+scripts/release.sh
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build_root/linux/CMakeCache.txt")
 banner=$("$build_root/linux/nagios_orvane_check" -V)
@@ -63,8 +68,12 @@ pe_machine() {
 }
 for pair in nagios_orvane_check.exe:win32:014c x64/nagios_orvane_check.exe:win64:8664; do
   IFS=: read -r file build machine <<<"$pair"
-  [ "$(sha256sum <"$scratch/zip/$file")" = "${tested[$build]:-}" ] ||
-    fail "$file is not the program the $build suites tested"
+  # The tested program, signed as the release signs it.
+  (cd "$top" && scripts/sign-windows.sh "$build_root/$build/tested-program.exe" "$scratch/$build.exe")
+  cmp -s "$scratch/zip/$file" "$scratch/$build.exe" ||
+    fail "$file is not the program the $build suites tested, signed"
+  osslsigncode verify -CAfile "$ORVANE_SIGN_CERT" -in "$scratch/zip/$file" >"$scratch/verify.log" 2>&1 ||
+    fail "$file does not verify against the signing certificate: $(tail -3 "$scratch/verify.log")"
   [ "$(pe_machine "$scratch/zip/$file")" = "$machine" ] || fail "$file is not for machine $machine"
 done
 cmp -s "$scratch/zip/INSTALL.txt" "$top/INSTALL.txt" || fail "INSTALL.txt differs from the repository's"

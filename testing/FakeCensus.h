@@ -140,6 +140,8 @@ public:
     return true;
   }
   std::string HiddenProcesses() override { return Hidden; }
+  uint32_t OwnId = 0;  // what OwnProcessId answers
+  uint32_t OwnProcessId() override { return OwnId; }
   bool ModuleExePath(uint32_t ProcessId, const std::string&, std::string& Path) override {
     ++ModuleCalls;
     auto module = ModulePaths.find(ProcessId);
