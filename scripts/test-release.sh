@@ -24,7 +24,7 @@ for build in win32 win64; do
     fail "no record of a tested $build program: run scripts/test-windows.sh first"
 done
 
-scripts/install-deps.sh unzip
+scripts/install-deps.sh release-check
 scripts/release.sh
 
 scratch=$(mktemp -d)
