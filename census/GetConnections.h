@@ -25,18 +25,11 @@ using TConnectionList = std::vector<TListEntry>;
 extern const char* const ProtocolNames[2];
 extern const char* const TcpStateNames[13];
 // The system's TCP state numbers, the indexes of TcpStateNames.
-constexpr int32_t TcpStateClosed = 1;
-constexpr int32_t TcpStateListening = 2;
-constexpr int32_t TcpStateSynSent = 3;
-constexpr int32_t TcpStateSynReceived = 4;
-constexpr int32_t TcpStateEstablished = 5;
-constexpr int32_t TcpStateFinWait1 = 6;
-constexpr int32_t TcpStateFinWait2 = 7;
-constexpr int32_t TcpStateCloseWait = 8;
-constexpr int32_t TcpStateClosing = 9;
-constexpr int32_t TcpStateLastAck = 10;
-constexpr int32_t TcpStateTimeWait = 11;
-constexpr int32_t TcpStateDeleteTcb = 12;
+enum : int32_t {
+  TcpStateClosed = 1, TcpStateListening, TcpStateSynSent, TcpStateSynReceived,
+  TcpStateEstablished, TcpStateFinWait1, TcpStateFinWait2, TcpStateCloseWait,
+  TcpStateClosing, TcpStateLastAck, TcpStateTimeWait, TcpStateDeleteTcb,
+};
 
 // The 32-bit address field of a row, read little-endian, to dotted text:
 // the byte at the lowest address is the first number.

@@ -68,7 +68,9 @@ int FuzzConnectionTables(const uint8_t* Data, size_t Size) {
   AppendTableSockets(Kind, Extended, TableSize ? Table.get() : nullptr, TableSize, Sockets.Sockets);
   std::vector<uint32_t> Owners = {100, 200};
   if (!Filtered) {
-    for (const TSocketRecord& Socket : Sockets.Sockets) Owners.push_back(Socket.ProcessId);
+    // As the check asks: id 0 is no owner.
+    for (const TSocketRecord& Socket : Sockets.Sockets)
+      if (Socket.ProcessId != 0) Owners.push_back(Socket.ProcessId);
     std::sort(Owners.begin(), Owners.end());
     Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
   }

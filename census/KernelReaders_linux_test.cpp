@@ -211,21 +211,13 @@ TEST(ProcNetTextTest, RecordedIpv6Tables) {
   EXPECT_EQ(ParseProcNetText(RecordedTcp6, false, other), 0u);
   EXPECT_EQ(ParseProcNetText(RecordedTcp, true, tcp), 0u);
 
-  const TConnectionList list = ToEntries(true, true, tcp);
-  ASSERT_EQ(list.size(), 4u);
-  EXPECT_EQ(list[0].LocalAddress, "::");
-  EXPECT_EQ(list[0].LocalPort, 22);
-  EXPECT_EQ(list[0].RemoteAddress, "::");
-  EXPECT_EQ(list[0].State, TcpStateListening);
-  EXPECT_EQ(list[1].LocalAddress, "::1");
-  EXPECT_EQ(list[2].LocalAddress, "::ffff:127.0.0.1");
-  EXPECT_EQ(list[2].RemoteAddress, "::ffff:127.0.0.1");
-  EXPECT_EQ(list[2].RemotePort, 51794);
-  EXPECT_EQ(list[2].State, TcpStateEstablished);
-  EXPECT_EQ(list[3].LocalAddress, "fe80::1");
-  EXPECT_EQ(list[3].LocalPort, 993);
-  EXPECT_EQ(list[3].RemoteAddress, "fe80::2");
-  EXPECT_EQ(list[3].RemotePort, 40000);
+  EXPECT_EQ(EntryTexts(ToEntries(true, true, tcp)),
+            (std::vector<std::string>{
+                "TCP :: 22 :: 0 LISTENING 0",
+                "TCP ::1 42025 :: 0 LISTENING 0",
+                "TCP ::ffff:127.0.0.1 42025 ::ffff:127.0.0.1 51794 ESTABLISHED 0",
+                "TCP fe80::1 993 fe80::2 40000 ESTABLISHED 0",
+            }));
 
   const TConnectionList udpList = ToEntries(false, true, udp);
   ASSERT_EQ(udpList.size(), 1u);

@@ -1,17 +1,4 @@
-# Cross build of the Windows program (64-bit variant) with
-# Debian's mingw-w64; the tests run through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the Windows program (64-bit variant).
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
-# The posix thread model: GoogleTest needs std::mutex and friends.
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+set(ORVANE_MINGW x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -127,16 +127,22 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// Code unit Index of UTF-16 bytes in the given byte order.
+char16_t Utf16UnitAt(const unsigned char* Bytes, size_t Index, bool BigEndian) {
+  const unsigned first = Bytes[2 * Index], second = Bytes[2 * Index + 1];
+  return static_cast<char16_t>(BigEndian ? (first << 8) | second : (second << 8) | first);
+}
+
+}  // namespace
+
 std::u16string Utf16FromBytes(const char* data, size_t size, bool bigEndian) {
   std::u16string out;
   if (data == nullptr) return out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-  const size_t units = size / 2;
-  out.resize(units);
-  for (size_t i = 0; i < units; ++i) {
-    const unsigned first = bytes[2 * i], second = bytes[2 * i + 1];
-    out[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
-  }
+  out.resize(size / 2);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = Utf16UnitAt(bytes, i, bigEndian);
   return out;
 }
 
@@ -145,10 +151,7 @@ std::string Utf8FromUtf16Bytes(const char* data, size_t size, bool bigEndian) {
   if (data == nullptr) return out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   const size_t units = size / 2;
-  auto unitAt = [&](size_t i) -> char16_t {
-    const unsigned first = bytes[2 * i], second = bytes[2 * i + 1];
-    return static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
-  };
+  auto unitAt = [&](size_t i) { return Utf16UnitAt(bytes, i, bigEndian); };
   size_t end = 0;
   while (end < units && unitAt(end) != u'\0') ++end;
   out.reserve(end);  // exact for ASCII text, the usual case

@@ -93,7 +93,7 @@ sizes=("$@")
 wine_sizes=${WINE_SIZES-1000 5000}
 [ "${sizes[*]}" != config ] || { sizes=(); wine_sizes=; }
 
-scripts/install-deps.sh cmake make g++ iproute2 time >&2
+scripts/install-deps.sh benchmark >&2
 cmake -S . -B "$build_root/bench" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
 cmake --build "$build_root/bench" -j"$(nproc)" >/dev/null
 
@@ -179,7 +179,6 @@ peak() {  # peak KiB of one check: peak PATH COMMAND-PREFIX...
 printf '\n%-28s %12s %12s %12s\n' "10 MB configuration file" small_KiB 10MB_KiB file_MB
 printf '%-28s %12d %12d %12.1f\n' linux "$(peak "$small" "$build_root/bench/nagios_orvane_check")" \
   "$(peak "$big" "$build_root/bench/nagios_orvane_check")" "$(stat -c %s "$big/Orvane.ini" | awk '{print $1 / 1e6}')"
-scripts/install-deps.sh g++-mingw-w64-i686-posix wine wine32:i386 wine64 >&2
 cmake -S . -B "$build_root/bench-win32" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
 cmake --build "$build_root/bench-win32" -j"$(nproc)" >/dev/null

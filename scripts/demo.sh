@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
-scripts/install-deps.sh cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 wine64 iproute2 >&2
+scripts/install-deps.sh demo >&2
 cmake -S . -B "$build_root/demo" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
 cmake --build "$build_root/demo" -j"$(nproc)" >/dev/null
 cmake -S . -B "$build_root/demo-win32" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF \

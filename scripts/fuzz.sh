@@ -18,7 +18,7 @@ case "$seconds" in
   '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [seconds-per-target] [target...]" >&2; exit 2 ;;
 esac
 
-scripts/install-deps.sh cmake make clang libclang-rt-14-dev
+scripts/install-deps.sh fuzz
 
 dir=${ORVANE_FUZZ_BUILD_DIR:-$build_root/fuzz}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

@@ -25,8 +25,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
-scripts/install-deps.sh cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  googletest libgtest-dev zip dpkg-dev osslsigncode
+scripts/install-deps.sh release
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) || {

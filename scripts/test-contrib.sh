@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
-scripts/install-deps.sh icinga2-bin nagios4-core
+scripts/install-deps.sh contrib
 
 program=${ORVANE_PROGRAM:-$build_root/linux/nagios_orvane_check}
 if [ ! -x "$program" ]; then

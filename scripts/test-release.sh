@@ -25,7 +25,7 @@ for build in win32 win64; do
     fail "no copy of the tested $build program: run scripts/test-windows.sh first"
 done
 
-scripts/install-deps.sh unzip openssl osslsigncode
+scripts/install-deps.sh release-check
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

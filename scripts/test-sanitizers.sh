@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 
-scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
+scripts/install-deps.sh linux
 
 dir=${ORVANE_ASAN_BUILD_DIR:-$build_root/asan}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON >/dev/null

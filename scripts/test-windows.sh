@@ -10,8 +10,7 @@ build_type=${1:-Release}
 build_root=${ORVANE_BUILD_ROOT:-build}
 jobs=$(nproc)
 
-scripts/install-deps.sh cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  googletest wine wine32:i386 wine64 iproute2
+scripts/install-deps.sh windows
 
 for target in win32:i686 win64:x86_64; do
   dir=$build_root/${target%%:*}

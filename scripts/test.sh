@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 
-scripts/install-deps.sh cmake make g++ libgtest-dev iproute2 libcap2-bin
+scripts/install-deps.sh linux
 
 echo "== Linux"
 cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null

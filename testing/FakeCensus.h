@@ -124,6 +124,23 @@ private:
   }
 };
 
+// Entries one line each, to compare whole lists: "TCP <local> <port> <remote>
+// <port> <state> <pid>[ <name>]", UDP without the remote end and the state.
+inline std::vector<std::string> EntryTexts(const TConnectionList& List) {
+  std::vector<std::string> texts;
+  for (const TListEntry& e : List) {
+    std::string text = std::string(ProtocolNames[e.Protocol & 1]) + " " + e.LocalAddress + " " +
+                       std::to_string(e.LocalPort);
+    if (e.Protocol == 0)
+      text += " " + e.RemoteAddress + " " + std::to_string(e.RemotePort) + " " +
+              (e.State >= 0 && e.State <= 12 ? TcpStateNames[e.State] : std::to_string(e.State));
+    text += " " + std::to_string(e.ProcessId);
+    if (!e.ProcessName.empty()) text += " " + e.ProcessName;
+    texts.push_back(text);
+  }
+  return texts;
+}
+
 class TFakeProcessSource : public TProcessSource {
 public:
   std::vector<TProcessInfo> Processes;
