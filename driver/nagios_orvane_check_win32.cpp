@@ -2,16 +2,47 @@
 // out.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "driver/ExtendedOptions.h"
 #include "driver/ProgramIo_win32.h"
+#include "driver/Watchdog.h"
 #include "driver/nagios_orvane_check.h"
 
+namespace {
+
+std::string TimeoutText;
+int TimeoutStatus = ExitUnknown;
+
+// On the watchdog's thread: the run is over, whatever it is doing.
+void Expire() {
+  WriteStandardOutput(TimeoutText);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(TimeoutStatus));
+  ExitProcess(static_cast<UINT>(TimeoutStatus));
+}
+
+}  // namespace
+
 int main() {
+  std::vector<std::string> Arguments;
+  int Seconds = 0;
   try {
-    const TProgramResult Result = RunProgram(ProgramArguments(GetCommandLineW()), OwnExecutablePath());
-    WriteStandardOutput(Result.Output);
+    Arguments = ProgramArguments(GetCommandLineW());
+    FindTimeout(Arguments, Seconds, TimeoutStatus);
+    TimeoutText = TimeoutLine(Seconds, TimeoutStatus);
+  } catch (...) {
+    Seconds = 0;
+  }
+  // Destroyed before main returns: when the time ran out, the watchdog's
+  // write and exit are under way and main's status never counts.
+  TWatchdog Watchdog(Seconds, Expire);
+  try {
+    const TProgramResult Result = RunProgram(Arguments, OwnExecutablePath());
+    if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
     return Result.ExitStatus;
   } catch (...) {
-    WriteStandardOutput("Unknown - Unexpected failure\n");
+    if (Watchdog.Claim()) WriteStandardOutput("Unknown - Unexpected failure\n");
     return ExitUnknown;
   }
 }
