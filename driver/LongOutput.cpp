@@ -104,6 +104,10 @@ std::vector<std::string> CategoryLines(const TOrvaneCheck& C) {
   return std::vector<std::string>(std::begin(Lines), std::end(Lines));
 }
 
+std::string LeftOut(size_t Count) {
+  return "... " + std::to_string(Count) + (Count == 1 ? " more line" : " more lines") + " left out";
+}
+
 }  // namespace
 
 std::string FitLines(const std::vector<std::string>& Lines, size_t Budget) {
@@ -115,12 +119,12 @@ std::string FitLines(const std::vector<std::string>& Lines, size_t Budget) {
     // Drop lines from the end until the kept ones and the note fit.
     for (Kept = Lines.size() - 1; Kept > 1; --Kept) {
       Total -= Lines[Kept].size() + LineEndBytes;
-      Note = "... " + std::to_string(Lines.size() - Kept) + " more lines left out";
+      Note = LeftOut(Lines.size() - Kept);
       if (Total + Note.size() + LineEndBytes <= Budget) break;
     }
     if (Kept <= 1) {
       Kept = 1;
-      Note = "... " + std::to_string(Lines.size() - 1) + " more lines left out";
+      Note = LeftOut(Lines.size() - 1);
       // Not even the note fits beside the first line.
       if (Lines[0].size() + Note.size() + 2 * LineEndBytes > Budget) Note.clear();
     }
