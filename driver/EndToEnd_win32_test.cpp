@@ -288,7 +288,7 @@ TEST(EndToEndWin32Processes, ServerNamesMatchIgnoringCaseAndWithinLongerNames) {
 TEST(EndToEndWin32Processes, MissingProcessesSilentListenersAndTimeouts) {
   TInstallation I;
   I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1),
-                                {"--listen", Endpoint(I.Port["SMTPIn"])}}));
+                                {"--listen", Endpoint(I.Port["SSL-SMTP"])}}));
   const std::string Imap = "IMAPin port " + std::to_string(I.Port["IMAPIn"]) + " not listening ";
   const struct {
     std::vector<std::string> Arguments;
@@ -296,8 +296,8 @@ TEST(EndToEndWin32Processes, MissingProcessesSilentListenersAndTimeouts) {
     int ExitStatus;
   } Cases[] = {
       {{"--require-running=orvane.exe,Helmstead"}, "CRITICAL - Helmstead.exe not running connections=3 " + TwoSmtpOneImap, 2},
-      {{"--require-listening=SMTPin,IMAPin:warning"}, "WARNING - " + Imap + "connections=3 " + TwoSmtpOneImap, 1},
-      {{"--require-listening=SMTPin"}, "WARNING - connections=3 " + TwoSmtpOneImap, 1},
+      {{"--require-listening=SMTPSSL,IMAPin:warning"}, "WARNING - " + Imap + "connections=3 " + TwoSmtpOneImap, 1},
+      {{"--require-listening=SMTPSSL"}, "WARNING - connections=3 " + TwoSmtpOneImap, 1},
   };
   for (const auto& Case : Cases) {
     std::vector<std::string> Arguments = {"-w", "3", "-c", "0"};
