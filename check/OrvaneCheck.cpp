@@ -11,6 +11,8 @@
 #include "common/Low32.h"
 #include "common/TextCodec.h"
 
+const char* const ServerNames[3] = {"Orvane.exe", "Lumicourt.exe", "Helmstead.exe"};
+
 constexpr TCounterRow CounterRows[CounterCount] = {
     // Name       Label          SummaryLabel   Detailed Counter
     {nullptr,     "Connections", "Connections", true,  &TOrvaneCheck::TotalConnections},
@@ -141,10 +143,13 @@ void TOrvaneCheck::EvaluateThresholds() {
   CriticalText.clear();
 
   // One pass: the total first, then the categories in their order.
+  using TRanges = std::array<std::optional<TRange>, CategoryCount>;
   auto Pass = [this](int32_t TotalLevel, const std::array<int32_t, CategoryCount>& Levels,
+                     const std::optional<TRange>& TotalRange, const TRanges& Ranges,
                      bool& Reached, std::string& Text) {
-    auto Test = [&](const char* Name, int32_t Counter, int32_t Level) {
-      if (Level > 0 && Counter >= Level) {
+    auto Test = [&](const char* Name, int32_t Counter, int32_t Level,
+                    const std::optional<TRange>& Range) {
+      if (Range ? RangeReached(*Range, Counter) : Level > 0 && Counter >= Level) {
         Reached = true;
         Text += Name;
         Text += '=';
@@ -152,12 +157,12 @@ void TOrvaneCheck::EvaluateThresholds() {
         Text += ' ';
       }
     };
-    Test("connections", TotalConnections, TotalLevel);
+    Test("connections", TotalConnections, TotalLevel, TotalRange);
     for (int Index = 0; Index < CategoryCount; ++Index)
-      Test(Categories[Index]->Name, CategoryCounter(Index), Levels[Index]);
+      Test(Categories[Index]->Name, CategoryCounter(Index), Levels[Index], Ranges[Index]);
   };
-  Pass(WarnTotal, WarnLevels, IsWarning, WarningText);
-  Pass(CritTotal, CritLevels, IsCritical, CriticalText);
+  Pass(WarnTotal, WarnLevels, WarnTotalRange, WarnRanges, IsWarning, WarningText);
+  Pass(CritTotal, CritLevels, CritTotalRange, CritRanges, IsCritical, CriticalText);
 }
 
 uint32_t TOrvaneCheck::FindProcessId(const std::string& Name) {
@@ -187,24 +192,29 @@ const char* NameAt(const char* const* Names, size_t Size, int32_t Index) {
   return Names[Index];
 }
 
-void DumpEntry(const TListEntry& Entry, std::string& Dump) {
+void DumpEntry(const TListEntry& Entry, bool Lines, std::string& Dump) {
+  const char Separator = Lines ? ' ' : '|';
   Dump += NameAt(ProtocolNames, 2, Entry.Protocol);
-  Dump += '|';
+  Dump += Separator;
   Dump += Entry.LocalAddress;
-  Dump += '|';
+  Dump += Separator;
   Dump += std::to_string(Entry.LocalPort);
-  Dump += '|';
+  Dump += Separator;
   Dump += Entry.RemoteAddress;
-  Dump += '|';
+  Dump += Separator;
   Dump += std::to_string(Entry.RemotePort);
-  Dump += '|';
+  Dump += Separator;
   Dump += NameAt(TcpStateNames, 13, Entry.State);
-  Dump += '|';
+  Dump += Separator;
   // A Linux path may hold a line break; the dump shares the status line.
-  Dump += FoldLineBreaks(Entry.ProcessName);
-  Dump += '|';
+  std::string Name = FoldLineBreaks(Entry.ProcessName);
+  if (Lines)
+    for (char& Character : Name)
+      if (Character == '|') Character = '!';
+  Dump += Name;
+  Dump += Separator;
   Dump += std::to_string(Entry.ProcessId);
-  Dump += '|';
+  Dump += Lines ? '\n' : '|';
 }
 
 }  // namespace
@@ -225,6 +235,7 @@ void TOrvaneCheck::Run() {
     if (!Hidden.empty()) throw std::runtime_error(std::string(Name) + " not found: " + Hidden);
     break;
   }
+  ServerIds = {OrvaneId, LumicourtId, HelmsteadId};
   std::vector<uint32_t> Owners;
   for (uint32_t Id : {OrvaneId, LumicourtId, HelmsteadId})
     if (Id != 0) Owners.push_back(Id);
@@ -262,7 +273,7 @@ void TOrvaneCheck::Run() {
     } else {
       continue;
     }
-    if (Verbosity >= 2) DumpEntry(Entry, DebugDump);
+    if (Verbosity >= 2) DumpEntry(Entry, DumpLines, DebugDump);
   }
 
   SmtpTotal = SmtpInCount + SmtpOutCount + SmtpSslCount;

@@ -4,12 +4,17 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "census/GetConnections.h"
+#include "check/Thresholds.h"
 #include "install/Orvane.h"
 
 constexpr int CategoryCount = 17;
+
+// The server's three processes, in the order of TOrvaneCheck::ServerIds.
+extern const char* const ServerNames[3];
 
 // The connection categories' indexes in WarnLevels, CritLevels and
 // Categories: the order of the options, thresholds and texts.
@@ -62,6 +67,9 @@ public:
   int32_t CritTotal = 0;
   std::array<int32_t, CategoryCount> WarnLevels{};
   std::array<int32_t, CategoryCount> CritLevels{};
+  // A threshold written as a range takes the place of the level beside it.
+  std::optional<TRange> WarnTotalRange, CritTotalRange;
+  std::array<std::optional<TRange>, CategoryCount> WarnRanges, CritRanges;
 
   // Verdict
   bool IsWarning = false;
@@ -71,9 +79,16 @@ public:
 
   TConnectionList ConnectionList;
 
+  // The process ids the last Run found for Orvane.exe, Lumicourt.exe and
+  // Helmstead.exe (ServerNames), 0 for one not running.
+  std::array<uint32_t, 3> ServerIds{};
+
   // The records Run writes at Verbosity 2 or more; they go out directly
   // before the status line, on the same line.
   std::string DebugDump;
+  // The dump as one line per record instead, its fields separated by blanks
+  // (long output, where '|' would start performance data).
+  bool DumpLines = false;
 
   void LoadPorts();
   void ReadOrvanePorts();

@@ -3,6 +3,8 @@
 // program counts them.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,8 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -462,6 +466,92 @@ TEST_F(EndToEndAsAnotherUser, HiddenProcessesAreNotMissingProcesses) {
     }
     EXPECT_EQ(r.Err, "") << c.What;
     EXPECT_EQ(r.ExitStatus, c.ExitStatus) << c.What;
+  }
+}
+
+// What must be there and is not, and a run that outlives its timeout: one
+// line each, the status as chosen.
+TEST_F(EndToEnd, MissingProcessesSilentListenersAndTimeoutsEndTheVerdict) {
+  TChildProcess& orvane = Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"]), "--listen",
+                                               "[::]:" + std::to_string(Port["SSL-IMAP"])});
+  Connect("SMTPIn", 2);
+  ASSERT_TRUE(orvane.AwaitLine("accepted 2"));
+  const std::string counts = "Connections=2 Smtp=2 Pop=0 Imap=0 Lumicourt=0 Helmstead=0";
+  const std::string perf =
+      "|Connections=2 SmtpIn=2 SmtpOut=0 SmtpSSL=0 SmtpTotal=2 PopIn=0 PopOut=0 PopSSL=0 "
+      "PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 "
+      "HSSSL=0 HSTotal=0\n";
+  const std::string imap = "IMAPin port " + std::to_string(Port["IMAPIn"]) + " not listening ";
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Out;
+    int ExitStatus;
+  } cases[] = {
+      {{"--require-running=orvane.exe,Helmstead"}, "CRITICAL - Helmstead.exe not running " + counts + perf, 2},
+      {{"--require-running=Orvane"}, "OK - " + counts + perf, 0},
+      // SMTP and IMAP SSL listen (the latter on IPv6), IMAP does not; the
+      // web mail's port is nobody's while Lumicourt.exe is down.
+      {{"--require-listening=SMTPin,IMAPSSL,IMAPin:warning"}, "WARNING - " + imap + counts + perf, 1},
+      // The worst wins: UNKNOWN over WARNING, CRITICAL over UNKNOWN.
+      {{"--require-listening=LCin,SMTPin:warning", "--require-running=Lumicourt:unknown", "-w", "2"},
+       "Unknown - Lumicourt.exe not running LCin port " + std::to_string(Port["LC"]) +
+           " not listening connections=2 " + perf,
+       3},
+      {{"--require-running=Lumicourt:unknown", "-c", "2"},
+       "CRITICAL - Lumicourt.exe not running connections=2 " + perf, 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"-w", "0", "-c", "0"};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    TCommandResult r = Check(arguments);
+    EXPECT_EQ(r.Out, c.Out) << ::testing::PrintToString(c.Arguments);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.ExitStatus, c.ExitStatus) << ::testing::PrintToString(c.Arguments);
+  }
+
+  // Retries of a held file for ten seconds, cut after one.
+  const int held = open((Root / "Orvane/App/Orvane.ini").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  for (const auto& [timeout, out, status] :
+       {std::tuple<std::string, std::string, int>{"1", "Unknown - Timeout after 1 seconds\n", 3},
+        {"1:critical", "CRITICAL - Timeout after 1 seconds\n", 2}}) {
+    TCommandResult r = Check({"-w", "1", "-c", "2", "-r", "50", "-d", "200", "-t", timeout, "-v", "-v"});
+    EXPECT_EQ(r.Out, out);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.ExitStatus, status);
+  }
+  close(held);
+}
+
+// Long output at a thousand connections: the classic status line first, the
+// categories and connections below it, cut to the budget with a count of what
+// was left out.
+TEST_F(EndToEnd, DetailsOfAThousandConnectionsStayWithinTheBudget) {
+  TChildProcess& lumicourt = Start("Lumicourt.exe", {"--listen", Loopback(Port["LC"])});
+  Start("Orvane.exe", {"--connect", Loopback(Port["LC"]) + "*500"});
+  ASSERT_TRUE(lumicourt.AwaitLine("accepted 500"));
+  const TCommandResult classic = Check({"-w", "0", "-c", "0", "-v"});
+  ASSERT_EQ(classic.ExitStatus, 0) << classic.Out;
+  for (size_t budget : {4096u, 1024u, 200000u}) {
+    const TCommandResult r = Check({"-w", "0", "-c", "0", "-v", "-v", "--details",
+                                    "--max-output=" + std::to_string(budget)});
+    EXPECT_EQ(r.ExitStatus, 0);
+    std::vector<std::string> lines;
+    std::istringstream in(r.Out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_GT(lines.size(), 20u) << r.Out;
+    EXPECT_EQ(lines[0] + "\n", classic.Out);
+    EXPECT_EQ(lines[13], "LCin port " + std::to_string(Port["LC"]) + ": 500");
+    // Windows ends each line with two bytes; the budget holds for both.
+    EXPECT_LE(r.Out.size() + lines.size(), budget);
+    size_t dumped = 0;
+    for (size_t i = 19; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].find('|'), std::string::npos) << lines[i];
+      if (lines[i].rfind("TCP 127.0.0.1 ", 0) == 0) ++dumped;
+    }
+    const size_t left = 1000 - dumped;
+    if (left == 0) EXPECT_EQ(lines.size(), 19u + 1000u);
+    else EXPECT_EQ(lines.back(), "... " + std::to_string(left) + " more lines left out");
   }
 }
 

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/ProgramIo_win32.h"
@@ -346,6 +347,70 @@ TEST(EndToEndWin32Processes, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
       << "the planted library was loaded";
   EXPECT_EQ(Run.Out, "WARNING - connections=3 " + TwoSmtpOneImap);
   EXPECT_EQ(Run.ExitStatus, 1);
+}
+
+// What must be there and is not: the stand-ins' listeners carry their owner
+// (each made one call on it), so a listener counts as its process's; a
+// category's port without one is named. A held file retried past the
+// timeout ends in the timeout's one line.
+TEST(EndToEndWin32Processes, MissingProcessesSilentListenersAndTimeouts) {
+  TInstallation I;
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1),
+                                {"--listen", Endpoint(I.Port["SSL-SMTP"])}}));
+  const std::string Imap = "IMAPin port " + std::to_string(I.Port["IMAPIn"]) + " not listening ";
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Out;
+    int ExitStatus;
+  } Cases[] = {
+      {{"--require-running=orvane.exe,Helmstead"}, "CRITICAL - Helmstead.exe not running connections=3 " + TwoSmtpOneImap, 2},
+      {{"--require-listening=SMTPSSL,IMAPin:warning"}, "WARNING - " + Imap + "connections=3 " + TwoSmtpOneImap, 1},
+      {{"--require-listening=SMTPSSL"}, "WARNING - connections=3 " + TwoSmtpOneImap, 1},
+  };
+  for (const auto& Case : Cases) {
+    std::vector<std::string> Arguments = {"-w", "3", "-c", "0"};
+    Arguments.insert(Arguments.end(), Case.Arguments.begin(), Case.Arguments.end());
+    const TCommandResult Run = I.Check(Arguments);
+    EXPECT_EQ(Run.Out, Case.Out) << ::testing::PrintToString(Case.Arguments);
+    EXPECT_EQ(Run.Err, "");
+    EXPECT_EQ(Run.ExitStatus, Case.ExitStatus) << ::testing::PrintToString(Case.Arguments);
+  }
+
+  // Held as the server holds it: open, sharing nothing.
+  const HANDLE Held = CreateFileW(WideFromUtf8(I.DataPath + "Orvane.ini").c_str(), GENERIC_READ, 0,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(Held, INVALID_HANDLE_VALUE);
+  for (const auto& [Timeout, Out, Status] :
+       {std::tuple<std::string, std::string, int>{"2", "Unknown - Timeout after 2 seconds\r\n", 3},
+        {"2:critical", "CRITICAL - Timeout after 2 seconds\r\n", 2}}) {
+    const TCommandResult Run = I.Check({"-w", "1", "-c", "2", "-r", "100", "-d", "200", "-t", Timeout});
+    EXPECT_EQ(Run.Out, Out);
+    EXPECT_EQ(Run.Err, "");
+    EXPECT_EQ(Run.ExitStatus, Status);
+  }
+  CloseHandle(Held);
+}
+
+// Long output of a thousand connections: the classic status line first,
+// everything within the budget as written (line ends CR LF).
+TEST(EndToEndWin32Processes, DetailsOfAThousandConnectionsStayWithinTheBudget) {
+  TInstallation I;
+  I.Listen(I.Port["SMTPOut"]);
+  I.Start("Orvane.exe", {"--connect", Endpoint(I.Port["SMTPOut"]) + "*1000"});
+  const TCommandResult Classic = I.Check({"-w", "0", "-c", "0", "-v"});
+  ASSERT_EQ(Classic.ExitStatus, 0) << Classic.Out;
+  ASSERT_NE(Classic.Out.find(" SmtpOut=1000 "), std::string::npos) << Classic.Out;
+  for (size_t Budget : {4096u, 1024u}) {
+    const TCommandResult Run = I.Check(
+        {"-w", "0", "-c", "0", "-v", "-v", "--details", "--max-output=" + std::to_string(Budget)});
+    EXPECT_EQ(Run.ExitStatus, 0);
+    EXPECT_LE(Run.Out.size(), Budget);
+    EXPECT_EQ(Run.Out.substr(0, Classic.Out.size()), Classic.Out);
+    EXPECT_EQ(Run.Out.find('|', Classic.Out.size()), std::string::npos);
+    EXPECT_NE(Run.Out.find("\r\nSMTPout remote port " + std::to_string(I.Port["SMTPOut"]) + ": 1000\r\n"),
+              std::string::npos);
+    EXPECT_NE(Run.Out.find(" more lines left out\r\n"), std::string::npos) << Run.Out;
+  }
 }
 
 }  // namespace

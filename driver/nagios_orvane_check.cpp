@@ -4,12 +4,15 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/Low32.h"
 #include "common/TextCodec.h"
+#include "driver/ExtendedOptions.h"
+#include "driver/LongOutput.h"
 #include "driver/ProgramInfo.h"
 
 void DeclareOptions(TCommandLineParser& Parser) {
@@ -69,6 +72,29 @@ std::string UsageText(const std::string& ExePath) {
       "-v, --verbose",
       "   Add additional output information (does not affect PerfData)",
       "   Use -v -v to print out debug information as well",
+      "",
+      "Any threshold may be a range: x: (below x), ~:y (above y), x:y (outside),",
+      "   @x:y (inside x..y), @y (inside 0..y); a plain number keeps the meaning above",
+      "",
+      "-t, --timeout=seconds[:state]",
+      "   end the run after seconds with state (Default: unknown; no timeout)",
+      "",
+      "--perfdata-thresholds",
+      "   add warn, crit and min to the PerfData",
+      "",
+      "--require-running=names[:state]",
+      "   state (Default: critical) if one of Orvane, Lumicourt, Helmstead is not running",
+      "",
+      "--require-listening=categories[:state]",
+      "   state (Default: critical) if the port of one of SMTPin, SMTPSSL, POPin, POPSSL,",
+      "   IMAPin, IMAPSSL, LCin, LCSSL, HSin, HSSSL has no listener of its process",
+      "",
+      "--details",
+      "   long output: one line per category below the status line; with -v -v one",
+      "   line per counted connection",
+      "",
+      "--max-output=bytes",
+      "   cut the output at a line end to fit (Default: 4096)",
   };
   std::string Text;
   for (const std::string& Line : Lines) Text += Line + "\n";
@@ -120,19 +146,31 @@ const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::s
   return Option != nullptr && Option->Count > 0 ? Option : nullptr;
 }
 
+// A threshold: a plain number as a level, anything that starts like a range
+// as a range, which must then be one.
+void Threshold(const TCommandLineArgument& Option, int32_t& Level, std::optional<TRange>& Range) {
+  if (!IsRangeText(Option.Value)) {
+    Level = Low32(Option.AsInteger());
+    return;
+  }
+  Range.emplace();
+  if (!ParseRange(Option.Value, *Range))
+    throw std::runtime_error("Invalid range --" + Option.LongName + "=" + Option.Value);
+}
+
 void MoveSettings(const TCommandLineParser& Parser, TOrvaneCheck& Check) {
   if (auto Option = Given(Parser, "delay")) Check.RetryDelay = Low32(Option->AsInteger());
   if (auto Option = Given(Parser, "retry")) Check.RetryCount = Low32(Option->AsInteger());
   if (auto Option = Given(Parser, "verbose")) Check.Verbosity = Option->Count;
   if (auto Option = Given(Parser, "path")) Check.DataPath = Option->Value;
-  if (auto Option = Given(Parser, "warn")) Check.WarnTotal = Low32(Option->AsInteger());
-  if (auto Option = Given(Parser, "crit")) Check.CritTotal = Low32(Option->AsInteger());
+  if (auto Option = Given(Parser, "warn")) Threshold(*Option, Check.WarnTotal, Check.WarnTotalRange);
+  if (auto Option = Given(Parser, "crit")) Threshold(*Option, Check.CritTotal, Check.CritTotalRange);
   for (int Index = 0; Index < CategoryCount; ++Index)
     if (auto Option = Given(Parser, std::string("warn") + Categories[Index]->Name))
-      Check.WarnLevels[Index] = Low32(Option->AsInteger());
+      Threshold(*Option, Check.WarnLevels[Index], Check.WarnRanges[Index]);
   for (int Index = 0; Index < CategoryCount; ++Index)
     if (auto Option = Given(Parser, std::string("crit") + Categories[Index]->Name))
-      Check.CritLevels[Index] = Low32(Option->AsInteger());
+      Threshold(*Option, Check.CritLevels[Index], Check.CritRanges[Index]);
 }
 
 // Nagios takes the first line as the status; a line break in the message (a
@@ -145,6 +183,7 @@ TProgramResult Run(const std::vector<std::string>& Arguments, const std::string&
                    const TCheckSystem& System) {
   auto Parser = std::make_unique<TCommandLineParser>();
   DeclareOptions(*Parser);
+  DeclareExtendedOptions(*Parser);
   bool Parsed;
   try {
     Parsed = Parser->Parse(Arguments);
@@ -163,9 +202,12 @@ TProgramResult Run(const std::vector<std::string>& Arguments, const std::string&
   // a check that could not be made must never look like a verdict.
   auto Check = std::make_unique<TOrvaneCheck>(System);
   MoveSettings(*Parser, *Check);
+  const TExtendedSettings Extended = ReadExtendedSettings(*Parser);
+  Check->DumpLines = Extended.Details;
   Parser.reset();
   Check->LoadPorts();
   Check->Run();
+  if (Extended.Given) return ExtendedResult(*Check, Extended);
   int Status = ExitOk;
   if (Check->IsCritical) Status = ExitCritical;
   else if (Check->IsWarning) Status = ExitWarning;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/TextCodec.h"
+#include "driver/ExtendedOptions.h"
 #include "driver/RunningSystem.h"
+#include "driver/Watchdog.h"
 #include "driver/nagios_orvane_check.h"
 
 namespace {
@@ -38,22 +40,42 @@ void WriteAll(const char* Text, size_t Size) {
   }
 }
 
+std::string TimeoutText;
+int TimeoutStatus = ExitUnknown;
+
+// On the watchdog's thread: the run is over, whatever it is doing.
+void Expire() {
+  WriteAll(TimeoutText.data(), TimeoutText.size());
+  _exit(TimeoutStatus);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // A reader that went away must not kill the check by a signal.
   std::signal(SIGPIPE, SIG_IGN);
+  std::vector<std::string> Arguments;
+  int Seconds = 0;
   try {
-    std::vector<std::string> Arguments;
     // Arguments are taken as the bytes they are: a Linux path need not be
     // UTF-8, and must reach open() unchanged to name the same file.
     for (int Index = 1; Index < argc; ++Index) Arguments.push_back(argv[Index]);
-    const TProgramResult Result = RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()), RunningSystem());
-    WriteAll(Result.Output.data(), Result.Output.size());
+    FindTimeout(Arguments, Seconds, TimeoutStatus);
+    TimeoutText = TimeoutLine(Seconds, TimeoutStatus);
+  } catch (...) {
+    Seconds = 0;
+  }
+  // Destroyed before main returns: when the time ran out, the watchdog's
+  // write and exit are under way and main's status never counts.
+  TWatchdog Watchdog(Seconds, Expire);
+  try {
+    const TProgramResult Result =
+        RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()), RunningSystem());
+    if (Watchdog.Claim()) WriteAll(Result.Output.data(), Result.Output.size());
     return Result.ExitStatus;
   } catch (...) {
     static const char Message[] = "Unknown - Unexpected failure\n";
-    WriteAll(Message, sizeof Message - 1);
+    if (Watchdog.Claim()) WriteAll(Message, sizeof Message - 1);
     return ExitUnknown;
   }
 }

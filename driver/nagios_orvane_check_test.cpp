@@ -1,5 +1,7 @@
 #include "driver/nagios_orvane_check.h"
 
+#include "driver/LongOutput.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -61,13 +63,15 @@ TEST(NagiosOrvaneCheckOptions, UsageText) {
   EXPECT_EQ(Text.back(), '\n');
   EXPECT_EQ(Text.find('\r'), std::string::npos);
   const std::vector<std::string> Lines = LinesOf(Text);
-  ASSERT_EQ(Lines.size(), 35u);
+  // The classic lines, in place; the extended options follow them.
+  ASSERT_GT(Lines.size(), 35u);
+  EXPECT_EQ(Lines[35], "");
   EXPECT_EQ(Lines[0], "Orvane Check Plugin for Nagios v1.0/Win32");
   EXPECT_FALSE(Lines[1].empty());
   EXPECT_EQ(Lines[3],
             "Usage /opt/orvane/nagios_orvane_check -w -c [-wX] [-cX] [-h] [-V] [-d delay] "
             "[-r retry] [-p path] [-v]");
-  const std::vector<std::string> Rest(Lines.begin() + 4, Lines.end());
+  const std::vector<std::string> Rest(Lines.begin() + 4, Lines.begin() + 35);
   EXPECT_EQ(Rest, (std::vector<std::string>{
                       "",
                       "-w, --warn=x",
@@ -129,6 +133,89 @@ const char* const TwelvePerformance =
     "|Connections=12 SmtpIn=9 SmtpOut=0 SmtpSSL=0 SmtpTotal=9 PopIn=1 PopOut=0 PopSSL=0 "
     "PopTotal=1 ImapIn=2 ImapSSL=0 ImapTotal=2 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 "
     "HSSSL=0 HSTotal=0";
+
+// The extended verdict over what a run found: a listener counts only as a
+// TCP listening row of its own process on its port, and thresholds go to the
+// performance data as given.
+TEST_F(NagiosOrvaneCheckStatus, ExtendedVerdictNamesWhatIsMissing) {
+  Twelve();
+  Check.ServerIds = {100, 200, 0};
+  auto Row = [](int32_t Protocol, const char* Address, int32_t Port, int32_t State, uint32_t Pid) {
+    TListEntry Entry;
+    Entry.Protocol = Protocol;
+    Entry.LocalAddress = Address;
+    Entry.LocalPort = Port;
+    Entry.State = State;
+    Entry.ProcessId = Pid;
+    return Entry;
+  };
+  const struct {
+    const char* What;
+    TListEntry Entry;
+    bool Listening;
+  } Rows[] = {
+      {"IPv4", Row(0, "0.0.0.0", 143, TcpStateListening, 100), true},
+      {"IPv6", Row(0, "::", 143, TcpStateListening, 100), true},
+      {"established only", Row(0, "10.1.1.1", 143, TcpStateEstablished, 100), false},
+      {"UDP", Row(1, "0.0.0.0", 143, 0, 100), false},
+      {"another process", Row(0, "0.0.0.0", 143, TcpStateListening, 200), false},
+      {"owner unknown", Row(0, "0.0.0.0", 143, TcpStateListening, 0), false},
+      {"another port", Row(0, "0.0.0.0", 993, TcpStateListening, 100), false},
+  };
+  TExtendedSettings Settings;
+  Settings.Given = true;
+  Settings.RequiredListeners = {FindListenerCategory("imapin")};
+  Settings.ListeningStatus = ExitWarning;
+  for (const auto& Case : Rows) {
+    Check.ConnectionList = {Case.Entry};
+    const TProgramResult Result = ExtendedResult(Check, Settings);
+    EXPECT_EQ(Result.Output, std::string(Case.Listening ? "OK - " : "WARNING - IMAPin port 143 not listening ") +
+                                 "Connections=12 Smtp=9 Pop=1 Imap=2 Lumicourt=0 Helmstead=0" +
+                                 TwelvePerformance + "\n")
+        << Case.What;
+    EXPECT_EQ(Result.ExitStatus, Case.Listening ? ExitOk : ExitWarning) << Case.What;
+  }
+
+  Check.ConnectionList.clear();
+  Settings = TExtendedSettings();
+  Settings.Given = Settings.PerfdataThresholds = true;
+  Settings.RequiredServers = {2, 0};
+  Check.WarnTotal = 10;
+  Check.CritTotalRange = TRange();
+  ASSERT_TRUE(ParseRange(" @5:20", *Check.CritTotalRange));
+  Check.CritLevels[SMTPin] = -3;
+  Check.WarnRanges[IMAPin] = TRange();
+  ASSERT_TRUE(ParseRange("~:1", *Check.WarnRanges[IMAPin]));
+  Check.EvaluateThresholds();
+  EXPECT_EQ(ExtendedResult(Check, Settings).Output,
+            "CRITICAL - Helmstead.exe not running connections=12 |Connections=12;10;@5:20;0; "
+            "SmtpIn=9;;;0; SmtpOut=0;;;0; SmtpSSL=0;;;0; SmtpTotal=9;;;0; PopIn=1;;;0; "
+            "PopOut=0;;;0; PopSSL=0;;;0; PopTotal=1;;;0; ImapIn=2;~:1;;0; ImapSSL=0;;;0; "
+            "ImapTotal=2;;;0; Other=0;;;0; LCin=0;;;0; LCSSL=0;;;0; LCTotal=0;;;0; HSin=0;;;0; "
+            "HSSSL=0;;;0; HSTotal=0;;;0;\n");
+}
+
+// Long output is cut at a line end, the cut counted in a last line; the
+// status line stays whatever the budget. Line ends count two bytes.
+TEST(LongOutput, LinesFitTheBudget) {
+  const std::string Long(40, 'c');
+  const std::vector<std::string> Lines = {"status", "aaaa", "bbbb", Long};
+  const std::string Note1 = "... 1 more line left out", Note2 = "... 2 more lines left out",
+                    Note3 = "... 3 more lines left out";
+  const struct {
+    size_t Budget;
+    std::string Output;
+  } Cases[] = {
+      {8 + 6 * 2 + 42, "status\naaaa\nbbbb\n" + Long + "\n"},
+      {8 + 6 * 2 + 41, "status\naaaa\nbbbb\n" + Note1 + "\n"},
+      {8 + 6 * 2 + Note1.size() + 2, "status\naaaa\nbbbb\n" + Note1 + "\n"},
+      {8 + 6 * 2 + Note1.size() + 1, "status\naaaa\n" + Note2 + "\n"},
+      {8 + Note3.size() + 2, "status\n" + Note3 + "\n"},
+      {8 + Note3.size() + 1, "status\n"},
+      {1, "status\n"},
+  };
+  for (const auto& Case : Cases) EXPECT_EQ(FitLines(Lines, Case.Budget), Case.Output) << Case.Budget;
+}
 
 TEST_F(NagiosOrvaneCheckStatus, OkSummary) {
   Check.SmtpInCount = 2;
@@ -271,7 +358,18 @@ INSTANTIATE_TEST_SUITE_P(
         TOutcome{"LineBreakInAnOption", {"-x\nOK - all fine"},
                  "Unknown parameter x OK - all fine\n", 3},
         TOutcome{"LineBreakInAnArgument", {"-w", "1", "-c", "2", "a\r\nOK - b"},
-                 "Unknown parameter a  OK - b\n", 3}),
+                 "Unknown parameter a  OK - b\n", 3},
+        // What starts like a range must be one; nothing is read as 0 in silence.
+        TOutcome{"MalformedRange", {"-w", "10:abc", "-c", "0"},
+                 "Unknown - Invalid range --warn=10:abc\n", 3},
+        TOutcome{"MalformedCategoryRange", {"-w", "1", "-c", "2", "--critIMAPin", "@"},
+                 "Unknown - Invalid range --critIMAPin=@\n", 3},
+        TOutcome{"MalformedTimeout", {"-w", "1", "-c", "2", "-t", "5:later"},
+                 "Unknown - Invalid value --timeout=5:later\n", 3},
+        TOutcome{"NoServerProcess", {"-w", "1", "-c", "2", "--require-running=Orvane,httpd"},
+                 "Unknown - Invalid value --require-running=Orvane,httpd\n", 3},
+        TOutcome{"NoListenerCategory", {"-w", "1", "-c", "2", "--require-listening=SMTPout"},
+                 "Unknown - Invalid value --require-listening=SMTPout\n", 3}),
     [](const ::testing::TestParamInfo<TOutcome>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(NagiosOrvaneCheckRun, OkCheck) {

@@ -2,21 +2,52 @@
 // out.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "common/WideText_win32.h"
+#include "driver/ExtendedOptions.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/RunningSystem.h"
+#include "driver/Watchdog.h"
 #include "driver/nagios_orvane_check.h"
+
+namespace {
+
+std::string TimeoutText;
+int TimeoutStatus = ExitUnknown;
+
+// On the watchdog's thread: the run is over, whatever it is doing.
+void Expire() {
+  WriteStandardOutput(TimeoutText);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(TimeoutStatus));
+  ExitProcess(static_cast<UINT>(TimeoutStatus));
+}
+
+}  // namespace
 
 int main() {
   RestrictLibrarySearch();
+  std::vector<std::string> Arguments;
+  std::string OwnPath;
+  int Seconds = 0;
   try {
-    const std::string OwnPath = OwnExecutablePath();
-    const TProgramResult Result = RunProgram(
-        ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath)), OwnPath, RunningSystem());
-    WriteStandardOutput(Result.Output);
+    OwnPath = OwnExecutablePath();
+    Arguments = ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath));
+    FindTimeout(Arguments, Seconds, TimeoutStatus);
+    TimeoutText = TimeoutLine(Seconds, TimeoutStatus);
+  } catch (...) {
+    Seconds = 0;
+  }
+  // Destroyed before main returns: when the time ran out, the watchdog's
+  // write and exit are under way and main's status never counts.
+  TWatchdog Watchdog(Seconds, Expire);
+  try {
+    const TProgramResult Result = RunProgram(Arguments, OwnPath, RunningSystem());
+    if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
     return Result.ExitStatus;
   } catch (...) {
-    WriteStandardOutput("Unknown - Unexpected failure\n");
+    if (Watchdog.Claim()) WriteStandardOutput("Unknown - Unexpected failure\n");
     return ExitUnknown;
   }
 }

@@ -157,7 +157,11 @@ done < <(grep -rhoE 'nagios_orvane_check(\.exe)?"? +-[^$#;`]*(`|$)' contrib)
 # The check command's arguments, each with a value unless it is a switch.
 args=()
 while read -r key kind; do
-  if [ "$kind" = set_if ]; then args+=("$key"); else args+=("$key" 1); fi
+  case $key in
+    --require-running) args+=("$key" Orvane:ok) ;;
+    --require-listening) args+=("$key" SMTPin:ok) ;;
+    *) if [ "$kind" = set_if ]; then args+=("$key"); else args+=("$key" 1); fi ;;
+  esac
 done < <(awk '/^    "-[^"]*" = \{/ { gsub(/"/, "", $1); key = $1 }
               key && /^      (value|set_if) =/ { print key, $1; key = "" }' contrib/icinga2/orvane.conf)
 if [ ${#args[@]} -lt 80 ]; then
