@@ -23,11 +23,6 @@ const char* StatusWord(int Status) {
   }
 }
 
-std::string TimeoutLine(int Seconds, int Status) {
-  return std::string(StatusWord(Status)) + " - Timeout after " + std::to_string(Seconds) +
-         " seconds\n";
-}
-
 namespace {
 
 [[noreturn]] void Malformed(const std::string& Option, const std::string& Value) {
@@ -126,17 +121,20 @@ TExtendedSettings ReadExtendedSettings(const TCommandLineParser& Parser) {
   return Settings;
 }
 
-void FindTimeout(const std::vector<std::string>& Arguments, int& Seconds, int& Status) {
-  Seconds = 0;
-  Status = ExitUnknown;
-  TCommandLineParser Parser;
-  DeclareOptions(Parser);
-  DeclareExtendedOptions(Parser);
+TTimeout FindTimeout(const std::vector<std::string>& Arguments) {
+  TTimeout Timeout;
   try {
-    if (!Parser.Parse(Arguments)) return;
+    TCommandLineParser Parser;
+    DeclareOptions(Parser);
+    DeclareExtendedOptions(Parser);
+    if (!Parser.Parse(Arguments)) return Timeout;
+    const TCommandLineArgument* Option = Given(Parser, "timeout");
+    if (Option == nullptr || !ReadTimeout(Option->Value, Timeout.Seconds, Timeout.Status))
+      return TTimeout();
+    Timeout.Line = std::string(StatusWord(Timeout.Status)) + " - Timeout after " +
+                   std::to_string(Timeout.Seconds) + " seconds\n";
   } catch (...) {
-    return;
+    return TTimeout();
   }
-  const TCommandLineArgument* Option = Given(Parser, "timeout");
-  if (Option == nullptr || !ReadTimeout(Option->Value, Seconds, Status)) Seconds = 0;
+  return Timeout;
 }

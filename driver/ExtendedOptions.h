@@ -32,12 +32,15 @@ struct TExtendedSettings {
 TExtendedSettings ReadExtendedSettings(const TCommandLineParser& Parser);
 
 // The timeout of a command line, for the platform entry to arm before the
-// run; a command line that does not parse, or a malformed timeout, has none
-// (the run itself reports them).
-void FindTimeout(const std::vector<std::string>& Arguments, int& Seconds, int& Status);
-
-// "Unknown - Timeout after N seconds" with the status's word.
-std::string TimeoutLine(int Seconds, int Status);
+// run: its seconds (0: none), status and the one line it ends with. A command
+// line that does not parse, or a malformed timeout, has none (the run itself
+// reports them). Never throws.
+struct TTimeout {
+  int Seconds = 0;
+  int Status = 3;
+  std::string Line;  // "Unknown - Timeout after N seconds" with the status's word
+};
+TTimeout FindTimeout(const std::vector<std::string>& Arguments);
 
 // The status's word as the status line starts with it.
 const char* StatusWord(int Status);

@@ -40,13 +40,12 @@ void WriteAll(const char* Text, size_t Size) {
   }
 }
 
-std::string TimeoutText;
-int TimeoutStatus = ExitUnknown;
+TTimeout Timeout;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WriteAll(TimeoutText.data(), TimeoutText.size());
-  _exit(TimeoutStatus);
+  WriteAll(Timeout.Line.data(), Timeout.Line.size());
+  _exit(Timeout.Status);
 }
 
 }  // namespace
@@ -54,28 +53,27 @@ void Expire() {
 int main(int argc, char** argv) {
   // A reader that went away must not kill the check by a signal.
   std::signal(SIGPIPE, SIG_IGN);
+  static const char Failed[] = "Unknown - Unexpected failure\n";
   std::vector<std::string> Arguments;
-  int Seconds = 0;
   try {
     // Arguments are taken as the bytes they are: a Linux path need not be
     // UTF-8, and must reach open() unchanged to name the same file.
-    for (int Index = 1; Index < argc; ++Index) Arguments.push_back(argv[Index]);
-    FindTimeout(Arguments, Seconds, TimeoutStatus);
-    TimeoutText = TimeoutLine(Seconds, TimeoutStatus);
+    Arguments.assign(argv + 1, argv + argc);
   } catch (...) {
-    Seconds = 0;
+    WriteAll(Failed, sizeof Failed - 1);
+    return ExitUnknown;
   }
+  Timeout = FindTimeout(Arguments);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Seconds, Expire);
+  TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
     const TProgramResult Result =
         RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()), RunningSystem());
     if (Watchdog.Claim()) WriteAll(Result.Output.data(), Result.Output.size());
     return Result.ExitStatus;
   } catch (...) {
-    static const char Message[] = "Unknown - Unexpected failure\n";
-    if (Watchdog.Claim()) WriteAll(Message, sizeof Message - 1);
+    if (Watchdog.Claim()) WriteAll(Failed, sizeof Failed - 1);
     return ExitUnknown;
   }
 }

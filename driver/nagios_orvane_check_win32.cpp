@@ -14,14 +14,13 @@
 
 namespace {
 
-std::string TimeoutText;
-int TimeoutStatus = ExitUnknown;
+TTimeout Timeout;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WriteStandardOutput(TimeoutText);
-  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(TimeoutStatus));
-  ExitProcess(static_cast<UINT>(TimeoutStatus));
+  WriteStandardOutput(Timeout.Line);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Timeout.Status));
+  ExitProcess(static_cast<UINT>(Timeout.Status));
 }
 
 }  // namespace
@@ -30,18 +29,17 @@ int main() {
   RestrictLibrarySearch();
   std::vector<std::string> Arguments;
   std::string OwnPath;
-  int Seconds = 0;
   try {
     OwnPath = OwnExecutablePath();
     Arguments = ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath));
-    FindTimeout(Arguments, Seconds, TimeoutStatus);
-    TimeoutText = TimeoutLine(Seconds, TimeoutStatus);
   } catch (...) {
-    Seconds = 0;
+    WriteStandardOutput("Unknown - Unexpected failure\n");
+    return ExitUnknown;
   }
+  Timeout = FindTimeout(Arguments);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Seconds, Expire);
+  TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
     const TProgramResult Result = RunProgram(Arguments, OwnPath, RunningSystem());
     if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
