@@ -222,22 +222,20 @@ void DumpEntry(const TListEntry& Entry, bool Lines, std::string& Dump) {
 void TOrvaneCheck::Run() {
   // The processes are looked up first so that the census only has to name
   // the owners that can be counted.
-  const uint32_t OrvaneId = FindProcessId("Orvane.exe");
-  const uint32_t LumicourtId = FindProcessId("Lumicourt.exe");
-  const uint32_t HelmsteadId = FindProcessId("Helmstead.exe");
+  for (size_t Index = 0; Index < ServerIds.size(); ++Index)
+    ServerIds[Index] = FindProcessId(ServerNames[Index]);
+  const auto [OrvaneId, LumicourtId, HelmsteadId] = ServerIds;
   // Where the system hides other users' processes, a server that is not
   // found may run all the same: zero connections would be a false verdict.
-  for (const auto& [Name, Id] : {std::pair<const char*, uint32_t>{"Orvane.exe", OrvaneId},
-                                 {"Lumicourt.exe", LumicourtId},
-                                 {"Helmstead.exe", HelmsteadId}}) {
-    if (Id != 0) continue;
+  for (size_t Index = 0; Index < ServerIds.size(); ++Index) {
+    if (ServerIds[Index] != 0) continue;
     const std::string Hidden = Processes.HiddenProcesses();
-    if (!Hidden.empty()) throw std::runtime_error(std::string(Name) + " not found: " + Hidden);
+    if (!Hidden.empty())
+      throw std::runtime_error(std::string(ServerNames[Index]) + " not found: " + Hidden);
     break;
   }
-  ServerIds = {OrvaneId, LumicourtId, HelmsteadId};
   std::vector<uint32_t> Owners;
-  for (uint32_t Id : {OrvaneId, LumicourtId, HelmsteadId})
+  for (uint32_t Id : ServerIds)
     if (Id != 0) Owners.push_back(Id);
   std::sort(Owners.begin(), Owners.end());
   Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
