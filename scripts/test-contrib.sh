@@ -22,10 +22,47 @@ fi
 program=$(realpath "$program")
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 user=$(id -un)
 group=$(id -gn)
 failed=0
+demo=$top/demo/Orvane/App/
+
+# Daemons of the runs below: each in a process group of its own, all
+# stopped on exit.
+daemons=()
+start() { # start LOG COMMAND...
+  local log=$1; shift
+  setsid "$@" >"$log" 2>&1 </dev/null &
+  daemons+=("$!")
+}
+gone() { ! kill -0 -- "-$1" 2>/dev/null; }
+stop_daemons() {
+  local pid
+  for pid in "${daemons[@]}"; do kill -TERM -- "-$pid" 2>/dev/null || true; done
+  for pid in "${daemons[@]}"; do
+    wait_for 10 gone "$pid" || kill -KILL -- "-$pid" 2>/dev/null || true
+  done
+  daemons=()
+}
+trap 'stop_daemons; rm -rf "$scratch"' EXIT
+# wait_for SECONDS COMMAND...: until COMMAND succeeds; fails after SECONDS.
+wait_for() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.5
+  done
+}
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+# fail MESSAGE [LOG...]: reports a failed test with the logs it left.
+fail() {
+  local message=$1; shift
+  tail -n 20 "$@" >&2 2>/dev/null || true
+  echo "test-contrib.sh: $message" >&2
+  failed=1
+}
 
 echo "== Icinga 2: contrib/icinga2/orvane.conf"
 i=$scratch/icinga2
@@ -52,6 +89,71 @@ if ! icinga2 daemon -C -c "$i/icinga2.conf" -DDataDir="$i/data" -DLogDir="$i/log
   echo "test-contrib.sh: Icinga 2 rejects contrib/icinga2/orvane.conf" >&2
   failed=1
 fi
+
+echo "== Icinga 2: thresholds through the Graphite writer"
+# The daemon runs the check command every second with plain thresholds
+# (the writer sends no crit for a range) and --perfdata-thresholds; a
+# listener on 127.0.0.1 takes what the writer sends.
+g=$scratch/graphite
+mkdir -p "$g/data" "$g/log" "$g/cache" "$g/spool" "$g/run"
+start "$g/listener.log" python3 -c '
+import socketserver, sys
+class Lines(socketserver.StreamRequestHandler):
+    def handle(self):
+        with open(sys.argv[1], "ab") as out:
+            for line in self.rfile:
+                out.write(line)
+                out.flush()
+server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Lines)
+with open(sys.argv[2] + ".new", "w") as out:
+    out.write(str(server.server_address[1]))
+import os; os.rename(sys.argv[2] + ".new", sys.argv[2])
+server.serve_forever()' "$g/lines" "$g/port"
+wait_for 10 test -s "$g/port" || fail "the Graphite listener did not start" "$g/listener.log"
+cat >"$g/icinga2.conf" <<CONF
+include <itl>
+const PluginDir = "/usr/lib/nagios/plugins"
+include "$top/contrib/icinga2/orvane.conf"
+object CheckerComponent "checker" { }
+object GraphiteWriter "graphite" {
+  host = "127.0.0.1"
+  port = $(cat "$g/port" 2>/dev/null || echo 0)
+  enable_send_thresholds = true
+}
+object Host "mail" {
+  check_command = "dummy"
+  enable_active_checks = false
+}
+object Service "orvane" {
+  host_name = "mail"
+  check_command = "orvane"
+  check_interval = 1s
+  retry_interval = 1s
+  vars.orvane_program = "$program"
+  vars.orvane_path = "$demo"
+  vars.orvane_warn = 200
+  vars.orvane_crit = 400
+  vars.orvane_csmtpin = 100
+  vars.orvane_perfdata_thresholds = true
+}
+CONF
+start "$g/icinga2.log" icinga2 daemon -c "$g/icinga2.conf" -DDataDir="$g/data" \
+  -DLogDir="$g/log" -DCacheDir="$g/cache" -DSpoolDir="$g/spool" -DInitRunDir="$g/run" \
+  -DRunAsUser="$user" -DRunAsGroup="$group"
+metric=icinga2.mail.services.orvane.orvane.perfdata
+# sent KEY VALUE: the writer has sent KEY of the service's metrics as VALUE.
+sent() { grep -q "^$metric\.$1 $2 " "$g/lines" 2>/dev/null; }
+all_sent() {
+  sent Connections.value 0 && sent Connections.warn 200 && sent Connections.crit 400 &&
+    sent Connections.min 0 && sent SmtpIn.crit 100 && sent SmtpIn.min 0
+}
+if ! wait_for 60 all_sent; then
+  grep "^$metric\.\(Connections\|SmtpIn\)\." "$g/lines" | sort -u -k1,1 >&2 || true
+  fail "the Graphite writer got no warn, crit and min of the check" "$g/icinga2.log"
+else
+  grep "^$metric\.Connections\." "$g/lines" | sort -u -k1,1 | cut -d' ' -f1,2
+fi
+stop_daemons
 
 echo "== Nagios 4: contrib/nagios4/orvane.cfg"
 n=$scratch/nagios4
