@@ -50,6 +50,7 @@ stop_daemons() {
   daemons=()
 }
 trap 'stop_daemons; rm -rf "$scratch"' EXIT
+trap 'exit 1' INT TERM HUP
 # wait_for SECONDS COMMAND...: until COMMAND succeeds; fails after SECONDS.
 wait_for() {
   local end=$((SECONDS + $1)); shift
