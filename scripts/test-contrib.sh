@@ -2,8 +2,12 @@
 # Tries the ready-made configurations in contrib/ with the real tools where
 # Debian has them: the Icinga 2 check command with "icinga2 daemon -C", the
 # Nagios 4 objects with "nagios4 -v", each against a minimal configuration in
-# a scratch directory (no daemon is started, nothing under /etc or /var is
-# read or written). Then every command line of the samples is run through the
+# a scratch directory. Then the daemons run the program briefly: Icinga 2's
+# Graphite writer must send the thresholds of --perfdata-thresholds to a
+# listener, Nagios 4 must record the lines of --details as long output, run
+# directly and through NRPE. Everything listens on 127.0.0.1 only, lives in
+# the scratch directory (nothing under /etc or /var is written) and is
+# stopped on exit. Then every command line of the samples is run through the
 # Linux build, so that a misspelt option shows up as the program's own
 # command-line error.
 #   ORVANE_PROGRAM: the Linux program (default build/linux/nagios_orvane_check)
@@ -22,10 +26,49 @@ fi
 program=$(realpath "$program")
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 user=$(id -un)
 group=$(id -gn)
 failed=0
+demo=$top/demo/Orvane/App/
+
+# Daemons of the runs below: each in a process group of its own, all
+# stopped on exit.
+daemons=()
+start() { # start LOG COMMAND...
+  local log=$1; shift
+  setsid "$@" >"$log" 2>&1 </dev/null &
+  daemons+=("$!")
+}
+gone() { ! kill -0 -- "-$1" 2>/dev/null; }
+stop_daemons() {
+  local pid
+  # The first of each group ends the rest (and reaps them: nothing else would).
+  for pid in "${daemons[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${daemons[@]}"; do
+    wait_for 10 gone "$pid" || kill -KILL -- "-$pid" 2>/dev/null || true
+  done
+  daemons=()
+}
+trap 'stop_daemons; rm -rf "$scratch"' EXIT
+trap 'exit 1' INT TERM HUP
+# wait_for SECONDS COMMAND...: until COMMAND succeeds; fails after SECONDS.
+wait_for() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.5
+  done
+}
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+# fail MESSAGE [LOG...]: reports a failed test with the logs it left.
+fail() {
+  local message=$1; shift
+  tail -n 20 "$@" >&2 2>/dev/null || true
+  echo "test-contrib.sh: $message" >&2
+  failed=1
+}
 
 echo "== Icinga 2: contrib/icinga2/orvane.conf"
 i=$scratch/icinga2
@@ -53,32 +96,108 @@ if ! icinga2 daemon -C -c "$i/icinga2.conf" -DDataDir="$i/data" -DLogDir="$i/log
   failed=1
 fi
 
+echo "== Icinga 2: thresholds through the Graphite writer"
+# The daemon runs the check command every second with plain thresholds
+# (the writer sends no crit for a range) and --perfdata-thresholds; a
+# listener on 127.0.0.1 takes what the writer sends.
+g=$scratch/graphite
+mkdir -p "$g/data" "$g/log" "$g/cache" "$g/spool" "$g/run"
+start "$g/listener.log" python3 -c '
+import socketserver, sys
+class Lines(socketserver.StreamRequestHandler):
+    def handle(self):
+        with open(sys.argv[1], "ab") as out:
+            for line in self.rfile:
+                out.write(line)
+                out.flush()
+server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Lines)
+with open(sys.argv[2] + ".new", "w") as out:
+    out.write(str(server.server_address[1]))
+import os; os.rename(sys.argv[2] + ".new", sys.argv[2])
+server.serve_forever()' "$g/lines" "$g/port"
+wait_for 10 test -s "$g/port" || fail "the Graphite listener did not start" "$g/listener.log"
+cat >"$g/icinga2.conf" <<CONF
+include <itl>
+const PluginDir = "/usr/lib/nagios/plugins"
+include "$top/contrib/icinga2/orvane.conf"
+object CheckerComponent "checker" { }
+object GraphiteWriter "graphite" {
+  host = "127.0.0.1"
+  port = $(cat "$g/port" 2>/dev/null || echo 0)
+  enable_send_thresholds = true
+}
+object Host "mail" {
+  check_command = "dummy"
+  enable_active_checks = false
+}
+object Service "orvane" {
+  host_name = "mail"
+  check_command = "orvane"
+  check_interval = 1s
+  retry_interval = 1s
+  vars.orvane_program = "$program"
+  vars.orvane_path = "$demo"
+  vars.orvane_warn = 200
+  vars.orvane_crit = 400
+  vars.orvane_csmtpin = 100
+  vars.orvane_perfdata_thresholds = true
+}
+CONF
+start "$g/icinga2.log" icinga2 daemon -c "$g/icinga2.conf" -DDataDir="$g/data" \
+  -DLogDir="$g/log" -DCacheDir="$g/cache" -DSpoolDir="$g/spool" -DInitRunDir="$g/run" \
+  -DRunAsUser="$user" -DRunAsGroup="$group"
+metric=icinga2.mail.services.orvane.orvane.perfdata
+# sent KEY VALUE: the writer has sent KEY of the service's metrics as VALUE.
+sent() { grep -q "^$metric\.$1 $2 " "$g/lines" 2>/dev/null; }
+all_sent() {
+  sent Connections.value 0 && sent Connections.warn 200 && sent Connections.crit 400 &&
+    sent Connections.min 0 && sent SmtpIn.crit 100 && sent SmtpIn.min 0
+}
+if ! wait_for 60 all_sent; then
+  grep "^$metric\.\(Connections\|SmtpIn\)\." "$g/lines" | sort -u -k1,1 >&2 || true
+  fail "the Graphite writer got no warn, crit and min of the check" "$g/icinga2.log"
+else
+  grep "^$metric\.Connections\." "$g/lines" | sort -u -k1,1 | cut -d' ' -f1,2
+fi
+stop_daemons
+
 echo "== Nagios 4: contrib/nagios4/orvane.cfg"
 n=$scratch/nagios4
-mkdir -p "$n/checkresults"
-cat >"$n/nagios.cfg" <<CONF
-cfg_file=$top/contrib/nagios4/orvane.cfg
-cfg_file=$n/objects.cfg
-resource_file=$n/resource.cfg
-lock_file=$n/nagios.lock
-temp_file=$n/nagios.tmp
-temp_path=$n
-status_file=$n/status.dat
-log_file=$n/nagios.log
-object_cache_file=$n/objects.cache
-precached_object_file=$n/objects.precache
-state_retention_file=$n/retention.dat
-command_file=$n/nagios.cmd
-check_result_path=$n/checkresults
+# nagios_cfg DIR OBJECTS...: a nagios.cfg in DIR that keeps every file of
+# Nagios in DIR, with contrib/nagios4/orvane.cfg and the OBJECTS files.
+nagios_cfg() {
+  local dir=$1 objects; shift
+  mkdir -p "$dir/checkresults"
+  {
+    echo "cfg_file=$top/contrib/nagios4/orvane.cfg"
+    for objects; do echo "cfg_file=$objects"; done
+    cat <<CONF
+resource_file=$dir/resource.cfg
+lock_file=$dir/nagios.lock
+temp_file=$dir/nagios.tmp
+temp_path=$dir
+status_file=$dir/status.dat
+log_file=$dir/nagios.log
+log_archive_path=$dir
+debug_file=$dir/nagios.debug
+query_socket=$dir/nagios.qh
+object_cache_file=$dir/objects.cache
+precached_object_file=$dir/objects.precache
+state_retention_file=$dir/retention.dat
+command_file=$dir/nagios.cmd
+check_result_path=$dir/checkresults
 nagios_user=$user
 nagios_group=$group
+use_syslog=0
 check_external_commands=0
 illegal_macro_output_chars=\`~\$&|'"<>
 CONF
-echo '$USER1$=/usr/lib/nagios/plugins' >"$n/resource.cfg"
-# A host with both kinds of service made from the template; the rest is
-# what Nagios needs to accept a configuration at all.
-cat >"$n/objects.cfg" <<'CONF'
+  } >"$dir/nagios.cfg"
+  echo '$USER1$=/usr/lib/nagios/plugins' >"$dir/resource.cfg"
+}
+nagios_cfg "$n" "$n/common.cfg" "$n/objects.cfg"
+# What Nagios needs to accept a configuration at all.
+cat >"$n/common.cfg" <<'CONF'
 define timeperiod {
   timeperiod_name 24x7
   alias           Always
@@ -103,6 +222,9 @@ define contact {
   host_notification_commands    notify-nobody
   service_notification_commands notify-nobody
 }
+CONF
+# A host with both kinds of service made from the template.
+cat >"$n/objects.cfg" <<'CONF'
 define host {
   host_name             mail
   address               192.0.2.1
@@ -132,6 +254,96 @@ if ! nagios4 -v "$n/nagios.cfg" >"$n/validate.log" 2>&1 ||
   echo "test-contrib.sh: Nagios 4 rejects contrib/nagios4/orvane.cfg" >&2
   failed=1
 fi
+
+echo "== Nagios 4 and NRPE: long output"
+# Nagios runs the program every second, directly and through check_nrpe
+# and an NRPE daemon on 127.0.0.1; each result's output and long output
+# go to a performance data file. The contrib commands find check_nrpe and
+# the program in $USER1$.
+r=$scratch/nagios4-run
+nagios_cfg "$r" "$n/common.cfg" "$r/objects.cfg"
+mkdir -p "$r/plugins"
+ln -s "$program" "$r/plugins/nagios_orvane_check"
+ln -s /usr/lib/nagios/plugins/check_nrpe "$r/plugins/check_nrpe"
+echo "\$USER1\$=$r/plugins" >"$r/resource.cfg"
+cat >>"$r/nagios.cfg" <<CONF
+interval_length=1
+service_inter_check_delay_method=n
+host_inter_check_delay_method=n
+retain_state_information=0
+process_performance_data=1
+service_perfdata_file=$r/outputs
+service_perfdata_file_template=\$SERVICEDESC\$\t\$SERVICEOUTPUT\$\t\$LONGSERVICEOUTPUT\$
+service_perfdata_file_mode=a
+CONF
+port=$(free_port)
+cat >"$r/objects.cfg" <<CONF
+define host {
+  host_name             local
+  address               127.0.0.1
+  max_check_attempts    1
+  check_period          24x7
+  notification_interval 0
+  notification_period   24x7
+  contacts              admin
+}
+define command {
+  command_name    check_orvane_nrpe_port
+  command_line    \$USER1\$/check_nrpe -H \$HOSTADDRESS\$ -p \$ARG1\$ -t 20 -c check_orvane_details
+}
+define service {
+  use                 orvane-service
+  host_name           local
+  service_description direct
+  check_command       check_orvane_local!200!400!-cSMTPin 100 --details --max-output=1000 -p $demo
+  contacts            admin
+}
+define service {
+  use                 orvane-service
+  host_name           local
+  service_description nrpe
+  check_command       check_orvane_nrpe_port!$port
+  contacts            admin
+}
+CONF
+# NRPE will not run as root: then it runs as nobody, in a directory of its own.
+nrpe_user=$user
+[ "$(id -u)" -ne 0 ] || nrpe_user=nobody
+mkdir -p "$r/nrpe"
+chown "$nrpe_user:$(id -gn "$nrpe_user")" "$r/nrpe"
+chmod o+x "$scratch" "$r"
+cat >"$r/nrpe.cfg" <<CONF
+pid_file=$r/nrpe/nrpe.pid
+log_file=$r/nrpe/nrpe.log
+server_address=127.0.0.1
+server_port=$port
+allowed_hosts=127.0.0.1
+nrpe_user=$nrpe_user
+nrpe_group=$(id -gn "$nrpe_user")
+dont_blame_nrpe=0
+command_timeout=20
+command[check_orvane_details]=$program -w 200 -c 400 -cSMTPin 100 --details --max-output=1000 -p $demo
+CONF
+start "$r/nrpe.out" nrpe -c "$r/nrpe.cfg" -f
+start "$r/nagios.out" nagios4 "$r/nagios.cfg"
+# recorded SERVICE: the first line as output, the category lines as long
+# output (Nagios writes their line ends as \n).
+recorded() {
+  awk -F '\t' -v service="$1" '$1 == service && $2 ~ /^OK - Connections=0 Smtp=0 / &&
+      index($3, "SMTPin port 42025: 0\\nSMTPout remote port 42587: 0\\n") &&
+      $3 ~ /HSTotal ports 41000, 41443: 0$/ { found = 1 }
+    END { exit !found }' "$r/outputs" 2>/dev/null
+}
+both_recorded() { recorded direct && recorded nrpe; }
+if wait_for 60 both_recorded; then
+  tac "$r/outputs" | sort -s -u -k1,1 | cut -c1-100
+else
+  missing=
+  for s in direct nrpe; do recorded "$s" || missing+=" $s"; done
+  fail "Nagios recorded no output and long output of:$missing" \
+    "$r/outputs" "$r/nagios.log" "$r/nrpe/nrpe.log"
+fi
+stop_daemons
 
 echo "== Options of the samples, through the program"
 # runs ARGUMENTS...: the program must take the command line and report a
