@@ -138,18 +138,28 @@ int FuzzRunProgram(const uint8_t* Data, size_t Size) {
   if (Result.ExitStatus < ExitOk || Result.ExitStatus > ExitUnknown)
     Fail("exit status out of range", std::to_string(Result.ExitStatus));
   if (Output.empty() || Output.back() != '\n') Fail("output not ended by a line break", Output);
-  if (Output.compare(0, 10, "Unknown - ") == 0) {
-    if (Result.ExitStatus != ExitUnknown) Fail("Unknown with another status", Output);
-    if (CountOf(Output, '\n') != 1 || CountOf(Output, '\r') != 0)
-      Fail("Unknown status is more than one line", Output);
-  }
-  // A verdict is one status line with performance data.
+  // A status line (a verdict, or Unknown) may be followed by long output
+  // (--details) alone, which never holds a "|" that would read as
+  // performance data.
+  const size_t FirstEnd = Output.find('\n');
+  const std::string First = Output.substr(0, FirstEnd + 1);
+  const bool Unknown = First.compare(0, 10, "Unknown - ") == 0;
+  if (Unknown && Result.ExitStatus != ExitUnknown) Fail("Unknown with another status", Output);
   const char* Verdicts[] = {"OK - ", "WARNING - ", "CRITICAL - "};
   if (Result.ExitStatus == ExitWarning || Result.ExitStatus == ExitCritical) {
     const std::string Verdict = Verdicts[Result.ExitStatus];
-    if (Output.find(Verdict) == std::string::npos || Output.find('|') == std::string::npos)
+    if (First.find(Verdict) == std::string::npos || First.find('|') == std::string::npos)
       Fail("status without its verdict line", Output);
-    if (CountOf(Output, '\n') != 1) Fail("verdict is more than one line", Output);
+  }
+  if (Unknown || Result.ExitStatus == ExitWarning || Result.ExitStatus == ExitCritical) {
+    if (CountOf(Output, '\r') != 0) Fail("carriage return in a status", Output);
+    if (FirstEnd + 1 < Output.size()) {
+      bool Asked = false;
+      for (const std::string& Argument : Arguments)
+        Asked = Asked || Argument.find("details") != std::string::npos;
+      if (!Asked) Fail("status of more than one line without --details", Output);
+      if (Output.find('|', FirstEnd) != std::string::npos) Fail("'|' in the long output", Output);
+    }
   }
   return 0;
 }
