@@ -74,11 +74,6 @@ bool ReadTimeout(const std::string& Value, int& Seconds, int& Status) {
   return true;
 }
 
-const TCommandLineArgument* Given(const TCommandLineParser& Parser, const char* LongName) {
-  const TCommandLineArgument* Option = Parser.FindArgument("", LongName);
-  return Option != nullptr && Option->Count > 0 ? Option : nullptr;
-}
-
 }  // namespace
 
 TExtendedSettings ReadExtendedSettings(const TCommandLineParser& Parser) {

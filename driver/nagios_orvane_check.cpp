@@ -138,13 +138,12 @@ std::string StatusLine(const TOrvaneCheck& C) {
   return Line;
 }
 
-namespace {
-
-// The option given by its long name, when it was given at all.
 const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName) {
   const TCommandLineArgument* Option = Parser.FindArgument("", LongName);
   return Option != nullptr && Option->Count > 0 ? Option : nullptr;
 }
+
+namespace {
 
 // A threshold: a plain number as a level, anything that starts like a range
 // as a range, which must then be one.

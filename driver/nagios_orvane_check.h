@@ -16,6 +16,9 @@ constexpr int ExitUnknown = 3;
 // Declares the program's 42 options in their order.
 void DeclareOptions(TCommandLineParser& Parser);
 
+// The option given by its long name, when it was given at all.
+const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName);
+
 std::string BannerLine();  // without line break
 // The usage text, every line ended by "\n"; ExePath is the running program's full path.
 std::string UsageText(const std::string& ExePath);
