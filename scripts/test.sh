@@ -2,6 +2,7 @@
 # Installs what the tests need, builds, and runs every test: the Linux suite,
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # Windows program's suites under Wine (32-bit and 64-bit builds), the
+# demonstration (run whole, and killed while its stand-ins run), the
 # release (archive and Debian package, built twice and compared, and their
 # contents checked), the sample configurations in contrib/ against Icinga 2
 # and Nagios 4, and a minute of each fuzz target.
@@ -21,6 +22,9 @@ scripts/test-sanitizers.sh
 
 echo "== Windows, under Wine"
 scripts/test-windows.sh
+
+echo "== Demonstration, whole and killed"
+scripts/demo_test.sh
 
 echo "== Release archive and Debian package, built twice and compared"
 scripts/test-release.sh
