@@ -29,13 +29,26 @@ stand_ins() {
   done
 }
 
+# The process id of a child of process $1 named $2, from /proc alone.
+child_named() {
+  local stat line comm
+  for stat in /proc/[0-9]*/stat; do
+    { read -r line <"$stat"; } 2>/dev/null || continue
+    comm=${line#*(} comm=${comm%) *}
+    # shellcheck disable=SC2086
+    set -- "$1" "$2" ${line##*) }
+    [ "$4" = "$1" ] && [ "$comm" = "$2" ] && { echo "${stat//[^0-9]/}"; return 0; }
+  done
+  return 1
+}
+
 scripts/demo.sh >"$log" 2>&1 &
 demo=$!
 # Killed once its server stand-ins run (they start one after the other and
 # live for a moment only: the wait is a tight one).
 server=
 for _ in $(seq 60000); do
-  server=$(pgrep -P "$demo" -x Helmstead.exe) && break
+  server=$(child_named "$demo" Helmstead.exe) && break
   kill -0 "$demo" 2>/dev/null || fail "the demonstration ended before its stand-ins ran"
   sleep 0.01
 done
