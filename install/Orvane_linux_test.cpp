@@ -20,7 +20,7 @@ using Lines = std::vector<std::string>;
 
 TFakeRegistry NoRegistry;  // DataPath stays empty
 
-enum class TLockKind { FcntlWrite, FcntlWriteRange, FcntlRead, FlockExclusive, FlockShared };
+enum class TLockKind { FcntlWrite, FcntlWriteRange, OfdWrite, FcntlRead, FlockExclusive, FlockShared };
 
 // Another process that locks a file and holds the lock until released, as
 // the mail server does while it writes its configuration.
@@ -50,6 +50,10 @@ public:
             range.l_start = 2;
             range.l_len = 1;
             locked = fcntl(fd, F_SETLK, &range) == 0;
+            break;
+          case TLockKind::OfdWrite:
+            range.l_type = F_WRLCK;
+            locked = fcntl(fd, F_OFD_SETLK, &range) == 0;
             break;
           case TLockKind::FcntlRead:
             range.l_type = F_RDLCK;
@@ -220,6 +224,7 @@ TEST(LinuxConfigFiles, AWriterLockMakesTheAttemptFailAReaderLockDoesNot) {
   } cases[] = {
       {"fcntl write lock", TLockKind::FcntlWrite, false},
       {"fcntl write lock on a few bytes", TLockKind::FcntlWriteRange, false},
+      {"open-file-description write lock", TLockKind::OfdWrite, false},
       {"flock exclusive", TLockKind::FlockExclusive, false},
       {"fcntl read lock", TLockKind::FcntlRead, true},
       {"flock shared", TLockKind::FlockShared, true},
