@@ -18,7 +18,7 @@
 #include "census/ProcNet_linux.h"
 #include "census/ProcScan_linux.h"
 #include "census/SockDiag_linux.h"
-#include "common/BoundedRead_linux.h"
+#include "common/BoundedRead.h"
 #include "common/FileDescriptor_linux.h"
 
 namespace {
@@ -133,13 +133,10 @@ bool TLinuxProcessSource::ListProcesses(std::vector<TProcessInfo>& Processes) {
 
 namespace {
 
-// Far more than the status or mount table of any machine.
-constexpr size_t ProcFileSizeLimit = size_t(64) << 20;
-
 // The whole file; empty when it cannot be read.
 std::string WholeFile(const std::string& Path) {
   std::string text;
-  if (!ReadBoundedFile(Path, ProcFileSizeLimit, text)) text.clear();
+  if (!ReadBoundedFile(Path, ProcStatusFileSizeLimit, text)) text.clear();
   return text;
 }
 

@@ -1,5 +1,5 @@
-// Fuzz targets of the Linux socket table readers: /proc/net text, read whole
-// and in pieces from a file, and netlink socket diagnostics datagrams. Every
+// Fuzz targets of the Linux socket table readers: /proc/net text, as text
+// and read from a file, and netlink socket diagnostics datagrams. Every
 // socket they find must convert into exactly one entry.
 #include <netinet/in.h>
 #include <sys/stat.h>
@@ -62,14 +62,14 @@ bool SameSocket(const TKernelSocket& A, const TKernelSocket& B) {
 }
 
 // The sockets of the socket lines of Text, one line at a time.
-TKernelSockets LineSockets(std::string_view Text, bool Ipv6, size_t LongestLine) {
+TKernelSockets LineSockets(std::string_view Text, bool Ipv6) {
   TKernelSockets Found;
   size_t Start = 0;
   while (Start < Text.size()) {
     size_t End = Text.find('\n', Start);
     if (End == std::string_view::npos) End = Text.size();
     TKernelSocket Socket;
-    if (End - Start <= LongestLine && ParseProcNetLine(Text.substr(Start, End - Start), Ipv6, Socket))
+    if (ParseProcNetLine(Text.substr(Start, End - Start), Ipv6, Socket))
       Found.push_back(Socket);
     Start = End + 1;
   }
@@ -101,26 +101,22 @@ void WriteFile(const std::string& Path, const std::string& Bytes) {
     Fail("cannot write the scratch file", Path);
 }
 
-// The reader drops lines that do not fit its 64 KiB buffer: no socket line
-// is anywhere near that long.
-constexpr size_t LongestKeptLine = 64 * 1024 - 1;
-
 }  // namespace
 
 // The first byte picks the protocol (bit 0: UDP) and the family (bit 1:
 // IPv6); the second gives how often the text is repeated in the file (so
-// that lines fall across the reader's 64 KiB pieces); the rest is text.
+// that the file is larger than the reader's first 64 KiB); the rest is text.
 int FuzzProcNetText(const uint8_t* Data, size_t Size) {
   if (Size < 2) return 0;
   const bool Tcp = (Data[0] & 1) == 0;
   const bool Ipv6 = (Data[0] & 2) != 0;
   const std::string_view Text(reinterpret_cast<const char*>(Data + 2), Size - 2);
-  // Enough to span a few pieces, not so much that each run crawls.
+  // Enough to pass 64 KiB, not so much that each run crawls.
   const size_t MostRepeats = Text.empty() ? 1 : 1 + (160 * 1024) / Text.size();
   const size_t Repeats = std::min<size_t>(1 + Data[1], MostRepeats);
 
   // Line by line.
-  const TKernelSockets Lines = LineSockets(Text, Ipv6, Text.size());
+  const TKernelSockets Lines = LineSockets(Text, Ipv6);
   for (const TKernelSocket& Socket : Lines)
     if (Socket.Socket.State < 0 || Socket.Socket.State > 12)
       Fail("state out of range", std::to_string(Socket.Socket.State));
@@ -133,17 +129,17 @@ int FuzzProcNetText(const uint8_t* Data, size_t Size) {
     Fail("whole text and its lines disagree", std::to_string(Added));
   CheckEntries(Tcp, Ipv6, Whole);
 
-  // The same text repeated in a file, read in pieces.
+  // The same text repeated in a file.
   std::string File;
   for (size_t Index = 0; Index < Repeats; ++Index) File.append(Text.data(), Text.size());
   const std::string Root = TempRoot();
   WriteFile(Root + "/net/tcp", File);
-  TKernelSockets Pieces;
-  if (!ReadProcNetTable(Root, "tcp", Ipv6, Pieces)) Fail("file not read", Root);
-  const TKernelSockets Expected = LineSockets(File, Ipv6, LongestKeptLine);
-  if (Pieces.size() != Expected.size() ||
-      !std::equal(Pieces.begin(), Pieces.end(), Expected.begin(), SameSocket))
-    Fail("file read in pieces differs from its lines", std::to_string(Pieces.size()));
+  TKernelSockets Read;
+  if (!ReadProcNetTable(Root, "tcp", Ipv6, Read)) Fail("file not read", Root);
+  const TKernelSockets Expected = LineSockets(File, Ipv6);
+  if (Read.size() != Expected.size() ||
+      !std::equal(Read.begin(), Read.end(), Expected.begin(), SameSocket))
+    Fail("file read differs from its lines", std::to_string(Read.size()));
   return 0;
 }
 

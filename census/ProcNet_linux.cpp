@@ -1,15 +1,10 @@
 #include "census/ProcNet_linux.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "census/ProcScan_linux.h"
-#include "common/BoundedRead_linux.h"
+#include "common/BoundedRead.h"
 #include "common/Digits.h"
-#include "common/FileDescriptor_linux.h"
 
 namespace {
 
@@ -38,9 +33,6 @@ bool ParseEndpoint(std::string_view Text, bool Ipv6, uint8_t Address[16], uint16
   Port = uint16_t(port);
   return true;
 }
-// Far more than the socket table of any machine (some seven million
-// sockets); what is larger is no kernel's table and is not read to its end.
-constexpr size_t ProcNetSizeLimit = size_t(1) << 30;
 
 }  // namespace
 
@@ -84,58 +76,9 @@ size_t ParseProcNetText(std::string_view Text, bool Ipv6, TKernelSockets& Out) {
 }
 
 bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TKernelSockets& Out) {
-  const std::string path = ProcPath(Root, std::string("net/") + Name);
-  // The kernel's files are regular files that end. Anything else standing
-  // in their place (a FIFO, a device) could hold the run up or never end:
-  // it is not opened in blocking mode and not read.
-  TFileDescriptor file(OpenRegularFile(path));
-  if (file.Fd < 0) return false;
-  // Complete lines are parsed as they come; a line cut by the end of a piece
-  // waits for the next one.
-  std::vector<char> buffer(64 * 1024);
-  size_t held = 0;
-  bool skipping = false;  // within a line too long to be a socket's
-  bool ok = true;
-  size_t total = 0;
-  for (;;) {
-    if (held == buffer.size()) {
-      held = 0;
-      skipping = true;
-    }
-    const ssize_t n = read(file.Fd, buffer.data() + held, buffer.size() - held);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) {
-      if (!skipping) ParseProcNetText(std::string_view(buffer.data(), held), Ipv6, Out);
-      break;
-    }
-    held += size_t(n);
-    total += size_t(n);
-    if (total > ProcNetSizeLimit) {
-      errno = EFBIG;
-      ok = false;
-      break;
-    }
-    if (skipping) {
-      const char* lineBreak = static_cast<const char*>(std::memchr(buffer.data(), '\n', held));
-      if (lineBreak == nullptr) {
-        held = 0;
-        continue;
-      }
-      const size_t rest = held - size_t(lineBreak + 1 - buffer.data());
-      std::memmove(buffer.data(), lineBreak + 1, rest);
-      held = rest;
-      skipping = false;
-    }
-    size_t complete = held;
-    while (complete > 0 && buffer[complete - 1] != '\n') --complete;
-    if (complete == 0) continue;
-    ParseProcNetText(std::string_view(buffer.data(), complete), Ipv6, Out);
-    std::memmove(buffer.data(), buffer.data() + complete, held - complete);
-    held -= complete;
-  }
-  return ok;
+  std::string text;
+  if (!ReadBoundedFile(ProcPath(Root, std::string("net/") + Name), ProcNetSizeLimit, text))
+    return false;
+  ParseProcNetText(text, Ipv6, Out);
+  return true;
 }

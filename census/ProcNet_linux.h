@@ -11,10 +11,9 @@
 // that is not a well-formed socket line. UDP lines have their state ignored
 // by the source.
 bool ParseProcNetLine(std::string_view Line, bool Ipv6, TKernelSocket& Socket);
-// Every socket line of a whole text (or of complete lines of it); returns
-// the number of rows added.
+// Every socket line of a whole text; returns the number of rows added.
 size_t ParseProcNetText(std::string_view Text, bool Ipv6, TKernelSockets& Out);
 
-// Reads Root + "/net/" + Name (e.g. "/proc", "tcp6") into Out, in pieces.
-// False with errno set when the file cannot be opened or read.
+// Reads Root + "/net/" + Name (e.g. "/proc", "tcp6") into Out. False with
+// errno set when the file cannot be read (see ReadBoundedFile).
 bool ReadProcNetTable(const std::string& Root, const char* Name, bool Ipv6, TKernelSockets& Out);

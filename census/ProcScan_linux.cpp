@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "common/BoundedRead_linux.h"
+#include "common/BoundedRead.h"
 #include "common/Digits.h"
 #include "common/FileDescriptor_linux.h"
 #include "common/TextCodec.h"
@@ -21,18 +21,8 @@ bool ProcessIdFromName(const char* Name, uint32_t& ProcessId) {
   return ParseDecimal(std::string_view(Name), ProcessId) && ProcessId != 0;
 }
 
-// A process's name or stat line is far shorter.
-constexpr size_t SmallFileLimit = 4096;
-
 // The kernel keeps 15 bytes of a process's name.
 constexpr size_t KernelNameLength = 15;
-
-// Reads a small file whole (a name, not a file to swallow: what is longer is
-// cut); false, with errno set, when it cannot be opened or read.
-bool ReadSmallFile(const std::string& Path, std::string& Text) {
-  TFileDescriptor file(open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-  return file.Fd >= 0 && ReadUpTo(file.Fd, SmallFileLimit, Text);
-}
 
 // The process has ended (or never was): nothing of it is left to read.
 bool Gone(int Error) { return Error == ENOENT || Error == ESRCH; }
@@ -40,7 +30,8 @@ bool Gone(int Error) { return Error == ENOENT || Error == ESRCH; }
 // The name a process goes by, for messages; "?" when it cannot be read.
 std::string CommOf(const std::string& Root, uint32_t ProcessId) {
   std::string comm;
-  if (!ReadSmallFile(ProcPath(Root, std::to_string(ProcessId) + "/comm"), comm)) return "?";
+  if (!ReadBoundedFile(ProcPath(Root, std::to_string(ProcessId) + "/comm"), ProcessFileSizeLimit, comm))
+    return "?";
   if (!comm.empty() && comm.back() == '\n') comm.pop_back();
   return comm;
 }
@@ -131,7 +122,7 @@ bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List) {
     uint32_t pid;
     if (!ProcessIdFromName(entry->d_name, pid)) continue;
     const std::string commPath = ProcPath(Root, std::string(entry->d_name) + "/comm");
-    if (!ReadSmallFile(commPath, comm)) {
+    if (!ReadBoundedFile(commPath, ProcessFileSizeLimit, comm)) {
       // Ended meanwhile, no process directory, or hidden from this user
       // (hidepid=noaccess): not listed. Anything else, such as no
       // descriptor left, would make a running server look absent.
@@ -145,7 +136,8 @@ bool ReadProcessList(const std::string& Root, std::vector<TProcessInfo>& List) {
     // A zombie keeps its name but runs no more: an unreaped child named like
     // the server must not stand in for the server. A stat that cannot be read
     // leaves the process listed, as it was a moment ago.
-    if (ReadSmallFile(ProcPath(Root, std::string(entry->d_name) + "/stat"), stat) &&
+    if (ReadBoundedFile(ProcPath(Root, std::string(entry->d_name) + "/stat"), ProcessFileSizeLimit,
+                        stat) &&
         !RunningState(stat))
       continue;
     List.push_back(TProcessInfo{pid, comm});

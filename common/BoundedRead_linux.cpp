@@ -15,7 +15,7 @@ int OpenRegularFile(const std::string& Path) {
   struct stat info;
   if (fstat(file.Fd, &info) != 0) return -1;
   if (!S_ISREG(info.st_mode)) {
-    errno = EINVAL;
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return -1;
   }
   const int fd = file.Fd;
@@ -23,18 +23,27 @@ int OpenRegularFile(const std::string& Path) {
   return fd;
 }
 
-bool ReadUpTo(int Fd, size_t Limit, std::string& Bytes, size_t SizeHint) {
+bool ReadRegularFile(int Fd, size_t Limit, std::string& Bytes) {
+  struct stat info;
+  if (fstat(Fd, &info) != 0) return false;
+  if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > Limit) {
+    errno = EFBIG;
+    return false;
+  }
   // Read straight into the result: sized for the whole file and one byte
   // more, which shows the end (or growth) without a second buffer. Files
   // that report no size (/proc) grow by doubling up to one byte past the
   // limit.
   constexpr size_t FirstPiece = 64 * 1024;
-  std::string data;
-  data.resize(std::min(SizeHint > 0 ? SizeHint + 1 : FirstPiece, Limit + 1));
+  const size_t size = static_cast<size_t>(info.st_size);
+  std::string data(std::min(size > 0 ? size + 1 : FirstPiece, Limit + 1), '\0');
   size_t held = 0;
   for (;;) {
     if (held == data.size()) {
-      if (held > Limit) break;
+      if (held > Limit) {
+        errno = EFBIG;
+        return false;
+      }
       data.resize(std::min(held * 2, Limit + 1));
     }
     const ssize_t got = read(Fd, &data[held], data.size() - held);
@@ -46,27 +55,6 @@ bool ReadUpTo(int Fd, size_t Limit, std::string& Bytes, size_t SizeHint) {
     held += static_cast<size_t>(got);
   }
   data.resize(held);
-  Bytes = std::move(data);
-  return true;
-}
-
-bool ReadRegularFile(int Fd, size_t Limit, std::string& Bytes) {
-  struct stat info;
-  if (fstat(Fd, &info) != 0) return false;
-  if (!S_ISREG(info.st_mode)) {
-    errno = EINVAL;
-    return false;
-  }
-  if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > Limit) {
-    errno = EFBIG;
-    return false;
-  }
-  std::string data;
-  if (!ReadUpTo(Fd, Limit, data, static_cast<size_t>(info.st_size))) return false;
-  if (data.size() > Limit) {
-    errno = EFBIG;
-    return false;
-  }
   Bytes = std::move(data);
   return true;
 }

@@ -44,25 +44,9 @@ bool TLineCursor::Next(std::string_view& Line) {
   return true;
 }
 
-std::vector<std::string> SplitConfigLines(const std::string& text) {
-  std::vector<std::string> lines;
-  TLineCursor cursor(text);
-  std::string_view line;
-  while (cursor.Next(line)) lines.emplace_back(line);
-  return lines;
-}
-
 bool IsBlankOrCommentLine(std::string_view Line) {
   const size_t first = Line.find_first_not_of(' ');
   return first == std::string_view::npos || Line[first] == '#' || Line[first] == ';';
-}
-
-void DropBlankAndCommentLines(std::vector<std::string>& Lines) {
-  std::vector<std::string> kept;
-  kept.reserve(Lines.size());
-  for (std::string& line : Lines)
-    if (!IsBlankOrCommentLine(line)) kept.push_back(std::move(line));
-  Lines = std::move(kept);
 }
 
 std::vector<std::string> KeptConfigLines(std::string_view text) {

@@ -7,10 +7,6 @@
 #include <string_view>
 #include <vector>
 
-// Configuration and registry files larger than this are not read: far above
-// any real configuration, and it bounds what one read can cost.
-constexpr size_t ConfigFileSizeLimit = size_t(16) << 20;
-
 // A configuration file's bytes to UTF-8 text: a byte-order mark selects
 // UTF-16LE, UTF-16BE or UTF-8; without one the ANSI code page applies. A NUL
 // ends the text. The bytes are converted in place where the encoding allows.
@@ -29,17 +25,9 @@ private:
   size_t Pos = 0;
 };
 
-// Splits at CR LF, lone LF and lone CR; a line break at the very end adds no
-// empty line.
-std::vector<std::string> SplitConfigLines(const std::string& text);
-
 // A blank line (only U+0020 blanks) or one whose first character after
 // leading blanks is "#" or ";".
 bool IsBlankOrCommentLine(std::string_view Line);
 
-// Removes blank and comment lines. Kept lines are unchanged.
-void DropBlankAndCommentLines(std::vector<std::string>& Lines);
-
-// SplitConfigLines and DropBlankAndCommentLines in one pass, holding only the
-// kept lines, each once.
+// The lines of a text that are neither blank nor comments, unchanged.
 std::vector<std::string> KeptConfigLines(std::string_view text);

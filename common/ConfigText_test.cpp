@@ -38,32 +38,38 @@ TEST(DecodeConfigText, ByteOrderMarksNulsAndBrokenInput) {
   for (const auto& c : cases) EXPECT_EQ(DecodeConfigText(c.Input), c.Expected) << c.Name;
 }
 
-TEST(SplitConfigLines, LineEnds) {
-  const struct {
-    std::string Text;
-    Lines Expected;
-  } cases[] = {
-      {"", {}},
-      {"a", {"a"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\nb\n", {"a", "b"}},
-      {"a\rb\r", {"a", "b"}},
-      {"a\rb\nc\r\nd", {"a", "b", "c", "d"}},
-      {"a\n\nb", {"a", "", "b"}},
-      {"a\r\n\r\n", {"a", ""}},
-      {"\n", {""}},
-      {"\r\r\n", {"", ""}},
-      {"a\n\r", {"a", ""}},   // LF, then a lone CR: two breaks
-      {"a\r\r\nb", {"a", "", "b"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(SplitConfigLines(c.Text), c.Expected) << c.Text;
+Lines CursorLines(std::string_view Text) {
+  Lines All;
+  std::string_view Line;
+  for (TLineCursor Cursor(Text); Cursor.Next(Line);) All.emplace_back(Line);
+  return All;
 }
 
-TEST(DropBlankAndCommentLines, DropsOnlyBlankAndCommentLines) {
-  Lines lines = {"   ", "  # x", ";x", "", "\t#x", "  SMTPIn=25", "SMTPIn=25 ;x",
-                 "#", "[Ports]", " ;", "x#"};
-  DropBlankAndCommentLines(lines);
-  EXPECT_EQ(lines, (Lines{"\t#x", "  SMTPIn=25", "SMTPIn=25 ;x", "[Ports]", "x#"}));
+TEST(ConfigLines, LineEndsAndDroppedLines) {
+  const struct {
+    std::string Text;
+    Lines All, Kept;
+  } cases[] = {
+      {"", {}, {}},
+      {"a", {"a"}, {"a"}},
+      {"a\r\nb\r\n", {"a", "b"}, {"a", "b"}},
+      {"a\nb\n", {"a", "b"}, {"a", "b"}},
+      {"a\rb\r", {"a", "b"}, {"a", "b"}},
+      {"a\rb\nc\r\nd", {"a", "b", "c", "d"}, {"a", "b", "c", "d"}},
+      {"a\n\nb", {"a", "", "b"}, {"a", "b"}},
+      {"a\r\n\r\n", {"a", ""}, {"a"}},
+      {"\n", {""}, {}},
+      {"\r\r\n", {"", ""}, {}},
+      {"a\n\r", {"a", ""}, {"a"}},  // LF, then a lone CR: two breaks
+      {"a\r\r\nb", {"a", "", "b"}, {"a", "b"}},
+      {"   \n  # x\n;x\n\t#x\n  SMTPIn=25\nSMTPIn=25 ;x\n#\n[Ports]\n ;\nx#",
+       {"   ", "  # x", ";x", "\t#x", "  SMTPIn=25", "SMTPIn=25 ;x", "#", "[Ports]", " ;", "x#"},
+       {"\t#x", "  SMTPIn=25", "SMTPIn=25 ;x", "[Ports]", "x#"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CursorLines(c.Text), c.All) << c.Text;
+    EXPECT_EQ(KeptConfigLines(c.Text), c.Kept) << c.Text;
+  }
 }
 
 }  // namespace

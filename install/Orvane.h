@@ -18,7 +18,8 @@ public:
   // One read-only attempt at the whole file. False when it cannot be opened
   // or read: missing, access refused, held open for writing (Windows) or
   // write-locked (Linux) by another process, not a regular file, or larger
-  // than ConfigFileSizeLimit. Never blocks, and never reads past the limit.
+  // than ConfigFileSizeLimit (common/BoundedRead.h). Never blocks, and never
+  // reads past the limit.
   virtual bool ReadWholeFile(const std::string& FileName, std::string& Bytes) = 0;
   virtual void Sleep(int32_t Milliseconds) = 0;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "check/OrvaneCheck.h"
@@ -46,26 +47,24 @@ std::string NormalBreaks(const std::string& Text) {
   return Normal;
 }
 
-bool Dropped(const std::string& Line) {
-  const size_t First = Line.find_first_not_of(' ');
-  return First == std::string::npos || Line[First] == '#' || Line[First] == ';';
-}
-
 void CheckLines(const std::string& Bytes) {
   const std::string Text = DecodeConfigText(Bytes);
   if (Text.find('\0') != std::string::npos) Fail("NUL in decoded text", Text);
   if (SanitizeUtf8(Text) != Text) Fail("decoded text is not UTF-8", Text);
 
-  std::vector<std::string> Lines = SplitConfigLines(Text);
-  for (const std::string& Line : Lines)
-    if (Line.find_first_of("\r\n") != std::string::npos) Fail("line break inside a line", Line);
+  std::vector<std::string> Lines, Kept;
+  std::string_view Line;
+  for (TLineCursor Cursor(Text); Cursor.Next(Line);) {
+    if (Line.find_first_of("\r\n") != std::string::npos) Fail("line break inside a line", Text);
+    Lines.emplace_back(Line);
+    // Blank: only U+0020; a comment starts with "#" or ";" after those.
+    const size_t First = Line.find_first_not_of(' ');
+    const bool Dropped = First == std::string_view::npos || Line[First] == '#' || Line[First] == ';';
+    if (IsBlankOrCommentLine(Line) != Dropped) Fail("blank or comment misjudged", Text);
+    if (!Dropped) Kept.emplace_back(Line);
+  }
   if (Join(Lines) != NormalBreaks(Text)) Fail("lines do not give the text back", Text);
-
-  std::vector<std::string> Kept;
-  for (const std::string& Line : Lines)
-    if (!Dropped(Line)) Kept.push_back(Line);
-  DropBlankAndCommentLines(Lines);
-  if (Lines != Kept) Fail("wrong lines dropped", Text);
+  if (KeptConfigLines(Text) != Kept) Fail("wrong lines dropped", Text);
 }
 
 // The same bytes as each of the three files of an installation.

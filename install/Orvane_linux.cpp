@@ -16,22 +16,13 @@
 namespace {
 
 // True when some other process holds an fcntl write lock on any part of the
-// file: asking for a whole-file read lock reports the conflicting one.
+// file: asking for a whole-file read lock reports the conflicting one, be it
+// a classic or an open-file-description lock, since the two kinds conflict.
 bool WriteLocked(int fd) {
   struct flock probe = {};
   probe.l_type = F_RDLCK;
   probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;
-  // Open-file-description locks see every other holder, also within this
-  // process; kernels without them answer EINVAL and the classic query serves.
-  if (fcntl(fd, F_OFD_GETLK, &probe) != 0) {
-    probe = {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    if (fcntl(fd, F_GETLK, &probe) != 0) return false;
-  }
-  return probe.l_type != F_UNLCK;
+  return fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 class TLinuxConfigFileSystem : public TConfigFileSystem {

@@ -20,7 +20,7 @@ using Lines = std::vector<std::string>;
 
 TFakeRegistry NoRegistry;  // DataPath stays empty
 
-enum class TLockKind { FcntlWrite, FcntlWriteRange, FcntlRead, FlockExclusive, FlockShared };
+enum class TLockKind { FcntlWrite, FcntlWriteRange, OfdWrite, FcntlRead, FlockExclusive, FlockShared };
 
 // Another process that locks a file and holds the lock until released, as
 // the mail server does while it writes its configuration.
@@ -50,6 +50,10 @@ public:
             range.l_start = 2;
             range.l_len = 1;
             locked = fcntl(fd, F_SETLK, &range) == 0;
+            break;
+          case TLockKind::OfdWrite:
+            range.l_type = F_WRLCK;
+            locked = fcntl(fd, F_OFD_SETLK, &range) == 0;
             break;
           case TLockKind::FcntlRead:
             range.l_type = F_RDLCK;
@@ -173,36 +177,6 @@ TEST(LinuxConfigFiles, OnlyRegularFilesAreReadAndNothingBlocks) {
   for (const auto& c : cases) EXPECT_EQ(AttemptInChild(c.Name), c.Expected) << c.What;
 }
 
-// Far above any real configuration; past it the file is not read at all, and
-// a file that claims no size (as /proc files do) is read up to it only.
-TEST(LinuxConfigFiles, FilesPastTheSizeLimitAreNotRead) {
-  constexpr off_t Limit = off_t(16) << 20;
-  TTempDirectory dir;
-  const struct {
-    const char* What;
-    off_t Size;
-    bool Read;
-  } cases[] = {{"at the limit", Limit, true}, {"one byte past it", Limit + 1, false}};
-  for (const auto& c : cases) {
-    // Sparse: the size costs no disk.
-    const std::string name = dir.Write("Orvane.ini", "[Ports]\nSMTPIn=25\n");
-    ASSERT_EQ(truncate(name.c_str(), c.Size), 0);
-    std::string bytes;
-    EXPECT_EQ(Attempt(name, bytes), c.Read) << c.What;
-    EXPECT_EQ(off_t(bytes.size()), c.Read ? c.Size : 0) << c.What;
-  }
-  // Claims size 0 and never ends: the read stops at the limit.
-  EXPECT_EQ(AttemptInChild("/proc/self/pagemap"), 0);
-
-  // A failed attempt like any other: retried, then "Can not read".
-  TOrvane orvane(SystemConfigFileSystem(), NoRegistry);
-  orvane.RetryCount = 1;
-  orvane.RetryDelay = 1;
-  Lines lines;
-  const std::string name = dir.Path + "/Orvane.ini";
-  EXPECT_THROW(orvane.LoadConfigFile(name, lines), std::runtime_error);
-}
-
 TEST(LinuxConfigFiles, FileWithoutReadPermissionFails) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
   TTempDirectory dir;
@@ -220,6 +194,7 @@ TEST(LinuxConfigFiles, AWriterLockMakesTheAttemptFailAReaderLockDoesNot) {
   } cases[] = {
       {"fcntl write lock", TLockKind::FcntlWrite, false},
       {"fcntl write lock on a few bytes", TLockKind::FcntlWriteRange, false},
+      {"open-file-description write lock", TLockKind::OfdWrite, false},
       {"flock exclusive", TLockKind::FlockExclusive, false},
       {"fcntl read lock", TLockKind::FcntlRead, true},
       {"flock shared", TLockKind::FlockShared, true},

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <new>
+#include <random>
 #include <stdexcept>
 
 #include "testing/FakeFileSystem.h"
@@ -169,6 +172,27 @@ TEST_F(LoadConfigFile, ManyMegabytesAndAMillionCharacterLine) {
   ASSERT_EQ(Result.size(), 200002u);
   EXPECT_EQ(Result[1].size(), 1000009u);
   EXPECT_EQ(Result.back(), "Key199999=value");
+}
+
+// On the real file system: far above any real configuration; past it the
+// file is not read at all (a 32-bit program could not hold a much larger one).
+TEST(ConfigFileSystem, FilesPastTheSizeLimitAreNotRead) {
+  const std::filesystem::path name = std::filesystem::temp_directory_path() /
+                                     ("orvane-limit-" + std::to_string(std::random_device()()) + ".ini");
+  constexpr size_t Limit = size_t(16) << 20;
+  const struct {
+    const char* What;
+    size_t Size;
+    bool Read;
+  } cases[] = {{"at the limit", Limit, true}, {"one byte past it", Limit + 1, false}};
+  for (const auto& c : cases) {
+    std::ofstream(name, std::ios::binary) << "[Ports]\r\nSMTPIn=25\r\n";
+    std::filesystem::resize_file(name, c.Size);  // sparse where the system allows
+    std::string bytes;
+    EXPECT_EQ(SystemConfigFileSystem().ReadWholeFile(name.u8string(), bytes), c.Read) << c.What;
+    EXPECT_EQ(bytes.size(), c.Read ? c.Size : 0) << c.What;
+  }
+  std::filesystem::remove(name);
 }
 
 }  // namespace

@@ -116,31 +116,6 @@ TEST(ConfigFileWin32, ReadsEveryByteAsStored) {
   }
 }
 
-// Far above any real configuration; past it the file is not read at all (a
-// 32-bit program could not hold a much larger one anyway).
-TEST(ConfigFileWin32, FilesPastTheSizeLimitAreNotRead) {
-  const LONGLONG Limit = LONGLONG(16) << 20;
-  TTempDirectory Dir;
-  const struct {
-    const char* What;
-    LONGLONG Size;
-    bool Read;
-  } Cases[] = {{"at the limit", Limit, true}, {"one byte past it", Limit + 1, false}};
-  for (const auto& Case : Cases) {
-    const std::string Name = Dir.Write("Orvane.ini", "[Ports]\r\nSMTPIn=25\r\n");
-    const HANDLE File = CreateFileW(WideFromUtf8(Name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(File, INVALID_HANDLE_VALUE);
-    LARGE_INTEGER End;
-    End.QuadPart = Case.Size;
-    EXPECT_TRUE(SetFilePointerEx(File, End, nullptr, FILE_BEGIN) && SetEndOfFile(File));
-    CloseHandle(File);
-    std::string Bytes;
-    EXPECT_EQ(SystemConfigFileSystem().ReadWholeFile(Name, Bytes), Case.Read) << Case.What;
-    EXPECT_EQ(LONGLONG(Bytes.size()), Case.Read ? Case.Size : 0) << Case.What;
-  }
-}
-
 // Nothing but a disk file is read, and nothing holds the attempt up.
 TEST(ConfigFileWin32, MissingFilesDirectoriesAndDevicesFailAtOnce) {
   TTempDirectory Dir;

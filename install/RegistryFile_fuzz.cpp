@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/ConfigText.h"
@@ -61,13 +62,15 @@ int FuzzRegistryFile(const uint8_t* Data, size_t Size) {
   }
   // Every key the file names, with its default value and a value named from
   // the line itself.
-  for (const std::string& Line : SplitConfigLines(DecodeConfigText(Bytes))) {
+  const std::string Text = DecodeConfigText(Bytes);
+  std::string_view Line;
+  for (TLineCursor Cursor(Text); Cursor.Next(Line);) {
     const size_t Open = Line.find('[');
     const size_t Close = Line.rfind(']');
-    if (Open == std::string::npos || Close == std::string::npos || Close <= Open) continue;
-    const std::string Key = Line.substr(Open + 1, Close - Open - 1);
+    if (Open == std::string_view::npos || Close == std::string_view::npos || Close <= Open) continue;
+    const std::string Key(Line.substr(Open + 1, Close - Open - 1));
     Look(File, Key, "");
-    Look(File, Key, Line.substr(Close + 1));
+    Look(File, Key, std::string(Line.substr(Close + 1)));
   }
 
   // The input itself as value data of a type taken from its length.

@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "common/BoundedRead_linux.h"
-#include "common/ConfigText.h"
+#include "common/BoundedRead.h"
 #include "install/RegistryFile.h"
 
 TRegistryQuery TRegistryFileSource::Query(bool LocalMachine, const std::string& Key,
