@@ -210,9 +210,7 @@ TEST_F(EndToEndWin32, DebugDumpNamesTheWindowsProcessesAndTheirExecutables) {
   ASSERT_EQ(Run.ExitStatus, 0);
   const size_t At = Run.Out.find("OK - ");
   ASSERT_NE(At, std::string::npos) << Run.Out;
-  EXPECT_EQ(StatusOf(Run.Out.substr(At)),
-            "OK - Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 PopIn=2 PopOut=1 PopSSL=1 ImapIn=2 "
-            "ImapSSL=1 Other=1 LCin=2 LCSSL=1 HSin=1 HSSSL=1");
+  // The status stands on the dump's line: the counts are read from its end.
   EXPECT_EQ(CountsOf(Run.Out), InstallationCounts());
 
   // The 20 counted, and the two web administration connections on another

@@ -199,7 +199,7 @@ TEST_F(NagiosOrvaneCheckStatus, OkSummaryOrDetailAndPerformanceData) {
       "|Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 SmtpTotal=5 PopIn=6 PopOut=7 PopSSL=8 "
       "PopTotal=9 ImapIn=10 ImapSSL=11 ImapTotal=12 Other=13 LCin=14 LCSSL=15 LCTotal=16 "
       "HSin=17 HSSSL=18 HSTotal=-19";
-  for (int32_t Verbosity : {0, 1, 3}) {
+  for (int32_t Verbosity : {0, 1, 2, 3}) {
     Check.Verbosity = Verbosity;
     EXPECT_EQ(StatusLine(Check), (Verbosity == 0 ? Summary : Detail) + Performance) << Verbosity;
   }
