@@ -1,6 +1,6 @@
-// The Windows program: its command line, its output bytes, and the built
-// program run as Nagios runs it, against an installation found through the
-// registry and through -p.
+// The built Windows program run as Nagios runs it, against an installation
+// found through the registry and through -p, and what Windows reads from its
+// resources.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,79 +14,11 @@
 #include "driver/ProgramInfo.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/nagios_orvane_check.h"
-#include "testing/TempDirectory_win32.h"
+#include "testing/CheckOutput.h"
 #include "testing/ChildProcess_win32.h"
+#include "testing/TempDirectory_win32.h"
 
 namespace {
-
-TEST(ProgramArgumentsWin32, SplitsTheCommandLineByTheProgramsOwnRules) {
-  const struct {
-    const wchar_t* CommandLine;
-    std::vector<std::string> Expected;
-    const wchar_t* OwnPath = L"";
-  } Cases[] = {
-      {L"nagios_orvane_check.exe -w 5 -c 10", {"-w", "5", "-c", "10"}},
-      // A backslash before a quote escapes nothing: the directory keeps its
-      // trailing backslash and the next argument stands on its own.
-      {L"\"C:\\Program Files\\NSClient++\\scripts\\nagios_orvane_check.exe\" "
-       L"-p \"C:\\Program Files (x86)\\Orvane\\App\\\" -w 1",
-       {"-p", "C:\\Program Files (x86)\\Orvane\\App\\", "-w", "1"}},
-      {L"check.exe -p \"D:\\Orvane\\\"", {"-p", "D:\\Orvane\\"}},
-      {L"check.exe -p=\"D:\\Mail Server\\App\\\"", {"-p=D:\\Mail Server\\App\\"}},
-      {L"check.exe -p \"D:\\Mail Server\\App\\\\\"", {"-p", "D:\\Mail Server\\App\\\\"}},
-      // Quotes open and close stretches inside one argument.
-      {L"check.exe -p D:\\\"Mail Server\"\\App\\", {"-p", "D:\\Mail Server\\App\\"}},
-      {L"check.exe -p \"D:\\Open", {"-p", "D:\\Open"}},
-      {L"check.exe -w \"\" 5", {"-w", "5"}},
-      {L"check.exe\t-w\t5   -c\t\t6 ", {"-w", "5", "-c", "6"}},
-      {L"check.exe -p D:\\M\u00e4il\\\u65e5\\", {"-p", "D:\\M\xC3\xA4il\\\xE6\x97\xA5\\"}},
-      {L"\"C:\\Program Files\\check.exe\"", {}},
-      {L"", {}},
-      // The program's own path unquoted, as Windows hands it over verbatim:
-      // exactly that path is the program name, whatever its case, with or
-      // without ".exe", when a blank or the end follows.
-      {L"C:\\Program Files\\N S\\check.exe -w 1 -p \"D:\\A B\\\"", {"-w", "1", "-p", "D:\\A B\\"},
-       L"C:\\Program Files\\N S\\check.exe"},
-      {L"c:\\program files\\n s\\CHECK\t-w 1", {"-w", "1"}, L"C:\\Program Files\\N S\\check.exe"},
-      {L"C:\\Program Files\\N S\\check.exe", {}, L"C:\\Program Files\\N S\\check.exe"},
-      {L"C:\\Program Files\\N S\\check.exe2 -w 1", {"Files\\N", "S\\check.exe2", "-w", "1"},
-       L"C:\\Program Files\\N S\\check.exe"},
-      {L"C:\\Program Files\\N S\\other.exe -w 1", {"Files\\N", "S\\other.exe", "-w", "1"},
-       L"C:\\Program Files\\N S\\check.exe"},
-      {L" C:\\Program Files\\check.exe -w 1", {"Files\\check.exe", "-w", "1"},
-       L"C:\\Program Files\\check.exe"},
-  };
-  for (const auto& Case : Cases)
-    EXPECT_EQ(ProgramArguments(Case.CommandLine, Case.OwnPath), Case.Expected)
-        << Utf8FromWide(Case.CommandLine, wcslen(Case.CommandLine));
-  EXPECT_TRUE(ProgramArguments(nullptr).empty());
-}
-
-TEST(OutputBytesWin32, EndsLinesWithCrLfInTheCodePage) {
-  const struct {
-    std::string Text;
-    UINT CodePage;
-    std::string Expected;
-  } Cases[] = {
-      {"OK - Connections=0|Connections=0\n", 1252, "OK - Connections=0|Connections=0\r\n"},
-      {"line 1\nline 2\n\nline 4\n", 1252, "line 1\r\nline 2\r\n\r\nline 4\r\n"},
-      {"already\r\nended\n", 1252, "already\r\nended\r\n"},
-      {"no line break", 1252, "no line break"},
-      {"", 1252, ""},
-      {"D:\\M\xC3\xA4il\\\n", 1252, "D:\\M\xE4il\\\r\n"},
-      {"\xE6\x97\xA5\n", 1252, "?\r\n"},  // not in the code page
-      {"D:\\M\xC3\xA4il\\\n", CP_UTF8, "D:\\M\xC3\xA4il\\\r\n"},
-  };
-  for (const auto& Case : Cases)
-    EXPECT_EQ(OutputBytes(Case.Text, Case.CodePage), Case.Expected) << Case.Text;
-}
-
-// ---- The built program ----------------------------------------------------------
-
-struct TRun {
-  std::string Out, Err;
-  DWORD ExitStatus = 0xFFFFFFFF;
-};
 
 // The program beside this test program.
 std::wstring ProgramPath() {
@@ -96,22 +28,15 @@ std::wstring ProgramPath() {
 
 // Runs the program with the given argument text (as it would stand on a
 // command line) in WorkingDirectory, as a monitoring agent would.
-TRun RunCheck(const std::string& ArgumentText, const std::string& WorkingDirectory) {
+TCommandResult RunCheck(const std::string& ArgumentText, const std::string& WorkingDirectory) {
   const TCommandResult Result =
       RunCommandLine(Utf8FromWide(ProgramPath()), ArgumentText, WorkingDirectory);
   EXPECT_GE(Result.ExitStatus, 0) << "the program did not end within a minute";
-  return {Result.Out, Result.Err, static_cast<DWORD>(Result.ExitStatus)};
+  return Result;
 }
 
 const char* const InstallationKey = "SOFTWARE\\Kestrix Technologies\\Orvane";
 constexpr REGSAM View32 = KEY_WOW64_32KEY;
-
-const char* const ZeroPerfData =
-    "|Connections=0 SmtpIn=0 SmtpOut=0 SmtpSSL=0 SmtpTotal=0 PopIn=0 PopOut=0 PopSSL=0 "
-    "PopTotal=0 ImapIn=0 ImapSSL=0 ImapTotal=0 Other=0 LCin=0 LCSSL=0 LCTotal=0 HSin=0 "
-    "HSSSL=0 HSTotal=0\r\n";
-const std::string ZeroOk =
-    std::string("OK - Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0") + ZeroPerfData;
 
 // An installation tree in a scratch directory, and the installation's
 // registry key (32-bit view) as the test sets it; the key is put back as it
@@ -196,7 +121,7 @@ protected:
     }
   }
 
-  TRun Check(const std::string& Arguments) { return RunCheck(Arguments, Elsewhere); }
+  TCommandResult Check(const std::string& Arguments) { return RunCheck(Arguments, Elsewhere); }
 
 private:
   bool Writable = false, KeyExisted = false, ParentExisted = false, ValueExisted = false;
@@ -208,25 +133,19 @@ private:
 // nothing is attributed to the mail server there and every count is 0.
 TEST_F(ProgramWin32, FindsTheInstallationThroughTheRegistry) {
   SetAppPath(AppPath);
-  const TRun Run = Check("-w 5 -c 10");
-  EXPECT_EQ(Run.Out, ZeroOk);
-  EXPECT_EQ(Run.Err, "");
-  EXPECT_EQ(Run.ExitStatus, 0u);
+  EXPECT_TRUE(Answers(Check("-w 5 -c 10"), "", "\r\n"));
 
-  const TRun Detailed = Check("--warn=5 --crit=10 -v");
-  EXPECT_EQ(Detailed.Out,
+  const TCommandResult Detailed = Check("--warn=5 --crit=10 -v");
+  EXPECT_TRUE(IsOneLine(Detailed.Out, "\r\n"));
+  EXPECT_EQ(StatusOf(Detailed.Out),
             "OK - Connections=0 SmtpIn=0 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=0 PopSSL=0 ImapIn=0 "
-            "ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0" +
-                std::string(ZeroPerfData));
-  EXPECT_EQ(Detailed.ExitStatus, 0u);
+            "ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0");
+  EXPECT_EQ(Detailed.ExitStatus, 0);
 }
 
 TEST_F(ProgramWin32, FindsTheInstallationThroughAQuotedPathEndingInABackslash) {
   SetAppPath(Dir / "Nothing here\\");
-  const TRun Run = Check("-p \"" + AppPath + "\" -w 5 -c 10");
-  EXPECT_EQ(Run.Out, ZeroOk);
-  EXPECT_EQ(Run.Err, "");
-  EXPECT_EQ(Run.ExitStatus, 0u);
+  EXPECT_TRUE(Answers(Check("-p \"" + AppPath + "\" -w 5 -c 10"), "", "\r\n"));
 }
 
 TEST_F(ProgramWin32, ChecksThatCannotBeMadeAreUnknown) {
@@ -236,25 +155,24 @@ TEST_F(ProgramWin32, ChecksThatCannotBeMadeAreUnknown) {
     const char* Situation;
     std::function<void()> Arrange;
     std::string Arguments;
-    std::string Expected;
+    std::string Unknown;  // what the UNKNOWN line names
   } Cases[] = {
-      {"no installation key", [&] { RemoveAppPath(); }, "-w 5 -c 10 -r 0",
-       "Unknown - Can not read Orvane.ini\r\n"},
+      {"no installation key", [&] { RemoveAppPath(); }, "-w 5 -c 10 -r 0", "Orvane.ini"},
       {"AppPath not text",
        [&] {
          const DWORD Number = 7;
          SetAppPathRaw(REG_DWORD, &Number, sizeof Number);
        },
-       "-w 5 -c 10", "Unknown - Invalid data type for 'AppPath'\r\n"},
+       "-w 5 -c 10", "Invalid data type for 'AppPath'"},
       {"a configuration file missing",
        [&] {
          SetAppPath(AppPath);
          DeleteFileW(HelmsteadWide.c_str());
        },
-       "-w 5 -c 10 -r 1 -d 10", "Unknown - Can not read " + Helmstead + "\r\n"},
+       "-w 5 -c 10 -r 1 -d 10", Helmstead},
       {"a path without its trailing backslash", [&] { RemoveAppPath(); },
        "-w 5 -c 10 -r 0 -p \"" + AppPath.substr(0, AppPath.size() - 1) + "\"",
-       "Unknown - Can not read " + AppPath.substr(0, AppPath.size() - 1) + "Orvane.ini\r\n"},
+       AppPath.substr(0, AppPath.size() - 1) + "Orvane.ini"},
       // 40 MB would exhaust a 32-bit program's address space if read whole.
       {"a configuration file past the size limit",
        [&] {
@@ -266,14 +184,11 @@ TEST_F(ProgramWin32, ChecksThatCannotBeMadeAreUnknown) {
          EXPECT_TRUE(SetFilePointerEx(File, End, nullptr, FILE_BEGIN) && SetEndOfFile(File));
          CloseHandle(File);
        },
-       "-w 5 -c 10 -r 0", "Unknown - Can not read " + AppPath + "Orvane.ini\r\n"},
+       "-w 5 -c 10 -r 0", AppPath + "Orvane.ini"},
   };
   for (const auto& Case : Cases) {
     Case.Arrange();
-    const TRun Run = Check(Case.Arguments);
-    EXPECT_EQ(Run.Out, Case.Expected) << Case.Situation;
-    EXPECT_EQ(Run.Err, "") << Case.Situation;
-    EXPECT_EQ(Run.ExitStatus, 3u) << Case.Situation;
+    EXPECT_TRUE(Answers(Check(Case.Arguments), Case.Unknown, "\r\n")) << Case.Situation;
   }
 }
 
@@ -284,25 +199,22 @@ TEST_F(ProgramWin32, AFileTheServerHoldsForWritingIsUnknownAfterTheRetries) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(Writer, INVALID_HANDLE_VALUE);
-  const TRun Held = Check("-w 5 -c 10 -r 2 -d 10");
+  const TCommandResult Held = Check("-w 5 -c 10 -r 2 -d 10");
   CloseHandle(Writer);
-  EXPECT_EQ(Held.Out, "Unknown - Can not read " + Name + "\r\n");
-  EXPECT_EQ(Held.ExitStatus, 3u);
-  EXPECT_EQ(Check("-w 5 -c 10").Out, ZeroOk);
+  EXPECT_TRUE(Answers(Held, Name, "\r\n"));
+  EXPECT_TRUE(Answers(Check("-w 5 -c 10"), "", "\r\n"));
 }
 
 TEST_F(ProgramWin32, TextBeyondAsciiGoesOutInTheAnsiCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "sample is for code page 1252";
-  const TRun Run = Check("-w 5 -c 10 -r 0 -p \"" + Dir / "M\xC3\xA4il\\\"");
-  const std::string Path = Dir.Path + "\\M\xE4il\\";
-  EXPECT_EQ(Run.Out, "Unknown - Can not read " + Path + "Orvane.ini\r\n");
-  EXPECT_EQ(Run.ExitStatus, 3u);
+  EXPECT_TRUE(Answers(Check("-w 5 -c 10 -r 0 -p \"" + Dir / "M\xC3\xA4il\\\""),
+                      Dir.Path + "\\M\xE4il\\Orvane.ini", "\r\n"));
 }
 
 TEST_F(ProgramWin32, CommandLineAnswers) {
   const std::string Program = Utf8FromWide(ProgramPath());
-  const TRun Help = Check("-h");
-  EXPECT_EQ(Help.ExitStatus, 0u);
+  const TCommandResult Help = Check("-h");
+  EXPECT_EQ(Help.ExitStatus, 0);
   EXPECT_EQ(Help.Out.rfind("Orvane Check Plugin for Nagios v1.0/Win32\r\n", 0), 0u) << Help.Out;
   EXPECT_NE(Help.Out.find("\r\nUsage " + Program +
                           " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]\r\n"),
@@ -314,18 +226,18 @@ TEST_F(ProgramWin32, CommandLineAnswers) {
 
   EXPECT_EQ(Check("-V").Out, "Orvane Check Plugin for Nagios v1.0/Win32\r\n");
 
-  const TRun Missing = Check("-w 5");
-  EXPECT_EQ(Missing.ExitStatus, 3u);
+  const TCommandResult Missing = Check("-w 5");
+  EXPECT_EQ(Missing.ExitStatus, 3);
   EXPECT_EQ(Missing.Out, Help.Out + "\r\nError:\r\nMissing parameter \"c\" \r\n");
 
-  const TRun Unknown = Check("-W 5 -c 10");
+  const TCommandResult Unknown = Check("-W 5 -c 10");
   EXPECT_EQ(Unknown.Out, "Unknown parameter W\r\n");
-  EXPECT_EQ(Unknown.ExitStatus, 3u);
+  EXPECT_EQ(Unknown.ExitStatus, 3);
 
   // A line break in the argument the message quotes stays off the output.
-  const TRun Broken = Check("\"-x\nOK - all fine\"");
+  const TCommandResult Broken = Check("\"-x\nOK - all fine\"");
   EXPECT_EQ(Broken.Out, "Unknown parameter x OK - all fine\r\n");
-  EXPECT_EQ(Broken.ExitStatus, 3u);
+  EXPECT_EQ(Broken.ExitStatus, 3);
 }
 
 // ---- What Windows reads from the built program's resources ------------------------
@@ -407,25 +319,19 @@ TEST(ProgramResourcesWin32, ManifestIsEmbedded) {
   FreeLibrary(Image);
   ASSERT_FALSE(Manifest.empty()) << "no manifest resource";
 
-  const struct {
-    const char* What;
-    const char* Text;
-    bool Present;
-  } Expectations[] = {
-      {"runs with the caller's rights", "level=\"asInvoker\"", true},
-      {"Windows Vista", "{e2011457-1546-43c5-a5fe-008deee3d3f0}", true},
-      {"Windows 7", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", true},
-      {"Windows 8", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", true},
-      {"Windows 8.1", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", true},
-      {"Windows 10 and 11", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", true},
-      {"long paths", ">true</longPathAware>", true},
-      {"the version", "version=\"" ORVANE_VERSION_TEXT ".0\"", true},
-      // Output stays in the system's ANSI code page.
-      {"no active code page", "activeCodePage", false},
+  const char* const Present[] = {
+      "level=\"asInvoker\"",                      // runs with the caller's rights
+      "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Windows Vista
+      "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+      "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // Windows 8
+      "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // Windows 8.1
+      "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10 and 11
+      ">true</longPathAware>",                   // long paths
+      "version=\"" ORVANE_VERSION_TEXT ".0\"",    // the version
   };
-  for (const auto& Expectation : Expectations)
-    EXPECT_EQ(Manifest.find(Expectation.Text) != std::string::npos, Expectation.Present)
-        << Expectation.What << "\n" << Manifest;
+  for (const char* Text : Present) EXPECT_NE(Manifest.find(Text), std::string::npos) << Text << "\n" << Manifest;
+  // Output stays in the system's ANSI code page.
+  EXPECT_EQ(Manifest.find("activeCodePage"), std::string::npos) << Manifest;
 }
 
 }  // namespace

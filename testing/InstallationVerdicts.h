@@ -4,6 +4,7 @@
 // web administration 1 / SSL 1 / other port 2. Both builds must judge it alike.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,15 @@ inline const std::vector<TVerdictCase>& InstallationVerdicts() {
   return Cases;
 }
 
-// The performance data, with the platform's line end.
-inline std::string InstallationPerfData(const std::string& LineEnd) {
-  return "|Connections=20 SmtpIn=3 SmtpOut=2 SmtpSSL=1 SmtpTotal=6 PopIn=2 PopOut=1 PopSSL=1 "
-         "PopTotal=4 ImapIn=2 ImapSSL=1 ImapTotal=3 Other=1 LCin=2 LCSSL=1 LCTotal=4 HSin=1 HSSSL=1 "
-         "HSTotal=2" + LineEnd;
+// The counts of the performance data: every category has some.
+inline const std::map<std::string, long>& InstallationCounts() {
+  static const std::map<std::string, long> Counts = {
+      {"Connections", 20},
+      {"SmtpIn", 3}, {"SmtpOut", 2}, {"SmtpSSL", 1}, {"SmtpTotal", 6},
+      {"PopIn", 2}, {"PopOut", 1}, {"PopSSL", 1}, {"PopTotal", 4},
+      {"ImapIn", 2}, {"ImapSSL", 1}, {"ImapTotal", 3}, {"Other", 1},
+      {"LCin", 2}, {"LCSSL", 1}, {"LCTotal", 4},
+      {"HSin", 1}, {"HSSSL", 1}, {"HSTotal", 2},
+  };
+  return Counts;
 }
