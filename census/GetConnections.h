@@ -145,6 +145,10 @@ public:
   // The id of the running program's own process, which is never the server
   // whatever its name (0 when unknown).
   virtual uint32_t OwnProcessId() { return 0; }
+  // Whether process ProcessId runs the program's own executable file: another
+  // instance of the check, whatever name it was installed under. Such a
+  // process is never taken for a server. False when it cannot be told.
+  virtual bool RunsOwnImage(uint32_t) { return false; }
 };
 
 TProcessSource& SystemProcessSource();

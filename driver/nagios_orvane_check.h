@@ -29,6 +29,12 @@ std::string StatusLine(const TOrvaneCheck& Check);
 struct TProgramResult {
   std::string Output;  // lines ended by "\n"; the platform writes them out
   int ExitStatus = ExitUnknown;
+  // Written as they are, UTF-8 with LF on every platform (the machine
+  // formats), instead of in the platform's text form.
+  bool Verbatim = false;
+  // An absolute path: the output replaces that file in one step instead of
+  // going to standard output.
+  std::string OutputFile;
 };
 
 // One whole run of the program over its arguments (after the program name).

@@ -159,6 +159,12 @@ public:
   std::string HiddenProcesses() override { return Hidden; }
   uint32_t OwnId = 0;  // what OwnProcessId answers
   uint32_t OwnProcessId() override { return OwnId; }
+  std::vector<uint32_t> OwnImageIds;  // the processes RunsOwnImage answers true for
+  bool RunsOwnImage(uint32_t ProcessId) override {
+    for (uint32_t Id : OwnImageIds)
+      if (Id == ProcessId) return true;
+    return false;
+  }
   bool ModuleExePath(uint32_t ProcessId, const std::string&, std::string& Path) override {
     ++ModuleCalls;
     auto module = ModulePaths.find(ProcessId);
