@@ -185,7 +185,7 @@ std::string AddressText(const uint8_t Address[16], bool Ipv6) {
 }  // namespace
 
 void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
-                         const std::vector<uint32_t>& Owners) {
+                         const std::vector<uint32_t>& Owners, bool NameOwners) {
   TSocketList sockets;
   std::exception_ptr failure;
   try {
@@ -209,7 +209,7 @@ void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcess
       entry.State = socket.State;
     }
     entry.ProcessId = socket.ProcessId;
-    if (std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
+    if (NameOwners && std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
       entry.ProcessName = namer.Name(socket.ProcessId);
   }
   if (failure) std::rethrow_exception(failure);

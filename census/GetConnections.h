@@ -224,8 +224,8 @@ void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, si
                         TSocketList& Sockets);
 
 // Appends an entry for every socket of one snapshot to List, in the source's
-// order. Only owners in Owners (sorted, unique) are named; other entries keep
-// an empty name. A failing table throws; the entries of the tables before it
-// stay in List.
+// order. With NameOwners, owners in Owners (sorted, unique) are named; other
+// entries keep an empty name. A failing table throws; the entries of the
+// tables before it stay in List.
 void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
-                         const std::vector<uint32_t>& Owners);
+                         const std::vector<uint32_t>& Owners, bool NameOwners = true);
