@@ -48,6 +48,14 @@ enum TCounter : int {
 using TCategory = TCounter;
 constexpr int CategoryCount = 17;
 
+// The services a result is shown as where a monitoring system takes one line
+// per service, in the order of those lines.
+enum class TGroup : int { Smtp, Pop, Imap, Lumicourt, Helmstead, Connections };
+constexpr int GroupCount = 6;
+
+// The services' names after the prefix ("Orvane SMTP"), indexed by TGroup.
+extern const char* const GroupNames[GroupCount];
+
 // How a connection of the row's server falls into the row.
 enum class TRole {
   All,       // every counted connection
@@ -67,6 +75,8 @@ struct TCounterRow {
   TServer Server;
   int32_t TServicePorts::*Port;  // Inbound and Outbound rows
   TCounter Total;                // the row it adds into; Connections adds into itself
+  const char* Metric;  // the category label of the machine formats ("smtp_in"); shown where Label is
+  TGroup Group;        // the service it is shown in
 };
 
 // Indexed by TCounter.

@@ -37,33 +37,12 @@ std::string PerformanceData(const TCheckResult& R, bool Thresholds) {
   return Text;
 }
 
-// One line per category: its name, the port(s) it counts and its count.
+// One line per category.
 std::vector<std::string> CategoryLines(const TCheckResult& R) {
   std::vector<std::string> Lines;
   for (const TCounterRow& Row : CounterRows) {
-    std::string Where;
-    if (Row.Role == TRole::Inbound) {
-      Where = " port " + std::to_string(R.Ports.*Row.Port);
-    } else if (Row.Role == TRole::Outbound) {
-      Where = " remote port " + std::to_string(R.Ports.*Row.Port);
-    } else if (Row.Role == TRole::Total) {
-      std::string Local, Remote, Rest;
-      for (const TCounterRow& Part : CounterRows) {
-        if (Part.Total != Row.Id || Part.Id == Row.Id) continue;
-        const std::string Port = std::to_string(Part.Port ? R.Ports.*Part.Port : 0);
-        if (Part.Role == TRole::Inbound) Local += (Local.empty() ? "" : ", ") + Port;
-        if (Part.Role == TRole::Outbound) Remote += ", remote " + Port;
-        if (Part.Role == TRole::Rest) Rest = std::string(" and any other of ") + ServerNames[int(Part.Server)];
-      }
-      Where = " ports " + Local + Remote + Rest;
-    } else if (Row.Role == TRole::Rest && Row.Label != nullptr) {
-      Lines.push_back(std::string("Other ports of ") + ServerNames[int(Row.Server)] + ": " +
-                      std::to_string(R.Measures[Row.Id].Count));
-      continue;
-    } else {
-      continue;
-    }
-    Lines.push_back(Row.Name + Where + ": " + std::to_string(R.Measures[Row.Id].Count));
+    std::string Line = CategoryLine(R, Row);
+    if (!Line.empty()) Lines.push_back(std::move(Line));
   }
   return Lines;
 }
@@ -131,8 +110,33 @@ std::string FitLines(const std::vector<std::string>& Lines, size_t Budget) {
   return Text;
 }
 
-TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
-  if (R.Status == ExitUnknown && !R.Failure.empty()) return UnknownResult(R.Failure);
+std::string CategoryLine(const TCheckResult& R, const TCounterRow& Row) {
+  std::string Where;
+  if (Row.Role == TRole::Inbound) {
+    Where = " port " + std::to_string(R.Ports.*Row.Port);
+  } else if (Row.Role == TRole::Outbound) {
+    Where = " remote port " + std::to_string(R.Ports.*Row.Port);
+  } else if (Row.Role == TRole::Total) {
+    std::string Local, Remote, Rest;
+    for (const TCounterRow& Part : CounterRows) {
+      if (Part.Total != Row.Id || Part.Id == Row.Id) continue;
+      const std::string Port = std::to_string(Part.Port ? R.Ports.*Part.Port : 0);
+      if (Part.Role == TRole::Inbound) Local += (Local.empty() ? "" : ", ") + Port;
+      if (Part.Role == TRole::Outbound) Remote += ", remote " + Port;
+      if (Part.Role == TRole::Rest) Rest = std::string(" and any other of ") + ServerNames[int(Part.Server)];
+    }
+    Where = " ports " + Local + Remote + Rest;
+  } else if (Row.Role == TRole::Rest && Row.Label != nullptr) {
+    return std::string("Other ports of ") + ServerNames[int(Row.Server)] + ": " +
+           std::to_string(R.Measures[Row.Id].Count);
+  } else {
+    return std::string();
+  }
+  return Row.Name + Where + ": " + std::to_string(R.Measures[Row.Id].Count);
+}
+
+std::string StatusText(const TCheckResult& R) {
+  if (R.Status == ExitUnknown && !R.Failure.empty()) return "Unknown - " + FoldLineBreaks(R.Failure);
   // What must be there and is not comes first, then the thresholds' texts.
   std::string Text;
   for (const auto& Missing : R.NotRunning)
@@ -142,8 +146,12 @@ TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
       Text += std::string(CounterRows[Listener.Category].Name) + " port " +
               std::to_string(Listener.Port) + " not listening ";
   Text += !R.CriticalText.empty() ? R.CriticalText : !R.WarningText.empty() ? R.WarningText : OkItems(R);
-  std::vector<std::string> Lines = {std::string(StatusWord(R.Status)) + " - " + Text + "|" +
-                                    PerformanceData(R, Settings.PerfdataThresholds)};
+  return std::string(StatusWord(R.Status)) + " - " + Text;
+}
+
+TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
+  if (R.Status == ExitUnknown && !R.Failure.empty()) return UnknownResult(R.Failure);
+  std::vector<std::string> Lines = {StatusText(R) + "|" + PerformanceData(R, Settings.PerfdataThresholds)};
   if (Settings.Details)
     for (std::string& Line : CategoryLines(R)) Lines.push_back(std::move(Line));
   // The classic dump stands before the status, on its line; long output and

@@ -11,6 +11,14 @@
 
 TProgramResult NagiosOutput(const TCheckResult& Result, const TSettings& Settings);
 
+// The status line before its performance data ("OK - Connections=7 ...",
+// "Unknown - <reason>"), without the -v -v dump.
+std::string StatusText(const TCheckResult& Result);
+
+// The long-output line of a counter: its name, the port(s) it counts and its
+// count; empty for a counter without one.
+std::string CategoryLine(const TCheckResult& Result, const TCounterRow& Row);
+
 // The lines (without line breaks) as far as they fit into Budget bytes, each
 // line end counted as the two bytes Windows writes; what is cut is named in a
 // last line. The first line is always kept.

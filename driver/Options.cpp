@@ -1,11 +1,13 @@
 #include "driver/Options.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <stdexcept>
 
 #include "common/Low32.h"
 #include "common/TextCodec.h"
+#include "driver/OutputFile.h"
 #include "driver/ProgramInfo.h"
 
 TProgramResult UnknownResult(const std::string& Message) {
@@ -131,7 +133,18 @@ std::string UsageText(const std::string& ExePath) {
          "   line per counted connection\n"
          "\n"
          "--max-output=bytes\n"
-         "   cut the output at a line end to fit (Default: 4096)\n";
+         "   cut the output at a line end to fit (Default: 4096)\n"
+         "\n"
+         "--output-format=format\n"
+         "   nagios (Default), checkmk-local (one line per service), prometheus (for the\n"
+         "   textfile collectors) or json; the exit status is the verdict in each\n"
+         "\n"
+         "--output-file=path\n"
+         "   prometheus or json: replace the file at path (absolute; for prometheus a\n"
+         "   *.prom name) in one step instead of writing to standard output\n"
+         "\n"
+         "--service-prefix=text\n"
+         "   checkmk-local: the services' names start with text (Default: Orvane)\n";
 }
 
 namespace {
@@ -257,7 +270,11 @@ void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {
   }
   if (auto Option = Given(Parser, "service-prefix")) {
     const std::string& Prefix = Option->Value;
-    if (Prefix.size() > 100 || Prefix.find_first_of("\"\r\n") != std::string::npos)
+    // Checkmk quotes the service name and takes neither kind of quote inside,
+    // and a line break or other control would cut the line.
+    const bool Control = std::any_of(Prefix.begin(), Prefix.end(),
+                                     [](char Character) { return static_cast<unsigned char>(Character) < 0x20; });
+    if (Prefix.size() > 100 || Control || Prefix.find_first_of("\"'") != std::string::npos)
       Malformed(*Option, Prefix);
     S.ServicePrefix = Prefix;
   }
@@ -266,10 +283,12 @@ void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {
     const std::string& Path = Option->Value;
     if (!Machine)
       throw std::runtime_error("--output-file takes --output-format=prometheus or json");
+    if (const std::string Problem = OutputPathProblem(Path); !Problem.empty())
+      throw std::runtime_error("Can not write " + Path + ": " + Problem);
     // The collectors read only *.prom files and pass over any other silently.
     if (S.Format == TOutputFormat::Prometheus &&
         (Path.size() < 5 || Path.compare(Path.size() - 5, 5, ".prom") != 0))
-      Malformed(*Option, Path);
+      throw std::runtime_error("Invalid value --output-file=" + Path + ": the collectors read only *.prom files");
     S.OutputFile = Path;
   }
   if (S.MaxOutputGiven && S.Format != TOutputFormat::Nagios)

@@ -5,7 +5,10 @@
 #include <new>
 
 #include "common/TextCodec.h"
+#include "driver/CheckmkOutput.h"
+#include "driver/JsonOutput.h"
 #include "driver/NagiosOutput.h"
+#include "driver/PrometheusOutput.h"
 
 namespace {
 
@@ -29,6 +32,12 @@ TCheckResult RunCheck(const TSettings& Settings, const TCheckSystem& System) {
 }  // namespace
 
 TProgramResult Render(const TCheckResult& Result, const TSettings& Settings) {
+  switch (Settings.Format) {
+    case TOutputFormat::CheckmkLocal: return CheckmkOutput(Result, Settings);
+    case TOutputFormat::Prometheus: return PrometheusOutput(Result, Settings);
+    case TOutputFormat::Json: return JsonOutput(Result, Settings);
+    case TOutputFormat::Nagios: break;
+  }
   return NagiosOutput(Result, Settings);
 }
 

@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/TextCodec.h"
+#include "driver/OutputFile.h"
 #include "driver/RunningSystem.h"
 #include "driver/Watchdog.h"
 #include "driver/nagios_orvane_check.h"
@@ -68,8 +70,12 @@ int main(int argc, char** argv) {
   // write and exit are under way and main's status never counts.
   TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
-    const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
-    if (Watchdog.Claim()) WriteAll(Result.Output.data(), Result.Output.size());
+    TProgramResult Result = RunProgram(CommandLine, RunningSystem());
+    if (Watchdog.Claim()) {
+      // After the claim: a timeout no longer cuts the file's replacement short.
+      Result = PlaceOutput(std::move(Result), Timeout.Seconds);
+      WriteAll(Result.Output.data(), Result.Output.size());
+    }
     return Result.ExitStatus;
   } catch (...) {
     if (Watchdog.Claim()) WriteAll(Failed, sizeof Failed - 1);

@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/WideText_win32.h"
+#include "driver/OutputFile.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/RunningSystem.h"
 #include "driver/Watchdog.h"
@@ -41,8 +43,12 @@ int main() {
   // write and exit are under way and main's status never counts.
   TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
-    const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
-    if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
+    TProgramResult Result = RunProgram(CommandLine, RunningSystem());
+    if (Watchdog.Claim()) {
+      // After the claim: a timeout no longer cuts the file's replacement short.
+      Result = PlaceOutput(std::move(Result), Timeout.Seconds);
+      WriteStandardOutput(Result.Output);
+    }
     return Result.ExitStatus;
   } catch (...) {
     if (Watchdog.Claim()) WriteStandardOutput("Unknown - Unexpected failure\n");

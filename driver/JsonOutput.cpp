@@ -1,0 +1,83 @@
+#include "driver/JsonOutput.h"
+
+#include <cstdio>
+
+#include "common/TextCodec.h"
+#include "driver/MachineOutput.h"
+#include "driver/NagiosOutput.h"
+
+namespace {
+
+// A JSON string of ASCII alone: controls and everything beyond ASCII as
+// \u escapes of UTF-16 units (a broken UTF-8 sequence as U+FFFD).
+std::string String(const std::string& Text) {
+  std::string Quoted = "\"";
+  for (char16_t Unit : Utf8ToUtf16(Text)) {
+    if (Unit == '"' || Unit == '\\') {
+      Quoted += '\\';
+      Quoted += static_cast<char>(Unit);
+    } else if (Unit >= 0x20 && Unit < 0x7F) {
+      Quoted += static_cast<char>(Unit);
+    } else {
+      char Escape[8];
+      std::snprintf(Escape, sizeof Escape, "\\u%04x", static_cast<unsigned>(Unit));
+      Quoted += Escape;
+    }
+  }
+  return Quoted + '"';
+}
+
+std::string Number(bool Known, int64_t Value) { return Known ? std::to_string(Value) : "null"; }
+std::string Boolean(bool Known, bool Value) { return Known ? (Value ? "true" : "false") : "null"; }
+
+// A threshold as given on the command line; null when not set.
+std::string Threshold(const TThreshold& Threshold) {
+  if (Threshold.Range) return String(Threshold.Range->Text);
+  return Threshold.Level > 0 ? String(std::to_string(Threshold.Level)) : "null";
+}
+
+const char* StateName(TStatus Status) {
+  switch (Status) {
+    case ExitOk: return "OK";
+    case ExitWarning: return "WARNING";
+    case ExitCritical: return "CRITICAL";
+    default: return "UNKNOWN";
+  }
+}
+
+// Every counter shown, keyed by its metric name: count, the state its
+// thresholds make, and the thresholds.
+std::string CategoryObjects(const TCheckResult& R, const TSettings& Settings, bool Known) {
+  std::string Text;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Metric == nullptr) continue;
+    const TMeasure& M = R.Measures[Row.Id];
+    const TStatus State = M.CritReached ? ExitCritical : M.WarnReached ? ExitWarning : ExitOk;
+    Text += std::string(Text.empty() ? "" : ",") + '"' + Row.Metric + "\":{\"count\":" + Number(Known, M.Count) +
+            ",\"state\":" + (Known ? String(StateName(State)) : "null") +
+            ",\"warn\":" + Threshold(Settings.Warn[Row.Id]) + ",\"crit\":" + Threshold(Settings.Crit[Row.Id]) + '}';
+  }
+  return '{' + Text + '}';
+}
+
+}  // namespace
+
+TProgramResult JsonOutput(const TCheckResult& R, const TSettings& Settings) {
+  const bool Known = R.Failure.empty();
+  std::string Processes;
+  for (int Server = 0; Server < ServerCount; ++Server)
+    Processes += std::string(Server ? "," : "") + '"' + ServerNames[Server] + "\":" + Boolean(Known, R.Running[Server]);
+  std::string Listeners;
+  for (TCounter Category : AskedListeners(Settings)) {
+    const TListenerFinding* Finding = FindListener(R, Category);
+    Listeners += std::string(Listeners.empty() ? "" : ",") + '"' + CounterRows[Category].Metric +
+                 "\":{\"port\":" + Number(Finding != nullptr, Finding ? Finding->Port : 0) +
+                 ",\"listening\":" + Boolean(Finding != nullptr, Finding && Finding->Listening) + '}';
+  }
+  const std::string Text = "{\"version\":1,\"status\":" + String(StateName(R.Status)) +
+                           ",\"exit\":" + std::to_string(R.Status) + ",\"summary\":" + String(StatusText(R)) +
+                           ",\"reason\":" + (Known ? "null" : String(R.Failure)) +
+                           ",\"categories\":" + CategoryObjects(R, Settings, Known) + ",\"processes\":{" + Processes +
+                           "},\"listeners\":{" + Listeners + "}}\n";
+  return MachineResult(Text, R, Settings);
+}
