@@ -1,0 +1,300 @@
+// The formats read by other programs: one golden each, the run that could not
+// be made in each, and Checkmk's services judged against the Nagios verdict
+// of the same run.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/CheckmkOutput.h"
+#include "driver/JsonOutput.h"
+#include "driver/PrometheusOutput.h"
+#include "driver/nagios_orvane_check.h"
+#include "testing/FakeCensus.h"
+#include "testing/FakeFileSystem.h"
+#include "testing/FakeRegistry.h"
+
+namespace {
+
+// Every count distinct, so that a swapped field shows; thresholds of each
+// kind (plain, a range, unset), one reached at warning and one at critical;
+// a server not running and a port not listening, each in its own service.
+struct TGoldenRun {
+  TCheckResult Result;
+  TSettings Settings;
+
+  TGoldenRun() {
+    for (int Counter = 0; Counter < CounterCount; ++Counter) Result.Measures[Counter].Count = Counter + 1;
+    Result.Measures[LCOther].Count = 99;
+    Result.Ports.SmtpInPort = 2525;
+    ParseThreshold("200", Settings.Warn[Connections]);
+    ParseThreshold("400", Settings.Crit[Connections]);
+    ParseThreshold("5", Settings.Crit[SMTPTotal]);
+    ParseThreshold("6", Settings.Warn[POPin]);
+    ParseThreshold("@5:20", Settings.Warn[IMAPin]);
+    for (int Counter = 0; Counter < CounterCount; ++Counter) {
+      TMeasure& M = Result.Measures[Counter];
+      M.Warn = Settings.Warn[Counter];
+      M.Crit = Settings.Crit[Counter];
+      M.WarnReached = M.Warn.Reached(M.Count);
+      M.CritReached = M.Crit.Reached(M.Count);
+    }
+    Result.Status = ExitCritical;
+    Result.Running = {true, true, false};
+    Result.NotRunning = {{TServer::Helmstead, ExitWarning}};
+    Result.Listeners = {{SMTPin, 2525, true, ExitCritical}, {LCSSL, 443, false, ExitCritical}};
+    Result.CriticalText = "SMTPTotal=5 ";
+    Result.WarningText = "POPin=6 IMAPin=10 ";
+    // SMTPin asked twice: one series, one key.
+    Settings.RequiredListening = {{{SMTPin, LCSSL}, ExitCritical}, {{SMTPin}, ExitWarning}};
+    Settings.ServicePrefix = "Mail";
+    Settings.Details = true;
+  }
+};
+
+TEST(OutputFormats, CheckmkLocalGolden) {
+  const TGoldenRun Run;
+  const TProgramResult Output = CheckmkOutput(Run.Result, Run.Settings);
+  EXPECT_EQ(Output.Output,
+            "2 \"Mail SMTP\" SmtpIn=2;;;0;|SmtpOut=3;;;0;|SmtpSSL=4;;;0;|SmtpTotal=5;;5;0; "
+            "SMTPTotal=5 critical; SmtpIn=2 SmtpOut=3 SmtpSSL=4 SmtpTotal=5"
+            "\\nSMTPin port 2525: 2\\nSMTPout remote port 25: 3\\nSMTPSSL port 465: 4"
+            "\\nSMTPTotal ports 2525, 465, remote 25: 5\n"
+            "1 \"Mail POP\" PopIn=6;6;;0;|PopOut=7;;;0;|PopSSL=8;;;0;|PopTotal=9;;;0; "
+            "POPin=6 warning; PopIn=6 PopOut=7 PopSSL=8 PopTotal=9"
+            "\\nPOPin port 110: 6\\nPOPout remote port 110: 7\\nPOPSSL port 995: 8"
+            "\\nPOPTotal ports 110, 995, remote 110: 9\n"
+            "1 \"Mail IMAP\" ImapIn=10;;;0;|ImapSSL=11;;;0;|ImapTotal=12;;;0; "
+            "IMAPin=10 warning; ImapIn=10 ImapSSL=11 ImapTotal=12"
+            "\\nIMAPin port 143: 10\\nIMAPSSL port 993: 11\\nIMAPTotal ports 143, 993: 12\n"
+            "2 \"Mail Lumicourt\" LCin=14;;;0;|LCSSL=15;;;0;|LCTotal=17;;;0; "
+            "LCSSL port 443 not listening; LCin=14 LCSSL=15 LCTotal=17"
+            "\\nLCin port 3000: 14\\nLCSSL port 443: 15"
+            "\\nLCTotal ports 3000, 443 and any other of Lumicourt.exe: 17\n"
+            "1 \"Mail Helmstead\" HSin=18;;;0;|HSSSL=19;;;0;|HSTotal=20;;;0; "
+            "Helmstead.exe not running; HSin=18 HSSSL=19 HSTotal=20"
+            "\\nHSin port 1000: 18\\nHSSSL port 443: 19\\nHSTotal ports 1000, 443: 20\n"
+            "0 \"Mail connections\" Connections=1;200;400;0;|Other=13;;;0; Connections=1 Other=13"
+            "\\nOther ports of Orvane.exe: 13\n");
+  EXPECT_EQ(Output.ExitStatus, ExitCritical);
+  EXPECT_TRUE(Output.Verbatim);
+}
+
+TEST(OutputFormats, PrometheusGolden) {
+  const TGoldenRun Run;
+  EXPECT_EQ(PrometheusText(Run.Result, Run.Settings, 1700000000),
+            "# HELP orvane_check_status The check's state: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n"
+            "# TYPE orvane_check_status gauge\n"
+            "orvane_check_status 2\n"
+            "# HELP orvane_connections Established connections of the mail server's processes by "
+            "category; all is every counted one, *_total the sum of a service.\n"
+            "# TYPE orvane_connections gauge\n"
+            "orvane_connections{category=\"all\"} 1\n"
+            "orvane_connections{category=\"smtp_in\"} 2\n"
+            "orvane_connections{category=\"smtp_out\"} 3\n"
+            "orvane_connections{category=\"smtp_ssl\"} 4\n"
+            "orvane_connections{category=\"smtp_total\"} 5\n"
+            "orvane_connections{category=\"pop_in\"} 6\n"
+            "orvane_connections{category=\"pop_out\"} 7\n"
+            "orvane_connections{category=\"pop_ssl\"} 8\n"
+            "orvane_connections{category=\"pop_total\"} 9\n"
+            "orvane_connections{category=\"imap_in\"} 10\n"
+            "orvane_connections{category=\"imap_ssl\"} 11\n"
+            "orvane_connections{category=\"imap_total\"} 12\n"
+            "orvane_connections{category=\"other\"} 13\n"
+            "orvane_connections{category=\"lumicourt_in\"} 14\n"
+            "orvane_connections{category=\"lumicourt_ssl\"} 15\n"
+            "orvane_connections{category=\"lumicourt_total\"} 17\n"
+            "orvane_connections{category=\"helmstead_in\"} 18\n"
+            "orvane_connections{category=\"helmstead_ssl\"} 19\n"
+            "orvane_connections{category=\"helmstead_total\"} 20\n"
+            "# HELP orvane_process_running Whether a process of the server's own file name runs.\n"
+            "# TYPE orvane_process_running gauge\n"
+            "orvane_process_running{process=\"Orvane.exe\"} 1\n"
+            "orvane_process_running{process=\"Lumicourt.exe\"} 1\n"
+            "orvane_process_running{process=\"Helmstead.exe\"} 0\n"
+            "# HELP orvane_listening Whether the category's port has a TCP listener of its process, "
+            "for the categories asked.\n"
+            "# TYPE orvane_listening gauge\n"
+            "orvane_listening{category=\"smtp_in\",port=\"2525\"} 1\n"
+            "orvane_listening{category=\"lumicourt_ssl\",port=\"443\"} 0\n"
+            "# HELP orvane_last_run_timestamp_seconds When the check ran, in seconds since 1970.\n"
+            "# TYPE orvane_last_run_timestamp_seconds gauge\n"
+            "orvane_last_run_timestamp_seconds 1700000000\n"
+            "# EOF\n");
+}
+
+TEST(OutputFormats, JsonGolden) {
+  TGoldenRun Run;
+  // Beyond ASCII (and beyond the 16-bit plane) only as escapes.
+  Run.Result.CriticalText = "SMTPTotal=5 \xC3\xBC\xF0\x9F\x93\xAE\"\\ ";
+  const TProgramResult Output = JsonOutput(Run.Result, Run.Settings);
+  EXPECT_EQ(Output.Output,
+            "{\"version\":1,\"status\":\"CRITICAL\",\"exit\":2,"
+            "\"summary\":\"CRITICAL - Helmstead.exe not running LCSSL port 443 not listening "
+            "SMTPTotal=5 \\u00fc\\ud83d\\udcee\\\"\\\\ \",\"reason\":null,\"categories\":{"
+            "\"all\":{\"count\":1,\"state\":\"OK\",\"warn\":\"200\",\"crit\":\"400\"},"
+            "\"smtp_in\":{\"count\":2,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"smtp_out\":{\"count\":3,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"smtp_ssl\":{\"count\":4,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"smtp_total\":{\"count\":5,\"state\":\"CRITICAL\",\"warn\":null,\"crit\":\"5\"},"
+            "\"pop_in\":{\"count\":6,\"state\":\"WARNING\",\"warn\":\"6\",\"crit\":null},"
+            "\"pop_out\":{\"count\":7,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"pop_ssl\":{\"count\":8,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"pop_total\":{\"count\":9,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"imap_in\":{\"count\":10,\"state\":\"WARNING\",\"warn\":\"@5:20\",\"crit\":null},"
+            "\"imap_ssl\":{\"count\":11,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"imap_total\":{\"count\":12,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"other\":{\"count\":13,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"lumicourt_in\":{\"count\":14,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"lumicourt_ssl\":{\"count\":15,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"lumicourt_total\":{\"count\":17,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"helmstead_in\":{\"count\":18,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"helmstead_ssl\":{\"count\":19,\"state\":\"OK\",\"warn\":null,\"crit\":null},"
+            "\"helmstead_total\":{\"count\":20,\"state\":\"OK\",\"warn\":null,\"crit\":null}},"
+            "\"processes\":{\"Orvane.exe\":true,\"Lumicourt.exe\":true,\"Helmstead.exe\":false},"
+            "\"listeners\":{\"smtp_in\":{\"port\":2525,\"listening\":true},"
+            "\"lumicourt_ssl\":{\"port\":443,\"listening\":false}}}\n");
+  EXPECT_EQ(Output.ExitStatus, ExitCritical);
+}
+
+// A run that could not be made: no counts in any format, the reason in each,
+// and the same services and keys as a run that was made.
+TEST(OutputFormats, RunThatCouldNotBeMade) {
+  TGoldenRun Made;
+  const TCheckResult Failed = FailedResult("Can not read C:\\new\\\"Orvane\".ini");
+
+  const std::string Checkmk = CheckmkOutput(Failed, Made.Settings).Output;
+  // Checkmk would break the text at the path's "\n".
+  const std::string Reason = "Can not read C:\\\xE2\x80\x8Bnew\\\"Orvane\".ini";
+  std::string Expected;
+  for (const char* Group : {"SMTP", "POP", "IMAP", "Lumicourt", "Helmstead", "connections"})
+    Expected += std::string("3 \"Mail ") + Group + "\" - " + Reason + "\n";
+  EXPECT_EQ(Checkmk, Expected);
+
+  EXPECT_EQ(PrometheusText(Failed, Made.Settings, 1700000000),
+            "# HELP orvane_check_status The check's state: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN. "
+            "This run: Unknown - Can not read C:\\\\new\\\\'Orvane'.ini\n"
+            "# TYPE orvane_check_status gauge\n"
+            "orvane_check_status 3\n"
+            "# HELP orvane_last_run_timestamp_seconds When the check ran, in seconds since 1970.\n"
+            "# TYPE orvane_last_run_timestamp_seconds gauge\n"
+            "orvane_last_run_timestamp_seconds 1700000000\n"
+            "# EOF\n");
+
+  // The JSON of the failed run, its values replaced by null, is the JSON of
+  // the run that was made with the same replacement: the same keys.
+  const auto Keys = [](std::string Json) {
+    std::string Shape;
+    bool InString = false, Escaped = false, Key = false;
+    for (size_t At = 0; At < Json.size(); ++At) {
+      const char Character = Json[At];
+      if (InString) {
+        if (Key) Shape += Character;
+        if (Escaped) Escaped = false;
+        else if (Character == '\\') Escaped = true;
+        else if (Character == '"') InString = false;
+      } else if (Character == '"') {
+        InString = true;
+        const size_t End = Json.find_first_of(":,}", Json.find('"', At + 1) + 1);
+        Key = End != std::string::npos && Json[End] == ':';
+        if (Key) Shape += Character;
+      } else if (std::string("{}:,").find(Character) != std::string::npos) {
+        Shape += Character;
+      }
+    }
+    return Shape;
+  };
+  const std::string FailedJson = JsonOutput(Failed, Made.Settings).Output;
+  EXPECT_EQ(Keys(FailedJson), Keys(JsonOutput(Made.Result, Made.Settings).Output));
+  for (const char* Part : {"\"status\":\"UNKNOWN\",\"exit\":3,",
+                           "\"reason\":\"Can not read C:\\\\new\\\\\\\"Orvane\\\".ini\"",
+                           "\"all\":{\"count\":null,\"state\":null,\"warn\":\"200\",\"crit\":\"400\"}",
+                           "\"processes\":{\"Orvane.exe\":null,\"Lumicourt.exe\":null,\"Helmstead.exe\":null}",
+                           "\"listeners\":{\"smtp_in\":{\"port\":null,\"listening\":null},"
+                           "\"lumicourt_ssl\":{\"port\":null,\"listening\":null}}"})
+    EXPECT_NE(FailedJson.find(Part), std::string::npos) << Part << " not in " << FailedJson;
+}
+
+// ---- Checkmk's services against the Nagios verdict ----------------------------
+
+const std::string App = "/srv/orvane/App/";
+
+struct TServiceCase {
+  const char* Name;
+  std::vector<std::string> Arguments;
+  std::string States;  // of SMTP, POP, IMAP, Lumicourt, Helmstead, connections
+  bool MailServerRuns = true;
+};
+// Test names, not bytes, in the test listing.
+void PrintTo(const TServiceCase& Case, std::ostream* Out) { *Out << Case.Name; }
+
+class CheckmkServices : public ::testing::TestWithParam<TServiceCase> {
+protected:
+  TFakeFileSystem Files;
+  TFakeRegistry Registry;
+  TFakeSocketSource Sockets;
+  TFakeProcessSource Processes;
+
+  // Five inbound SMTP, four outbound POP, two web-mail connections; the
+  // mail server and web mail run, Helmstead does not; SMTPin listens.
+  void SetUp() override {
+    Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
+    Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
+    Files.Files[App + "..\\Helmstead\\Helmstead.ini"] = "";
+    Processes.Processes = {{200, "Lumicourt.exe"}};
+    if (GetParam().MailServerRuns) Processes.Processes.push_back({100, "Orvane.exe"});
+    for (int Index = 0; Index < 5; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 25, {10, 2, 2, 2}, 40000, 100);
+    for (int Index = 0; Index < 4; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 50000, {10, 2, 2, 2}, 110, 100);
+    for (int Index = 0; Index < 2; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 3000, {10, 2, 2, 2}, 40000, 200);
+    Sockets.Tcp(2, {0, 0, 0, 0}, 25, {0, 0, 0, 0}, 0, 100);
+  }
+  TProgramResult Run(std::vector<std::string> Arguments) {
+    Arguments.insert(Arguments.begin(), {"-p", App});
+    return RunProgram(Arguments, "/opt/orvane/nagios_orvane_check",
+                      TCheckSystem{&Files, &Registry, &Sockets, &Processes});
+  }
+};
+
+// Each service's state, and the worst of them is the Nagios verdict and the
+// exit status of both runs.
+TEST_P(CheckmkServices, EachServiceJudgesItsOwn) {
+  std::vector<std::string> Arguments = GetParam().Arguments;
+  const TProgramResult Nagios = Run(Arguments);
+  Arguments.push_back("--output-format=checkmk-local");
+  const TProgramResult Checkmk = Run(Arguments);
+  std::istringstream Lines(Checkmk.Output);
+  std::string Line, States;
+  TStatus Worst = ExitOk;
+  while (std::getline(Lines, Line)) {
+    States += Line.substr(0, 1);
+    Worst = WorstStatus(Worst, TStatus(Line[0] - '0'));
+  }
+  EXPECT_EQ(States, GetParam().States) << Checkmk.Output;
+  EXPECT_EQ(Worst, Nagios.ExitStatus) << Nagios.Output;
+  EXPECT_EQ(Checkmk.ExitStatus, Nagios.ExitStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OutputFormats, CheckmkServices,
+    ::testing::Values(
+        TServiceCase{"NothingReached", {"-w", "20", "-c", "30"}, "000000"},
+        TServiceCase{"TotalAloneInConnections", {"-w", "11", "-c", "30"}, "000001"},
+        TServiceCase{"CategoryInItsService", {"-w", "0", "-c", "0", "--critPOPout=4", "-wLCin", "2"},
+                     "020100"},
+        TServiceCase{"RangeInItsService", {"-w", "0", "-c", "0", "--warnSMTPin=6:"}, "100000"},
+        TServiceCase{"ServerNotRunningInItsServices",
+                     {"-w", "0", "-c", "0", "--require-running=Helmstead", "--require-running=Orvane:warning"},
+                     "000020"},
+        TServiceCase{"MailServerServesThree", {"-w", "0", "-c", "0", "--require-running=orvane"}, "222000",
+                     false},
+        TServiceCase{"SilentPortInItsService",
+                     {"-w", "0", "-c", "0", "--require-listening=SMTPin,IMAPSSL:unknown"}, "003000"},
+        TServiceCase{"CriticalAboveUnknown",
+                     {"-w", "0", "-c", "0", "--require-listening=POPSSL:unknown", "--critSMTPTotal=5",
+                      "--require-running=Helmstead:warning"},
+                     "230010"}),
+    [](const ::testing::TestParamInfo<TServiceCase>& Info) { return std::string(Info.param.Name); });
+
+}  // namespace
