@@ -94,7 +94,9 @@ TEST(OutputFileWin32, HeldFileIsReplacedOnceReleased) {
     const bool ReleasedBefore = Released;
     Holder.join();
     EXPECT_EQ(Failure, "") << Case.Name;
-    if (Case.MustWait) EXPECT_TRUE(ReleasedBefore) << Case.Name << ": replaced while held";
+    if (Case.MustWait) {
+      EXPECT_TRUE(ReleasedBefore) << Case.Name << ": replaced while held";
+    }
     EXPECT_EQ(Content(Path), "new\n") << Case.Name;
     EXPECT_EQ(Names(Dir.Path), std::set<std::string>{"orvane-\xC3\xBC.prom"}) << Case.Name;
   }

@@ -5,7 +5,9 @@
 # demonstration (run whole, and killed while its stand-ins run), the
 # release (archive and Debian package, built twice and compared, and their
 # contents checked), the sample configurations in contrib/ against Icinga 2
-# and Nagios 4, and a minute of each fuzz target.
+# and Nagios 4, the Checkmk, Prometheus and JSON formats against their
+# clients (promtool, node_exporter, zabbix_agent2), and a minute of each fuzz
+# target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
@@ -31,6 +33,9 @@ scripts/test-release.sh
 
 echo "== Sample configurations"
 scripts/test-contrib.sh
+
+echo "== Output formats for other monitoring stacks, with their clients"
+scripts/test-formats.sh
 
 echo "== Fuzzing"
 scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"
