@@ -73,7 +73,8 @@ std::string Text(const TCheckResult& R, TGroup Group, bool Details) {
 }  // namespace
 
 TStatus GroupStatus(const TCheckResult& R, TGroup Group) {
-  if (!R.Failure.empty()) return ExitUnknown;
+  // Whatever state ended it (UNKNOWN, or -t's).
+  if (!R.Failure.empty()) return R.Status;
   TStatus Status = ExitOk;
   for (const TCounterRow& Row : CounterRows) {
     if (Row.Group != Group) continue;

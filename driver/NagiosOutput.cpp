@@ -136,7 +136,8 @@ std::string CategoryLine(const TCheckResult& R, const TCounterRow& Row) {
 }
 
 std::string StatusText(const TCheckResult& R) {
-  if (R.Status == ExitUnknown && !R.Failure.empty()) return "Unknown - " + FoldLineBreaks(R.Failure);
+  // A run cut short by -t may end with another state than UNKNOWN.
+  if (!R.Failure.empty()) return std::string(StatusWord(R.Status)) + " - " + FoldLineBreaks(R.Failure);
   // What must be there and is not comes first, then the thresholds' texts.
   std::string Text;
   for (const auto& Missing : R.NotRunning)

@@ -9,6 +9,7 @@
 #include "common/TextCodec.h"
 #include "driver/OutputFile.h"
 #include "driver/ProgramInfo.h"
+#include "driver/nagios_orvane_check.h"
 
 TProgramResult UnknownResult(const std::string& Message) {
   // Nagios takes the first line as the status; a line break in the message (a
@@ -365,10 +366,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments, const s
 
 TTimeout TimeoutOf(const TCommandLine& CommandLine) {
   TTimeout Timeout;
-  if (CommandLine.Answered || CommandLine.Settings.TimeoutSeconds <= 0) return Timeout;
-  Timeout.Seconds = CommandLine.Settings.TimeoutSeconds;
-  Timeout.Status = CommandLine.Settings.TimeoutStatus;
-  Timeout.Line = std::string(StatusWord(CommandLine.Settings.TimeoutStatus)) + " - Timeout after " +
-                 std::to_string(Timeout.Seconds) + " seconds\n";
+  const TSettings& Settings = CommandLine.Settings;
+  if (CommandLine.Answered || Settings.TimeoutSeconds <= 0) return Timeout;
+  Timeout.Seconds = Settings.TimeoutSeconds;
+  Timeout.Status = Settings.TimeoutStatus;
+  const std::string Reason = "Timeout after " + std::to_string(Timeout.Seconds) + " seconds";
+  Timeout.Line = std::string(StatusWord(Settings.TimeoutStatus)) + " - " + Reason + "\n";
+  // What reads standard output in another format gets the timeout in that
+  // format, a run that could not be made. An output file stays as it was.
+  if (Settings.Format != TOutputFormat::Nagios && Settings.OutputFile.empty()) {
+    TCheckResult TimedOut = FailedResult(Reason);
+    TimedOut.Status = Settings.TimeoutStatus;
+    const TProgramResult Answer = Render(TimedOut, Settings);
+    Timeout.Line = Answer.Output;
+    Timeout.Verbatim = Answer.Verbatim;
+  }
   return Timeout;
 }

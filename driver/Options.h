@@ -76,6 +76,9 @@ std::string UsageText(const std::string& ExePath);
 struct TTimeout {
   int Seconds = 0;
   int Status = ExitUnknown;
-  std::string Line;  // "Unknown - Timeout after N seconds\n" with the status's word
+  // "Unknown - Timeout after N seconds\n" with the status's word; in the
+  // output format asked for when it goes to standard output.
+  std::string Line;
+  bool Verbatim = false;  // as TProgramResult::Verbatim
 };
 TTimeout TimeoutOf(const TCommandLine& CommandLine);

@@ -217,6 +217,38 @@ TEST(OutputFormats, RunThatCouldNotBeMade) {
     EXPECT_NE(FailedJson.find(Part), std::string::npos) << Part << " not in " << FailedJson;
 }
 
+// What the watchdog writes when -t cuts the run short: in the format that
+// reads standard output, with -t's state.
+TEST(OutputFormats, TimeoutInTheFormatAsked) {
+  std::string Checkmk;
+  for (const char* Group : {"SMTP", "POP", "IMAP", "Lumicourt", "Helmstead", "connections"})
+    Checkmk += std::string("2 \"Orvane ") + Group + "\" - Timeout after 5 seconds\n";
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Line;  // the whole, or with Part its beginning
+    bool Part, Verbatim;
+  } Cases[] = {
+      {{"-t", "5"}, "Unknown - Timeout after 5 seconds\n", false, false},
+      {{"-t", "5:critical", "--output-format=checkmk-local"}, Checkmk, false, true},
+      {{"-t", "5", "--output-format=json"},
+       "{\"version\":1,\"status\":\"UNKNOWN\",\"exit\":3,\"summary\":\"Unknown - Timeout after 5 seconds\","
+       "\"reason\":\"Timeout after 5 seconds\",\"categories\":{\"all\":{\"count\":null,",
+       true, true},
+      {{"-t", "5:warning", "--output-format=prometheus"},
+       "# HELP orvane_check_status The check's state: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN. This run: "
+       "WARNING - Timeout after 5 seconds\n# TYPE orvane_check_status gauge\norvane_check_status 1\n",
+       true, true},
+  };
+  for (const auto& Case : Cases) {
+    std::vector<std::string> Arguments = {"-w", "1", "-c", "2"};
+    Arguments.insert(Arguments.end(), Case.Arguments.begin(), Case.Arguments.end());
+    const TTimeout Timeout = TimeoutOf(ParseCommandLine(Arguments, "/opt/orvane/nagios_orvane_check"));
+    EXPECT_EQ(Case.Part ? Timeout.Line.substr(0, Case.Line.size()) : Timeout.Line, Case.Line) << Case.Arguments[1];
+    EXPECT_EQ(Timeout.Verbatim, Case.Verbatim) << Case.Arguments[1];
+    EXPECT_EQ(Timeout.Seconds, 5);
+  }
+}
+
 // ---- Checkmk's services against the Nagios verdict ----------------------------
 
 const std::string App = "/srv/orvane/App/";

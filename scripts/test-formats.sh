@@ -151,6 +151,26 @@ for build in linux windows; do
   echo "$build: ${#verdicts[@]} runs in checkmk-local, prometheus and json"
 done
 
+# -t cutting a run short while the server holds its configuration: the
+# watchdog's answer in the format that reads standard output; an output file
+# stays as it was. (Linux: the Windows program's writer is the Nagios one
+# there.)
+cp -r demo/Orvane "$scratch/held"
+exec 7<"$scratch/held/App/Orvane.ini"
+flock -x 7
+timed=(-w 20 -c 40 -p "$scratch/held/App/" -r 50 -d 200)
+run linux "$scratch/timeout.local" "${timed[@]}" -t 1:critical --output-format=checkmk-local
+[ "$status" -eq 2 ] || fail "timeout checkmk-local: exit status $status"
+"${check[@]}" checkmk "$scratch/timeout.local" 2 222222 Orvane || fail "timeout checkmk-local"
+run linux "$scratch/timeout.json" "${timed[@]}" -t 1 --output-format=json
+jq -e '.status == "UNKNOWN" and .exit == 3 and .reason == "Timeout after 1 seconds"' "$scratch/timeout.json" \
+  >/dev/null || fail "timeout json: exit status $status, $(head -c 300 "$scratch/timeout.json")"
+run linux "$scratch/timeout.out" "${timed[@]}" -t 1 --output-format=prometheus --output-file=@/timeout.prom
+[ "$status" -eq 3 ] && [ "$(cat "$scratch/timeout.out")" = "Unknown - Timeout after 1 seconds" ] &&
+  [ ! -e "$scratch/timeout.prom" ] || fail "timeout prometheus: exit status $status, $(cat "$scratch/timeout.out")"
+exec 7<&-
+echo "linux: -t in checkmk-local, json and with an output file"
+
 echo "== Refusals of the output options"
 long=$(printf 'x%.0s' $(seq 101))
 # arguments after "-w 20 -c 40 -p <demo>", then the line (a * matches the
