@@ -32,5 +32,8 @@ scripts/test-release.sh
 echo "== Sample configurations"
 scripts/test-contrib.sh
 
+echo "== Thresholds in the performance data, as Monitoring::Plugin reads them"
+scripts/test-perfdata.sh "$build_root/linux/nagios_orvane_check"
+
 echo "== Fuzzing"
 scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"
