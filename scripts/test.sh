@@ -16,6 +16,7 @@ echo "== Linux"
 cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build_root/linux" -j"$(nproc)"
 (cd "$build_root/linux" && ctest --output-on-failure -j"$(nproc)")
+scripts/layers_test.sh
 
 echo "== Linux, sanitizers"
 scripts/test-sanitizers.sh
