@@ -11,7 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dir=${1:?usage: scripts/test-samples-windows.sh <Windows build directory>}
-export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
+# Relative to the sources or absolute (ORVANE_BUILD_ROOT may be either).
+dir=$(realpath -m "$dir")
+export WINEPREFIX=$dir/wineprefix WINEDEBUG=-all
 agent='C:\Program Files\NSClient++\'
 drive_c=$WINEPREFIX/drive_c
 
