@@ -14,11 +14,16 @@
 
 namespace {
 
+const char Failed[] = "Unknown - Unexpected failure\n";
+
 TTimeout Timeout;
+// The timeout's line in the bytes it goes out as, made before the watchdog
+// is armed: expiring allocates nothing.
+TPreparedOutput TimeoutOutput;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WriteStandardOutput(Timeout.Line);
+  WritePreparedOutput(TimeoutOutput);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Timeout.Status));
   ExitProcess(static_cast<UINT>(Timeout.Status));
 }
@@ -26,26 +31,33 @@ void Expire() {
 }  // namespace
 
 int main() {
+  // Before anything else is loaded or opened: a drive that is not ready
+  // must fail the call, not wait for a click on a box nobody sees.
+  KeepSystemErrorDialogsAway();
   RestrictLibrarySearch();
   std::vector<std::string> Arguments;
   std::string OwnPath;
   try {
     OwnPath = OwnExecutablePath();
     Arguments = ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath));
+    Timeout = FindTimeout(Arguments);
+    TimeoutOutput = PrepareOutput(Timeout.Line);
   } catch (...) {
-    WriteStandardOutput("Unknown - Unexpected failure\n");
+    WriteAsciiLine(Failed);
     return ExitUnknown;
   }
-  Timeout = FindTimeout(Arguments);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
   TWatchdog Watchdog(Timeout.Seconds, Expire);
+  bool Claimed = false;
   try {
     const TProgramResult Result = RunProgram(Arguments, OwnPath, RunningSystem());
-    if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
+    Claimed = Watchdog.Claim();
+    // Made ready before anything is written: a failure leaves no half output.
+    if (Claimed) WriteStandardOutput(Result.Output, Result.Verbatim);
     return Result.ExitStatus;
   } catch (...) {
-    if (Watchdog.Claim()) WriteStandardOutput("Unknown - Unexpected failure\n");
+    if (Claimed || Watchdog.Claim()) WriteAsciiLine(Failed);
     return ExitUnknown;
   }
 }
