@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/WideText_win32.h"
@@ -47,8 +48,20 @@ int main() {
     return ExitUnknown;
   }
   // Destroyed before main returns: when the time ran out, the watchdog's
-  // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Timeout.Seconds, Expire);
+  // write and exit are under way and main's status never counts. Armed, it
+  // waits before the run goes on: a thread started later could be held up by
+  // the loader, which the run may keep busy.
+  TWatchdog Watchdog;
+  // A timeout that cannot be kept (no thread to be had) ends the run before
+  // it starts.
+  if (const std::error_code Failure = Watchdog.Arm(Timeout.Seconds, Expire)) {
+    try {
+      WriteStandardOutput(TimeoutFailureLine(Failure));
+    } catch (...) {
+      WriteAsciiLine(TimeoutFailureFallback);
+    }
+    return ExitUnknown;
+  }
   bool Claimed = false;
   try {
     const TProgramResult Result = RunProgram(Arguments, OwnPath, RunningSystem());
