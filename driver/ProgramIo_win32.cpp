@@ -16,27 +16,51 @@ TFunction Lookup(const wchar_t* Module, const char* Name) {
   return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(Loaded, Name)));
 }
 
-// True when Line starts with Name, case ignored, and a blank or the end
-// follows it.
-bool StartsWithName(const wchar_t* Line, size_t LineLength, const std::wstring& Name) {
-  if (Name.empty() || Name.size() > LineLength) return false;
-  if (Name.size() < LineLength && Line[Name.size()] > L' ') return false;
-  return CompareStringOrdinal(Line, static_cast<int>(Name.size()), Name.data(),
-                              static_cast<int>(Name.size()), TRUE) == CSTR_EQUAL;
+// The blanks that end an unquoted program name, for Windows and the C runtime.
+bool IsBlank(wchar_t Character) { return Character == L' ' || Character == L'\t'; }
+
+// The canonical full path of Name as the system completes it: relative to
+// the working directory, with either separator, "." and ".." resolved and
+// doubled separators made one. Empty when it cannot be had.
+std::wstring FullPath(const std::wstring& Name) {
+  if (Name.empty()) return {};
+  const DWORD Size = GetFullPathNameW(Name.c_str(), 0, nullptr, nullptr);
+  if (Size == 0) return {};
+  std::wstring Full(Size, L'\0');
+  const DWORD Length = GetFullPathNameW(Name.c_str(), Size, &Full[0], nullptr);
+  if (Length == 0 || Length >= Size) return {};
+  Full.resize(Length);
+  return Full;
 }
 
-// The length of the program's own unquoted path at the start of the line, 0
-// when the line doesn't start with it. Windows finds a program started by an
-// unquoted path with blanks and hands it the line verbatim, so the blanks
-// must not split the program name.
-size_t OwnPathLength(const wchar_t* Line, size_t LineLength, const std::wstring& OwnPath) {
-  if (StartsWithName(Line, LineLength, OwnPath)) return OwnPath.size();
-  constexpr size_t Extension = 4;  // ".exe"
-  if (OwnPath.size() > Extension &&
-      CompareStringOrdinal(OwnPath.data() + OwnPath.size() - Extension, Extension, L".exe",
-                           Extension, TRUE) == CSTR_EQUAL) {
-    const std::wstring Bare = OwnPath.substr(0, OwnPath.size() - Extension);
-    if (StartsWithName(Line, LineLength, Bare)) return Bare.size();
+bool SamePath(const std::wstring& One, const std::wstring& Other) {
+  return !One.empty() && One.size() == Other.size() &&
+         CompareStringOrdinal(One.data(), static_cast<int>(One.size()), Other.data(),
+                              static_cast<int>(Other.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the unquoted name Candidate, completed as Windows completes a
+// program name, is the program's own file OwnFullPath (".exe" may be left
+// off, as Windows adds it).
+bool NamesOwnPath(const std::wstring& Candidate, const std::wstring& OwnFullPath) {
+  const std::wstring Full = FullPath(Candidate);
+  return SamePath(Full, OwnFullPath) || (!Full.empty() && SamePath(Full + L".exe", OwnFullPath));
+}
+
+// The length of the unquoted program name at the start of the line when it
+// names the program's own file, 0 when no prefix does. Windows starts a
+// program named by an unquoted path with blanks by trying each prefix that
+// ends before a blank (then the whole line), shortest first, and hands the
+// program the line verbatim, so the blanks within the name must not split
+// it. A quote ends the search: it is no part of an unquoted name.
+size_t OwnPathLength(const std::wstring& Line, const std::wstring& OwnPath) {
+  if (Line.empty() || Line[0] == L'"') return 0;
+  const std::wstring Own = FullPath(OwnPath);
+  if (Own.empty()) return 0;
+  for (size_t End = 1; End <= Line.size(); ++End) {
+    if (Line[End - 1] == L'"') return 0;
+    const bool Ends = End == Line.size() || IsBlank(Line[End]);
+    if (Ends && !IsBlank(Line[End - 1]) && NamesOwnPath(Line.substr(0, End), Own)) return End;
   }
   return 0;
 }
@@ -44,12 +68,16 @@ size_t OwnPathLength(const wchar_t* Line, size_t LineLength, const std::wstring&
 }  // namespace
 
 std::vector<std::string> ProgramArguments(const wchar_t* CommandLine, const std::wstring& OwnPath) {
-  const size_t Length = CommandLine ? wcslen(CommandLine) : 0;
-  std::string Line = CommandLine ? Utf8FromWide(CommandLine, Length) : "";
-  // The own path stands for the program name: an empty quoted name in its
-  // place keeps the splitter's rules for the rest.
-  if (const size_t Skipped = Length ? OwnPathLength(CommandLine, Length, OwnPath) : 0)
-    Line = "\"\"" + Utf8FromWide(CommandLine + Skipped, Length - Skipped);
+  const std::wstring Wide = CommandLine ? std::wstring(CommandLine) : std::wstring();
+  std::string Line = Utf8FromWide(Wide);
+  // A line that starts with a blank has an empty program name: what follows
+  // the blanks is the first argument, as CommandLineToArgvW and the C
+  // runtime have it. An empty quoted name in its place keeps the splitter's
+  // rules for the rest; so does one in place of the program's own path.
+  if (!Wide.empty() && IsBlank(Wide[0]))
+    Line = "\"\"" + Line;
+  else if (const size_t Skipped = OwnPathLength(Wide, OwnPath))
+    Line = "\"\"" + Utf8FromWide(Wide.data() + Skipped, Wide.size() - Skipped);
   std::vector<std::string> Arguments = SplitCommandLine(Line);
   if (!Arguments.empty()) Arguments.erase(Arguments.begin());
   return Arguments;

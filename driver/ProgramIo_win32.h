@@ -9,10 +9,14 @@
 
 // The arguments after the program name, split from the whole command line
 // by the program's own rules (quotes, no escape character), so that a quoted
-// directory ending in a backslash stays as typed. A line that starts with
-// the program's own full path OwnPath unquoted (case ignored, ".exe" may be
-// left off), then a blank or the end, has exactly that path as its program
-// name, blanks and all.
+// directory ending in a backslash stays as typed. A line that starts with a
+// blank has an empty program name, so that its first word is an argument (as
+// CommandLineToArgvW and the C runtime split it). A line that starts with an
+// unquoted name of the program's own file OwnPath, blanks and all, has that
+// name as its program name: Windows tries each prefix up to a blank,
+// shortest first, and the first that names the file (completed from the
+// working directory, "/" or "\", "." and "..", doubled separators; case
+// ignored; ".exe" may be left off) is the one.
 std::vector<std::string> ProgramArguments(const wchar_t* CommandLine,
                                           const std::wstring& OwnPath = {});
 

@@ -47,13 +47,57 @@ TEST(ProgramArgumentsWin32, SplitsTheCommandLineByTheProgramsOwnRules) {
        L"C:\\Program Files\\N S\\check.exe"},
       {L"C:\\Program Files\\N S\\other.exe -w 1", {"Files\\N", "S\\other.exe", "-w", "1"},
        L"C:\\Program Files\\N S\\check.exe"},
-      {L" C:\\Program Files\\check.exe -w 1", {"Files\\check.exe", "-w", "1"},
+      // Windows tries the prefixes shortest first: the first that is the
+      // program's file is its name.
+      {L"C:\\N S\\check.exe S\\check.exe -w 1", {"S\\check.exe", "-w", "1"},
+       L"C:\\N S\\check.exe"},
+      {L"C:\\N S\\check.exe\t\t-w 1", {"-w", "1"}, L"C:\\N S\\check.exe"},
+      // Spelt otherwise, the same file: either separator, doubled ones, "."
+      // and "..".
+      {L"C:/Program Files/N S/check.exe -w 1", {"-w", "1"}, L"C:\\Program Files\\N S\\check.exe"},
+      {L"C:\\Program Files\\\\N S\\\\check -w 1", {"-w", "1"},
+       L"C:\\Program Files\\N S\\check.exe"},
+      {L"C:\\Program Files\\N S\\.\\..\\N S\\check.exe -w 1", {"-w", "1"},
+       L"C:\\Program Files\\N S\\check.exe"},
+      // A line that starts with a blank has an empty program name: the first
+      // word after the blanks is an argument.
+      {L" C:\\Program Files\\check.exe -w 1", {"C:\\Program", "Files\\check.exe", "-w", "1"},
        L"C:\\Program Files\\check.exe"},
+      {L"\t -w 1", {"-w", "1"}},
+      {L" ", {}},
   };
   for (const auto& Case : Cases)
     EXPECT_EQ(ProgramArguments(Case.CommandLine, Case.OwnPath), Case.Expected)
         << Utf8FromWide(Case.CommandLine, wcslen(Case.CommandLine));
   EXPECT_TRUE(ProgramArguments(nullptr).empty());
+}
+
+// An agent names the check relative to its own folder, as its working
+// directory: Windows completes the name from there.
+TEST(ProgramArgumentsWin32, ARelativeUnquotedNameOfTheProgramIsItsName) {
+  std::wstring Here(32768, L'\0');
+  Here.resize(GetCurrentDirectoryW(static_cast<DWORD>(Here.size()), &Here[0]));
+  ASSERT_FALSE(Here.empty());
+  if (Here.back() == L'\\') Here.pop_back();
+  const std::wstring Own = Here + L"\\scripts\\my checks\\nagios_orvane_check.exe";
+  const std::wstring Leaf = Here.substr(Here.rfind(L'\\') + 1);
+  const std::vector<std::string> Arguments = {"-w", "1", "-p", "D:\\A B\\"};
+  const std::wstring Rest = L" -w 1 -p \"D:\\A B\\\"";
+  std::vector<std::wstring> Names = {
+      L"scripts\\my checks\\nagios_orvane_check.exe",
+      L"scripts/my checks/nagios_orvane_check.exe",
+      L"Scripts\\My Checks\\NAGIOS_ORVANE_CHECK",
+      L"scripts\\\\my checks//nagios_orvane_check.exe",
+      L".\\scripts\\my checks\\..\\my checks\\.\\nagios_orvane_check.exe",
+      Here.substr(2) + L"\\scripts\\my checks\\nagios_orvane_check.exe",  // from the drive's root
+  };
+  if (!Leaf.empty() && Leaf.find(L':') == std::wstring::npos)
+    Names.push_back(L"..\\" + Leaf + L"\\scripts\\my checks\\nagios_orvane_check.exe");
+  for (const std::wstring& Name : Names)
+    EXPECT_EQ(ProgramArguments((Name + Rest).c_str(), Own), Arguments) << Utf8FromWide(Name);
+  // Another folder: the blank splits the name.
+  EXPECT_EQ(ProgramArguments((L"scripts\\other checks\\nagios_orvane_check.exe" + Rest).c_str(), Own),
+            (std::vector<std::string>{"checks\\nagios_orvane_check.exe", "-w", "1", "-p", "D:\\A B\\"}));
 }
 
 // One line ends with CR LF as ever; longer output (the long output of
