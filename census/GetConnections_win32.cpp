@@ -371,6 +371,90 @@ bool TWin32ProcessSource::ModuleExePath(uint32_t ProcessId, const std::string& E
   return false;
 }
 
+namespace {
+
+// The full path of the image that process Process runs, in the Win32 form;
+// empty when it cannot be had (QueryFullProcessImageNameW is Vista's).
+std::wstring ProcessImagePath(HANDLE Process) {
+  using TQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+  static const auto Query = [] {
+    const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
+    return Kernel ? Lookup<TQuery>(Kernel, "QueryFullProcessImageNameW") : nullptr;
+  }();
+  if (Query == nullptr) return {};
+  std::wstring Path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD Length = static_cast<DWORD>(Path.size());
+    if (Query(Process, 0, &Path[0], &Length)) {
+      Path.resize(Length);
+      return Path;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || Path.size() >= 32768) return {};
+    Path.resize(Path.size() * 2);
+  }
+}
+
+// What tells one file from another: its volume and its index there.
+struct TFileIdentity {
+  bool Known = false;
+  DWORD Volume = 0, IndexHigh = 0, IndexLow = 0;
+};
+
+TFileIdentity FileIdentity(const std::wstring& Path) {
+  TFileIdentity Identity;
+  // Attributes only, sharing everything: a running image stays untouched.
+  const HANDLE File = CreateFileW(Path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return Identity;
+  BY_HANDLE_FILE_INFORMATION Information;
+  if (GetFileInformationByHandle(File, &Information)) {
+    Identity.Known = true;
+    Identity.Volume = Information.dwVolumeSerialNumber;
+    Identity.IndexHigh = Information.nFileIndexHigh;
+    Identity.IndexLow = Information.nFileIndexLow;
+  }
+  CloseHandle(File);
+  return Identity;
+}
+
+std::wstring CanonicalPath(const std::wstring& Path) {
+  const DWORD Size = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
+  if (Size == 0) return {};
+  std::wstring Full(Size, L'\0');
+  const DWORD Length = GetFullPathNameW(Path.c_str(), Size, &Full[0], nullptr);
+  if (Length == 0 || Length >= Size) return {};
+  Full.resize(Length);
+  return Full;
+}
+
+// Whether the two images are one file.
+bool SameImage(const std::wstring& One, const std::wstring& Other) {
+  const TFileIdentity First = FileIdentity(One), Second = FileIdentity(Other);
+  if (First.Known && Second.Known)
+    return First.Volume == Second.Volume && First.IndexHigh == Second.IndexHigh &&
+           First.IndexLow == Second.IndexLow;
+  const std::wstring A = CanonicalPath(One), B = CanonicalPath(Other);
+  return !A.empty() && A.size() == B.size() &&
+         CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
+                              static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool TWin32ProcessSource::RunsOwnImage(uint32_t ProcessId) {
+  if (ProcessId == 0) return false;
+  // The limited right is all the image's name takes, and it is granted for
+  // most processes of other users too (not for protected ones).
+  const HANDLE Process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId);
+  if (Process == nullptr) return false;
+  const std::wstring Image = ProcessImagePath(Process);
+  CloseHandle(Process);
+  if (Image.empty()) return false;
+  const std::wstring Own = ProcessImagePath(GetCurrentProcess());
+  return !Own.empty() && SameImage(Image, Own);
+}
+
 TProcessSource& SystemProcessSource() {
   static TWin32ProcessSource Processes;
   return Processes;

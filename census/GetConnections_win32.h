@@ -114,6 +114,11 @@ public:
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
   uint32_t OwnProcessId() override { return GetCurrentProcessId(); }
+  // By the image's full path (QueryFullProcessImageNameW, bound at run time)
+  // and the identity of that file and of the program's own: volume serial
+  // number and file index, or where a file cannot be opened, the canonical
+  // paths, case ignored.
+  bool RunsOwnImage(uint32_t ProcessId) override;
 
 private:
   // Binds on first use; while the functions cannot be found, every use
