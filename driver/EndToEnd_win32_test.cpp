@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "census/GetConnections_win32.h"
 #include "driver/ProgramIo_win32.h"
 #include "testing/CheckOutput.h"
 #include "testing/ChildProcess.h"
@@ -345,6 +346,18 @@ TEST(EndToEndWin32Processes, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
             INVALID_FILE_ATTRIBUTES)
       << "the planted library was loaded";
   EXPECT_TRUE(WarnsOfTwoSmtpOneImap(Run));
+}
+
+// The IP helper library that cannot be loaded (here kept from this program
+// by Wine's per-program settings) leaves no connection table to read: the
+// check is UNKNOWN, naming the library and the system's reason, never a
+// count of zero.
+TEST(EndToEndWin32Processes, AnIpHelperLibraryThatCannotBeLoadedIsUnknown) {
+  const TWineDllOverride Disabled(L"nagios_orvane_check.exe", L"iphlpapi", L"");
+  TInstallation I;
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+  EXPECT_TRUE(Answers(I.Check({"-w", "3", "-c", "0"}),
+                      "iphlpapi.dll: " + SystemErrorMessage(ERROR_MOD_NOT_FOUND), "\r\n"));
 }
 
 // What must be there and is not: the stand-ins' listeners carry their owner
