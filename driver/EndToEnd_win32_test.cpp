@@ -303,6 +303,42 @@ TEST(EndToEndWin32Processes, TheServerIsFoundByNameAndNeverTheCheckOrALaterNames
   }
 }
 
+// Another instance of the check (the same file, installed as
+// check_orvane.exe), busy retrying a held file while the server is stopped,
+// is no running server; an idle second process of the server's own name,
+// started after it, hides nothing.
+TEST(EndToEndWin32Processes, NeitherABusyCheckNorAnIdleTwinHidesTheServer) {
+  TInstallation I;
+  I.Dir.Write("Other\\App\\Orvane.ini", "[Ports]\r\n");
+  const std::string Check = I.Dir / "agent\\check_orvane.exe";
+  TTempDirectory::MakeDirectories(I.Dir / "agent");
+  CopyFileW(WideFromUtf8(BesideThisProgram("nagios_orvane_check.exe")).c_str(),
+            WideFromUtf8(Check).c_str(), FALSE);
+  // Held as the server holds it: open, sharing nothing.
+  const HANDLE Held = CreateFileW(WideFromUtf8(I.Dir / "Other\\App\\Orvane.ini").c_str(), GENERIC_READ,
+                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(Held, INVALID_HANDLE_VALUE);
+  {
+    TChildProcess Busy(Check, {"-p", I.Dir / "Other\\App\\", "-w", "1", "-c", "2", "-r", "100", "-d", "100"});
+    Sleep(2000);
+    EXPECT_TRUE(Counted(RunCommand(Check, {"-p", I.DataPath, "-w", "0", "-c", "0", "--require-running=Orvane"}),
+                        "CRITICAL - Orvane.exe not running Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0",
+                        {}, 2, "\r\n"));
+  }
+  CloseHandle(Held);
+
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1),
+                                {"--listen", Endpoint(I.Port["SSL-SMTP"])}}));
+  // The twin lives in a folder of its own: file names ignore case.
+  const std::string Twin = I.Dir / "twin\\ORVANE.EXE";
+  TTempDirectory::MakeDirectories(I.Dir / "twin");
+  CopyFileW(WideFromUtf8(BesideThisProgram("orvane_stand_in.exe")).c_str(), WideFromUtf8(Twin).c_str(), FALSE);
+  TChildProcess Idle(Twin, {});
+  ASSERT_TRUE(Idle.AwaitLine("ready", 30000));
+  EXPECT_TRUE(WarnsOfTwoSmtpOneImap(
+      I.Check({"-w", "3", "-c", "0", "--require-listening=SMTPSSL", "--require-running=Orvane"})));
+}
+
 // Wine's per-program library settings in this test's prefix, for the time
 // of one test (a child ignores WINEDLLOVERRIDES in the environment block it
 // is given).
