@@ -303,14 +303,14 @@ TEST(EndToEndWin32Processes, TheServerIsFoundByNameAndNeverTheCheckOrALaterNames
   }
 }
 
-// Another instance of the check (the same file, installed as
-// check_orvane.exe), busy retrying a held file while the server is stopped,
+// Another instance of the check (the same file, installed under the server's
+// own name), busy retrying a held file while the server is stopped,
 // is no running server; an idle second process of the server's own name,
 // started after it, hides nothing.
 TEST(EndToEndWin32Processes, NeitherABusyCheckNorAnIdleTwinHidesTheServer) {
   TInstallation I;
   I.Dir.Write("Other\\App\\Orvane.ini", "[Ports]\r\n");
-  const std::string Check = I.Dir / "agent\\check_orvane.exe";
+  const std::string Check = I.Dir / "agent\\orvane.exe";
   TTempDirectory::MakeDirectories(I.Dir / "agent");
   CopyFileW(WideFromUtf8(BesideThisProgram("nagios_orvane_check.exe")).c_str(),
             WideFromUtf8(Check).c_str(), FALSE);
