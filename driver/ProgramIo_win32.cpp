@@ -57,10 +57,22 @@ size_t OwnPathLength(const std::wstring& Line, const std::wstring& OwnPath) {
   if (Line.empty() || Line[0] == L'"') return 0;
   const std::wstring Own = FullPath(OwnPath);
   if (Own.empty()) return 0;
+  // Only a prefix that ends in the program's file name can name its file:
+  // the others are passed over without asking the system.
+  const std::wstring FileName = Own.substr(Own.find_last_of(L"\\/") + 1);
+  const auto EndsInFileName = [&FileName, &Line](size_t End) {
+    const size_t Start = Line.find_last_of(L"\\/:", End - 1);
+    const size_t From = Start == std::wstring::npos ? 0 : Start + 1;
+    const std::wstring Last = Line.substr(From, End - From);
+    return SamePath(Last, FileName) ||
+           (FileName.size() > 4 && SamePath(Last + L".exe", FileName));
+  };
   for (size_t End = 1; End <= Line.size(); ++End) {
     if (Line[End - 1] == L'"') return 0;
     const bool Ends = End == Line.size() || IsBlank(Line[End]);
-    if (Ends && !IsBlank(Line[End - 1]) && NamesOwnPath(Line.substr(0, End), Own)) return End;
+    if (Ends && !IsBlank(Line[End - 1]) && EndsInFileName(End) &&
+        NamesOwnPath(Line.substr(0, End), Own))
+      return End;
   }
   return 0;
 }
