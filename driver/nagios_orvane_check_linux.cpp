@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -68,7 +70,22 @@ int main(int argc, char** argv) {
   Timeout = TimeoutOf(CommandLine);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Timeout.Seconds, Expire);
+  TWatchdog Watchdog;
+  // A timeout that cannot be kept (no thread to be had: a full pids limit,
+  // too little address space) ends the run before it starts.
+  if (const std::error_code Failure = Watchdog.Arm(Timeout.Seconds, Expire)) {
+    std::string Line;
+    try {
+      Line = TimeoutFailureLine(Failure);
+    } catch (...) {
+      Line.clear();
+    }
+    if (Line.empty())
+      WriteAll(TimeoutFailureFallback, std::strlen(TimeoutFailureFallback));
+    else
+      WriteAll(Line.data(), Line.size());
+    return ExitUnknown;
+  }
   try {
     TProgramResult Result = RunProgram(CommandLine, RunningSystem());
     if (Watchdog.Claim()) {
