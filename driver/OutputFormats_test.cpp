@@ -183,31 +183,9 @@ TEST(OutputFormats, RunThatCouldNotBeMade) {
             "orvane_last_run_timestamp_seconds 1700000000\n"
             "# EOF\n");
 
-  // The JSON of the failed run, its values replaced by null, is the JSON of
-  // the run that was made with the same replacement: the same keys.
-  const auto Keys = [](std::string Json) {
-    std::string Shape;
-    bool InString = false, Escaped = false, Key = false;
-    for (size_t At = 0; At < Json.size(); ++At) {
-      const char Character = Json[At];
-      if (InString) {
-        if (Key) Shape += Character;
-        if (Escaped) Escaped = false;
-        else if (Character == '\\') Escaped = true;
-        else if (Character == '"') InString = false;
-      } else if (Character == '"') {
-        InString = true;
-        const size_t End = Json.find_first_of(":,}", Json.find('"', At + 1) + 1);
-        Key = End != std::string::npos && Json[End] == ':';
-        if (Key) Shape += Character;
-      } else if (std::string("{}:,").find(Character) != std::string::npos) {
-        Shape += Character;
-      }
-    }
-    return Shape;
-  };
+  // The same keys as a run that was made (compared whole by
+  // scripts/test-formats.sh), null where there is no value.
   const std::string FailedJson = JsonOutput(Failed, Made.Settings).Output;
-  EXPECT_EQ(Keys(FailedJson), Keys(JsonOutput(Made.Result, Made.Settings).Output));
   for (const char* Part : {"\"status\":\"UNKNOWN\",\"exit\":3,",
                            "\"reason\":\"Can not read C:\\\\new\\\\\\\"Orvane\\\".ini\"",
                            "\"all\":{\"count\":null,\"state\":null,\"warn\":\"200\",\"crit\":\"400\"}",

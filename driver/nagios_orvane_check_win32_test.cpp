@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/WideText_win32.h"
@@ -203,6 +205,66 @@ TEST_F(ProgramWin32, AFileTheServerHoldsForWritingIsUnknownAfterTheRetries) {
   CloseHandle(Writer);
   EXPECT_TRUE(Answers(Held, Name, "\r\n"));
   EXPECT_TRUE(Answers(Check("-w 5 -c 10"), "", "\r\n"));
+}
+
+// --output-file while another process reads the old file (a collector, which
+// opens it without FILE_SHARE_DELETE): Windows refuses the replacement until
+// the reader lets go. Held until the program's temporary file shows, then a
+// moment longer, the file is replaced once released; held throughout, the
+// -t seconds end the wait. Either way no temporary file stays.
+TEST_F(ProgramWin32, OutputFileWaitsForAReaderToLetGo) {
+  const std::string Folder = Dir / "textfile_inputs";
+  const std::string Path = Folder + "\\orvane.prom";
+  const auto Temporaries = [&Folder] {
+    WIN32_FIND_DATAW Entry;
+    const HANDLE Search = FindFirstFileW(WideFromUtf8(Folder + "\\*.tmp").c_str(), &Entry);
+    if (Search == INVALID_HANDLE_VALUE) return 0;
+    int Found = 0;
+    do ++Found;
+    while (FindNextFileW(Search, &Entry));
+    FindClose(Search);
+    return Found;
+  };
+  const std::string Arguments = "-w 5 -c 10 -p \"" + AppPath + "\" --output-format=prometheus --output-file=\"" + Path + "\"";
+  for (const bool Released : {true, false}) {
+    Dir.Write("textfile_inputs\\orvane.prom", "old\n");
+    const HANDLE Reader = CreateFileW(WideFromUtf8(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(Reader, INVALID_HANDLE_VALUE);
+    std::atomic<bool> SawTemporary{false};
+    std::thread Holder([&] {
+      for (int Wait = 0; Wait < 2000 && !SawTemporary; ++Wait) {
+        SawTemporary = Temporaries() > 0;
+        Sleep(10);
+      }
+      if (!Released) return;
+      Sleep(300);
+      CloseHandle(Reader);
+    });
+    const TCommandResult Run = Check(Released ? Arguments : Arguments + " -t 3");
+    Holder.join();
+    if (!Released) CloseHandle(Reader);
+    EXPECT_TRUE(SawTemporary) << "the program never waited for the reader";
+    EXPECT_EQ(Temporaries(), 0);
+    const HANDLE File = CreateFileW(WideFromUtf8(Path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(File, INVALID_HANDLE_VALUE);
+    char Head[32];
+    DWORD Read = 0;
+    ReadFile(File, Head, sizeof Head, &Read, nullptr);
+    CloseHandle(File);
+    const std::string Content(Head, Read);
+    if (Released) {
+      EXPECT_EQ(Run.Out, "");
+      EXPECT_EQ(Run.ExitStatus, 0);
+      EXPECT_EQ(Content.rfind("# HELP orvane_check_status ", 0), 0u) << Content;
+    } else {
+      EXPECT_EQ(Run.Out.rfind("Unknown - Can not write " + Path + ": ", 0), 0u) << Run.Out;
+      EXPECT_TRUE(IsOneLine(Run.Out, "\r\n")) << Run.Out;
+      EXPECT_EQ(Run.ExitStatus, 3);
+      EXPECT_EQ(Content, "old\n");
+    }
+  }
 }
 
 TEST_F(ProgramWin32, TextBeyondAsciiGoesOutInTheAnsiCodePage) {
