@@ -110,6 +110,42 @@ size_t CountOf(const std::string& Text, char c) {
   return Count;
 }
 
+// The formats other programs read: no CR anywhere, and the state where each
+// reader takes it: Checkmk's six lines (the worst of them), the Prometheus
+// status gauge, the JSON's "exit", which is printable ASCII on one line.
+void CheckMachineFormat(const TProgramResult& Result) {
+  const std::string& Output = Result.Output;
+  const std::string Status = std::to_string(Result.ExitStatus);
+  if (CountOf(Output, '\r') != 0) Fail("carriage return in a machine format", Output);
+  if (Output[0] == '{') {
+    if (CountOf(Output, '\n') != 1 || Output.find("\"exit\":" + Status + ",") == std::string::npos)
+      Fail("JSON not one line with its exit status", Output);
+    for (size_t Index = 0; Index + 1 < Output.size(); ++Index)
+      if (Output[Index] < 0x20 || Output[Index] > 0x7E) Fail("JSON beyond printable ASCII", Output);
+  } else if (Output.compare(0, 7, "# HELP ") == 0) {
+    if (Output.find("\norvane_check_status " + Status + "\n") == std::string::npos ||
+        Output.size() < 6 || Output.compare(Output.size() - 6, 6, "# EOF\n") != 0)
+      Fail("Prometheus text without its status or its end", Output);
+  } else {
+    // CRITICAL ranks above UNKNOWN, which ranks above WARNING.
+    const std::string Rank = "0132";
+    size_t Lines = 0, Start = 0;
+    char Worst = '0';
+    for (size_t End = Output.find('\n'); End != std::string::npos; End = Output.find('\n', Start = End + 1)) {
+      const std::string Line = Output.substr(Start, End - Start);
+      ++Lines;
+      // State, blank, the name in quotes (neither kind of quote inside), blank.
+      const size_t Close = Line.find('"', 3);
+      if (Line.size() < 4 || Rank.find(Line[0]) == std::string::npos || Line.compare(1, 2, " \"") != 0 ||
+          Close == std::string::npos || Close + 1 >= Line.size() || Line[Close + 1] != ' ' ||
+          Line.find('\'', 3) < Close)
+        Fail("not a Checkmk local line", Line);
+      if (Rank.find(Line[0]) > Rank.find(Worst)) Worst = Line[0];
+    }
+    if (Lines != 6 || std::string(1, Worst) != Status) Fail("Checkmk services against the status", Output);
+  }
+}
+
 }  // namespace
 
 int FuzzRunProgram(const uint8_t* Data, size_t Size) {
@@ -138,6 +174,10 @@ int FuzzRunProgram(const uint8_t* Data, size_t Size) {
   if (Result.ExitStatus < ExitOk || Result.ExitStatus > ExitUnknown)
     Fail("exit status out of range", std::to_string(Result.ExitStatus));
   if (Output.empty() || Output.back() != '\n') Fail("output not ended by a line break", Output);
+  if (Result.Verbatim) {
+    CheckMachineFormat(Result);
+    return 0;
+  }
   // A status line (a verdict, or Unknown) may be followed by long output
   // (--details) alone, which never holds a "|" that would read as
   // performance data.
