@@ -88,6 +88,10 @@ TEST(StateCounts, EachSocketCountsWhereItsOwnerOrItsListenerSays) {
   S.Tcp(TcpStateTimeWait, Host, 40042, Client, 25, 0);      // never by the remote port
   S.Tcp(TcpStateSynSent, Host, 40043, Client, 25, 0);
   S.Tcp(TcpStateTimeWait, Host, 40044, Client, 25, 100);  // SMTPout has no TimeWait
+  // A listener of the server on no service port: what it takes is no
+  // category's, whatever the remote port says.
+  S.Tcp(TcpStateListening, Any, 2000, Any, 0, 100);
+  S.Tcp(TcpStateCloseWait, Host, 2000, Client, 110, 0);
   // A listener that two programs hold: nobody can tell whose.
   S.Tcp(TcpStateTimeWait, Host, 110, Client, 40050, 0);
   // Web mail, on the port it shares with administration.
