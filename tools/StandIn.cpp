@@ -38,13 +38,22 @@ std::vector<TStandInStep> ParseStandInArguments(const std::vector<std::string>& 
       Step.Kind = TStandInStep::Listen6Only;
     } else if (Option == "--udp") {
       Step.Kind = TStandInStep::Udp;
-    } else if (Option == "--connect") {
-      Step.Kind = TStandInStep::Connect;
+    } else if (Option == "--listen-no-accept") {
+      Step.Kind = TStandInStep::ListenNoAccept;
+    } else if (Option == "--connect" || Option == "--connect-pending") {
+      Step.Kind = Option == "--connect" ? TStandInStep::Connect : TStandInStep::ConnectPending;
       const size_t Star = Value.rfind('*');
       if (Star != std::string::npos) {
         Step.Count = std::atol(Value.c_str() + Star + 1);
         if (Step.Count < 1) throw std::invalid_argument("bad count in " + Value);
         Value.resize(Star);
+      }
+      // A pending connection may come from an address of its own.
+      const size_t Comma = Value.find(',');
+      if (Step.Kind == TStandInStep::ConnectPending && Comma != std::string::npos) {
+        Step.From = ParseEndpoint(Value.substr(0, Comma));
+        Step.HasFrom = true;
+        Value.erase(0, Comma + 1);
       }
     } else if (Option == "--connect-from") {
       Step.Kind = TStandInStep::ConnectFrom;
