@@ -190,7 +190,7 @@ std::string AddressText(const uint8_t Address[16], bool Ipv6) {
 }  // namespace
 
 void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
-                         const std::vector<uint32_t>& Owners) {
+                         const std::vector<uint32_t>& Owners, bool NameOwners) {
   TSocketList sockets;
   std::exception_ptr failure;
   try {
@@ -219,10 +219,10 @@ void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcess
     std::memcpy(entry.LocalBytes, socket.LocalAddress, sizeof entry.LocalBytes);
     std::memcpy(entry.RemoteBytes, socket.RemoteAddress, sizeof entry.RemoteBytes);
     if (socket.Owner == TOwner::Process) {
-      if (std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
-        entry.ProcessName = namer.Name(socket.ProcessId);
-      else
+      if (!std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
         entry.Owner = TOwner::Other;
+      else if (NameOwners)
+        entry.ProcessName = namer.Name(socket.ProcessId);
     }
   }
   if (failure) std::rethrow_exception(failure);

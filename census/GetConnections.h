@@ -247,9 +247,10 @@ void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, si
                         TSocketList& Sockets);
 
 // Appends an entry for every socket of one snapshot to List, in the source's
-// order. Only owners in Owners (sorted, unique) are named and keep Process as
-// their owner; a socket of any other process becomes Other, and keeps its id
-// where the source gave one. A failing table throws; the entries of the
+// order. With NameOwners, owners in Owners (sorted, unique) are named. An
+// entry keeps Process as its owner only for an owner in Owners; a socket of
+// any other process becomes Other, and keeps its id where the source gave
+// one. A failing table throws; the entries of the
 // tables before it stay in List.
 void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
-                         const std::vector<uint32_t>& Owners);
+                         const std::vector<uint32_t>& Owners, bool NameOwners = true);

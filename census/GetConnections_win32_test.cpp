@@ -156,8 +156,8 @@ TEST(SystemCensusWin32, NeverFindsThisProcess) {
   TFakeFileSystem Files;
   TFakeRegistry Registry;
   TOrvaneCheck Check({&Files, &Registry, &SystemSocketSource(), &SystemProcessSource()});
-  EXPECT_EQ(Check.FindProcessId(Name), 0u);
-  EXPECT_EQ(Check.FindProcessId("no-such-program-anywhere.exe"), 0u);
+  EXPECT_TRUE(Check.FindServerProcesses(Name).Ids.empty());
+  EXPECT_TRUE(Check.FindServerProcesses("no-such-program-anywhere.exe").Ids.empty());
 }
 
 }  // namespace

@@ -9,15 +9,6 @@ const char* const MeasureOptionNames[7] = {"per-source",         "top-sources", 
                                            "per-source-exclude", "states",      "state-warn",
                                            "state-crit"};
 
-bool TThreshold::Reached(int64_t Count) const {
-  return Range ? RangeReached(*Range, Count) : Level > 0 && Count >= Level;
-}
-
-std::string TThreshold::Text() const {
-  if (Range) return Range->Text;
-  return Level > 0 ? std::to_string(Level) : std::string();
-}
-
 namespace {
 
 constexpr size_t MostTopSources = 20;
@@ -40,19 +31,17 @@ std::vector<std::string> CommaList(const std::string& Text) {
   }
 }
 
-// A category with a port of its own, by name.
-bool FindCategory(const std::string& Name, TCategoryPort& Found) {
-  for (const TCategoryPort& Port : PortCategories())
-    if (AsciiUpper(Categories[Port.Category]->Name) == AsciiUpper(Name)) {
-      Found = Port;
-      return true;
-    }
-  return false;
+// A category with a port of its own, by name (case ignored).
+bool FindPortCategory(const std::string& Name, TCategory& Category) {
+  return FindCategory(Name, Category) && (CounterRows[Category].Role == TRole::Inbound ||
+                                          CounterRows[Category].Role == TRole::Outbound);
 }
+
+bool IsOutbound(TCategory Category) { return CounterRows[Category].Role == TRole::Outbound; }
 
 bool FindState(const std::string& Name, TServiceState& State) {
   for (int Index = 0; Index < ServiceStateCount; ++Index)
-    if (AsciiUpper(ServiceStateNames[Index]) == AsciiUpper(Name)) {
+    if (EqualsIgnoringAsciiCase(ServiceStateNames[Index], Name)) {
       State = TServiceState(Index);
       return true;
     }
@@ -130,12 +119,11 @@ std::string ReadPerSource(const std::vector<std::string>& Values, TMeasureSettin
       if (Result != TRead::Ok) return Refusal(Result, Option, Value);
     }
     for (const std::string& Name : CommaList(Value.substr(0, Colon))) {
-      TCategoryPort Category;
-      if (!FindCategory(Name, Category)) return Invalid(Option, Value);
+      TCategory Category;
+      if (!FindPortCategory(Name, Category)) return Invalid(Option, Value);
       for (const TPerSourceCategory& Earlier : Settings.PerSource)
-        if (Earlier.Category == Category.Category)
-          return Invalid(Option, Value, Name + " given twice");
-      Read.Category = Category.Category;
+        if (Earlier.Category == Category) return Invalid(Option, Value, Name + " given twice");
+      Read.Category = Category;
       Settings.PerSource.push_back(Read);
     }
   }
@@ -188,11 +176,11 @@ std::string ReadGrouping(const TMeasureOptionValues& Values, TMeasureSettings& S
 std::string ReadStates(const std::vector<std::string>& Values, TMeasureSettings& Settings) {
   for (const std::string& Value : Values)
     for (const std::string& Name : CommaList(Value)) {
-      TCategoryPort Category;
-      if (!FindCategory(Name, Category)) return Invalid("states", Value);
-      if (std::find(Settings.States.begin(), Settings.States.end(), Category.Category) ==
+      TCategory Category;
+      if (!FindPortCategory(Name, Category)) return Invalid("states", Value);
+      if (std::find(Settings.States.begin(), Settings.States.end(), Category) ==
           Settings.States.end())
-        Settings.States.push_back(Category.Category);
+        Settings.States.push_back(Category);
     }
   std::sort(Settings.States.begin(), Settings.States.end());
   return {};
@@ -204,18 +192,16 @@ std::string ReadStateThresholds(const char* Option, const std::vector<std::strin
     const size_t First = Value.find(':');
     const size_t Second = First == std::string::npos ? First : Value.find(':', First + 1);
     if (Second == std::string::npos || Second + 1 == Value.size()) return Invalid(Option, Value);
-    TCategoryPort Category;
     TStateThreshold Read;
-    if (!FindCategory(Value.substr(0, First), Category) ||
+    if (!FindPortCategory(Value.substr(0, First), Read.Category) ||
         !FindState(Value.substr(First + 1, Second - First - 1), Read.State))
       return Invalid(Option, Value);
-    Read.Category = Category.Category;
-    if (!StateApplies(Category.Outbound, Read.State)) {
-      const std::string Name = Categories[Read.Category]->Name;
+    if (!StateApplies(IsOutbound(Read.Category), Read.State)) {
+      const std::string Name = CounterRows[Read.Category].Name;
       return Invalid(
           Option, Value,
-          Name + (Category.Outbound ? " has SynSent and CloseWait only"
-                                    : " has SynRecv, Queued, CloseWait and TimeWait only"));
+          Name + (IsOutbound(Read.Category) ? " has SynSent and CloseWait only"
+                                            : " has SynRecv, Queued, CloseWait and TimeWait only"));
     }
     const TRead Result = ReadThreshold(Value.substr(Second + 1), Read.Threshold);
     if (Result != TRead::Ok) return Refusal(Result, Option, Value);
@@ -249,12 +235,12 @@ std::string CrossCheck(const TMeasureOptionValues& Values, const TMeasureSetting
   };
   for (const auto& [Option, Given] : Thresholds)
     for (const std::string& Value : *Given) {
-      TCategoryPort Category;
-      FindCategory(Value.substr(0, Value.find(':')), Category);
-      if (std::find(Settings.States.begin(), Settings.States.end(), Category.Category) ==
+      TCategory Category = SMTPin;
+      FindPortCategory(Value.substr(0, Value.find(':')), Category);
+      if (std::find(Settings.States.begin(), Settings.States.end(), Category) ==
           Settings.States.end())
-        return "--" + std::string(Option) + "=" + Value + " without " +
-               Categories[Category.Category]->Name + " in --states";
+        return "--" + std::string(Option) + "=" + Value + " without " + CounterRows[Category].Name +
+               " in --states";
     }
   return {};
 }

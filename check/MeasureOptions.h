@@ -11,32 +11,22 @@
 //
 // Category and state names are matched without regard to case. A threshold
 // is a plain number (reached at or above it, 0 or less unset) or a range as
-// check/Thresholds.h reads them. In --per-source, where a range may hold a
+// check/Thresholds.h reads them (a plain number here is digits alone). In
+// --per-source, where a range may hold a
 // colon of its own, two numbers are warning and critical ("15:20"), a text
 // that is one range is the warning alone ("~:10", "@10:20"), and anything
 // else splits at the last colon that leaves a threshold on both sides
 // ("10:20:30": warning 10:20, critical 30).
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <cstddef>
 #include <string>
 #include <vector>
 
-#include "check/OrvaneCheck.h"
+#include "check/Categories.h"
 #include "check/SourceCounts.h"
 #include "check/StateCounts.h"
 #include "check/Thresholds.h"
-
-// A threshold of one of these measures.
-struct TThreshold {
-  int32_t Level = 0;            // a plain number; 0 or less: unset
-  std::optional<TRange> Range;  // written as a range instead
-  bool Reached(int64_t Count) const;
-  // As performance data gives it: the number, the range as written, or
-  // empty when unset.
-  std::string Text() const;
-};
 
 struct TPerSourceCategory {
   TCategory Category = SMTPin;

@@ -21,23 +21,27 @@ TMeasureOptionValues Given(std::vector<std::pair<std::string, std::string>> Opti
   return Values;
 }
 
+std::string Written(const TThreshold& T) {
+  return T.Range ? T.Range->Text : T.Level > 0 ? std::to_string(T.Level) : std::string();
+}
+
 // The settings in one line, to compare whole readings.
 std::string Describe(const TMeasureSettings& S) {
   std::string Text;
   for (const TPerSourceCategory& P : S.PerSource)
-    Text += std::string(Categories[P.Category]->Name) + "[" + P.Warn.Text() + "," + P.Crit.Text() +
-            "] ";
+    Text += std::string(CounterRows[P.Category].Name) + "[" + Written(P.Warn) + "," +
+            Written(P.Crit) + "] ";
   Text += "top=" + std::to_string(S.TopSources) +
           " prefix=" + std::to_string(S.Grouping.Ipv4Prefix) + "," +
           std::to_string(S.Grouping.Ipv6Prefix);
   for (const TNetwork& N : S.Grouping.Exclusions)
     Text += " -" + GroupText(N.Address, N.PrefixLength);
   Text += " states=";
-  for (TCategory C : S.States) Text += std::string(Categories[C]->Name) + ",";
+  for (TCategory C : S.States) Text += std::string(CounterRows[C].Name) + ",";
   for (const auto* List : {&S.StateWarn, &S.StateCrit})
     for (const TStateThreshold& T : *List)
-      Text += std::string(List == &S.StateWarn ? " w:" : " c:") + Categories[T.Category]->Name +
-              ":" + ServiceStateNames[int(T.State)] + ":" + T.Threshold.Text();
+      Text += std::string(List == &S.StateWarn ? " w:" : " c:") + CounterRows[T.Category].Name +
+              ":" + ServiceStateNames[int(T.State)] + ":" + Written(T.Threshold);
   return Text;
 }
 

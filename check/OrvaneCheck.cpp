@@ -2,66 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <stdexcept>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/Low32.h"
 #include "common/TextCodec.h"
-
-const char* const ServerNames[3] = {"Orvane.exe", "Lumicourt.exe", "Helmstead.exe"};
-
-constexpr TCounterRow CounterRows[CounterCount] = {
-    // Name       Label          SummaryLabel   Detailed Counter
-    {nullptr,     "Connections", "Connections", true,  &TOrvaneCheck::TotalConnections},
-    {"SMTPin",    "SmtpIn",      nullptr,       true,  &TOrvaneCheck::SmtpInCount},
-    {"SMTPout",   "SmtpOut",     nullptr,       true,  &TOrvaneCheck::SmtpOutCount},
-    {"SMTPSSL",   "SmtpSSL",     nullptr,       true,  &TOrvaneCheck::SmtpSslCount},
-    {"SMTPTotal", "SmtpTotal",   "Smtp",        false, &TOrvaneCheck::SmtpTotal},
-    {"POPin",     "PopIn",       nullptr,       true,  &TOrvaneCheck::PopInCount},
-    {"POPout",    "PopOut",      nullptr,       true,  &TOrvaneCheck::PopOutCount},
-    {"POPSSL",    "PopSSL",      nullptr,       true,  &TOrvaneCheck::PopSslCount},
-    {"POPTotal",  "PopTotal",    "Pop",         false, &TOrvaneCheck::PopTotal},
-    {"IMAPin",    "ImapIn",      nullptr,       true,  &TOrvaneCheck::ImapInCount},
-    {"IMAPSSL",   "ImapSSL",     nullptr,       true,  &TOrvaneCheck::ImapSslCount},
-    {"IMAPTotal", "ImapTotal",   "Imap",        false, &TOrvaneCheck::ImapTotal},
-    {nullptr,     "Other",       nullptr,       true,  &TOrvaneCheck::OtherCount},
-    {"LCin",      "LCin",        nullptr,       true,  &TOrvaneCheck::LumicourtInCount},
-    {"LCSSL",     "LCSSL",       nullptr,       true,  &TOrvaneCheck::LumicourtSslCount},
-    // Part of the web-mail total only.
-    {nullptr,     nullptr,       nullptr,       false, &TOrvaneCheck::LumicourtOtherCount},
-    {"LCTotal",   "LCTotal",     "Lumicourt",   false, &TOrvaneCheck::LumicourtTotal},
-    {"HSin",      "HSin",        nullptr,       true,  &TOrvaneCheck::HelmsteadInCount},
-    {"HSSSL",     "HSSSL",       nullptr,       true,  &TOrvaneCheck::HelmsteadSslCount},
-    {"HSTotal",   "HSTotal",     "Helmstead",   false, &TOrvaneCheck::HelmsteadTotal},
-};
-
-namespace {
-
-// Every row filled in, and one named row per connection category.
-constexpr bool TableIsWhole() {
-  int Named = 0;
-  for (const TCounterRow& Row : CounterRows) {
-    if (Row.Counter == nullptr) return false;
-    if (Row.Name != nullptr) ++Named;
-  }
-  return Named == CategoryCount;
-}
-static_assert(TableIsWhole(), "CounterRows lacks a counter or a category");
-
-constexpr std::array<const TCounterRow*, CategoryCount> CategoryRows() {
-  std::array<const TCounterRow*, CategoryCount> Rows{};
-  int Found = 0;
-  for (const TCounterRow& Row : CounterRows)
-    if (Row.Name != nullptr) Rows[Found++] = &Row;
-  return Rows;
-}
-
-}  // namespace
-
-constexpr std::array<const TCounterRow*, CategoryCount> Categories = CategoryRows();
 
 TOrvaneCheck::TOrvaneCheck(const TCheckSystem& System)
     : TOrvane(*System.Files, *System.Registry),
@@ -132,155 +79,118 @@ void TOrvaneCheck::ReadHelmsteadPorts() {
                      HelmsteadSslPort);
 }
 
-int32_t TOrvaneCheck::CategoryCounter(int Index) const {
-  if (Index < 0 || Index >= CategoryCount) return 0;
-  return this->*Categories[Index]->Counter;
-}
-
 void TOrvaneCheck::EvaluateThresholds() {
   IsWarning = IsCritical = false;
   WarningText.clear();
   CriticalText.clear();
-
-  // One pass: the total first, then the categories in their order.
-  using TRanges = std::array<std::optional<TRange>, CategoryCount>;
-  auto Pass = [this](int32_t TotalLevel, const std::array<int32_t, CategoryCount>& Levels,
-                     const std::optional<TRange>& TotalRange, const TRanges& Ranges,
-                     bool& Reached, std::string& Text) {
-    auto Test = [&](const char* Name, int32_t Counter, int32_t Level,
-                    const std::optional<TRange>& Range) {
-      if (Range ? RangeReached(*Range, Counter) : Level > 0 && Counter >= Level) {
-        Reached = true;
-        Text += Name;
-        Text += '=';
-        Text += std::to_string(Counter);
-        Text += ' ';
-      }
-    };
-    Test("connections", TotalConnections, TotalLevel, TotalRange);
-    for (int Index = 0; Index < CategoryCount; ++Index)
-      Test(Categories[Index]->Name, CategoryCounter(Index), Levels[Index], Ranges[Index]);
+  // The total first, then the categories in their order.
+  auto Test = [this](TCounter Counter) {
+    const char* Name = CounterRows[Counter].Name;
+    const std::string Item = std::string(Name) + '=' + std::to_string(Counts[Counter]) + ' ';
+    if (Warn[Counter].Reached(Counts[Counter])) {
+      IsWarning = true;
+      WarningText += Item;
+    }
+    if (Crit[Counter].Reached(Counts[Counter])) {
+      IsCritical = true;
+      CriticalText += Item;
+    }
   };
-  Pass(WarnTotal, WarnLevels, WarnTotalRange, WarnRanges, IsWarning, WarningText);
-  Pass(CritTotal, CritLevels, CritTotalRange, CritRanges, IsCritical, CriticalText);
+  Test(Connections);
+  for (TCounter Category : Categories) Test(Category);
 }
 
-uint32_t TOrvaneCheck::FindProcessId(const std::string& Name) {
+TServerProcesses TOrvaneCheck::FindServerProcesses(const std::string& Name) {
+  TServerProcesses Found;
   std::vector<TProcessInfo> List;
-  if (!Processes.ListProcesses(List)) return 0;
+  if (!Processes.ListProcesses(List)) return Found;
   const std::string Target = AsciiUpper(Name);
   const uint32_t Own = Processes.OwnProcessId();
-  uint32_t Containing = 0, Equal = 0;
-  // The whole list is walked: when several processes match, the last one
-  // wins. The program itself (say check_orvane.exe) is never the server, and
-  // a process of the server's own name comes before namesakes that merely
-  // contain it (BackupOrvane.exe).
+  uint32_t Containing = 0;
+  // Every process of the server's own file name is the server. Failing
+  // those, of the namesakes that merely contain it (BackupOrvane.exe) the
+  // last one wins. The program itself, and any other instance of it whatever
+  // its name (check_orvane.exe), is never the server.
   for (const TProcessInfo& Process : List) {
     if (Own != 0 && Process.ProcessId == Own) continue;
     const std::string Upper = AsciiUpper(Process.ExeFile);
     if (Upper.find(Target) == std::string::npos) continue;
+    if (Processes.RunsOwnImage(Process.ProcessId)) continue;
+    if (Upper == Target) Found.Ids.push_back(Process.ProcessId);
     Containing = Process.ProcessId;
-    if (Upper == Target) Equal = Process.ProcessId;
   }
-  return Equal != 0 ? Equal : Containing;
+  Found.Exact = !Found.Ids.empty();
+  if (!Found.Exact && Containing != 0) Found.Ids.push_back(Containing);
+  return Found;
 }
 
 namespace {
 
-const char* NameAt(const char* const* Names, size_t Size, int32_t Index) {
-  if (Index < 0 || static_cast<size_t>(Index) >= Size || Names[Index] == nullptr) return "?";
-  return Names[Index];
-}
-
-void DumpEntry(const TListEntry& Entry, bool Lines, std::string& Dump) {
-  const char Separator = Lines ? ' ' : '|';
-  Dump += NameAt(ProtocolNames, 2, Entry.Protocol);
-  Dump += Separator;
-  Dump += Entry.LocalAddress;
-  Dump += Separator;
-  Dump += std::to_string(Entry.LocalPort);
-  Dump += Separator;
-  Dump += Entry.RemoteAddress;
-  Dump += Separator;
-  Dump += std::to_string(Entry.RemotePort);
-  Dump += Separator;
-  Dump += NameAt(TcpStateNames, 13, Entry.State);
-  Dump += Separator;
-  // A Linux path may hold a line break; the dump shares the status line.
-  std::string Name = FoldLineBreaks(Entry.ProcessName);
-  if (Lines)
-    for (char& Character : Name)
-      if (Character == '|') Character = '!';
-  Dump += Name;
-  Dump += Separator;
-  Dump += std::to_string(Entry.ProcessId);
-  Dump += Lines ? '\n' : '|';
+// The counter a connection of Server falls into: the first of the server's
+// rows whose local port it uses, else the first whose remote port it uses,
+// else the server's row for the rest; CounterCount where it counts nowhere.
+TCounter Classify(TServer Server, const TServicePorts& Ports, const TListEntry& Entry) {
+  TCounter Outbound = CounterCount, Rest = CounterCount;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Server != Server) continue;
+    if (Row.Role == TRole::Inbound && Entry.LocalPort == Ports.*Row.Port) return Row.Id;
+    if (Row.Role == TRole::Outbound && Outbound == CounterCount && Entry.RemotePort == Ports.*Row.Port)
+      Outbound = Row.Id;
+    if (Row.Role == TRole::Rest) Rest = Row.Id;
+  }
+  return Outbound != CounterCount ? Outbound : Rest;
 }
 
 }  // namespace
 
 void TOrvaneCheck::Run() {
-  // The processes are looked up first so that the census only has to name
+  // The processes are looked up first so that the census only has to find
   // the owners that can be counted.
-  for (size_t Index = 0; Index < ServerIds.size(); ++Index)
-    ServerIds[Index] = FindProcessId(ServerNames[Index]);
-  const auto [OrvaneId, LumicourtId, HelmsteadId] = ServerIds;
+  for (int Server = 0; Server < ServerCount; ++Server)
+    Servers[Server] = FindServerProcesses(ServerNames[Server]);
   // Where the system hides other users' processes, a server that is not
   // found may run all the same: zero connections would be a false verdict.
-  for (size_t Index = 0; Index < ServerIds.size(); ++Index) {
-    if (ServerIds[Index] != 0) continue;
+  for (int Server = 0; Server < ServerCount; ++Server) {
+    if (!Servers[Server].Ids.empty()) continue;
     const std::string Hidden = Processes.HiddenProcesses();
     if (!Hidden.empty())
-      throw std::runtime_error(std::string(ServerNames[Index]) + " not found: " + Hidden);
+      throw std::runtime_error(std::string(ServerNames[Server]) + " not found: " + Hidden);
     break;
   }
+  // Owner id to server; a process found for two servers counts for the first.
+  std::vector<std::pair<uint32_t, int>> OwnerServers;
+  for (int Server = 0; Server < ServerCount; ++Server)
+    for (uint32_t Id : Servers[Server].Ids) OwnerServers.emplace_back(Id, Server);
+  std::sort(OwnerServers.begin(), OwnerServers.end());
   std::vector<uint32_t> Owners;
-  for (uint32_t Id : ServerIds)
-    if (Id != 0) Owners.push_back(Id);
-  std::sort(Owners.begin(), Owners.end());
-  Owners.erase(std::unique(Owners.begin(), Owners.end()), Owners.end());
+  for (const auto& Pair : OwnerServers)
+    if (Owners.empty() || Owners.back() != Pair.first) Owners.push_back(Pair.first);
 
   ConnectionList.clear();
-  DebugDump.clear();
-  SnapshotConnections(ConnectionList, Sockets, Processes, Owners);
+  ServerConnections.clear();
+  // Names (and with them the processes' modules) only for the -v -v dump.
+  SnapshotConnections(ConnectionList, Sockets, Processes, Owners, Verbosity >= 2);
 
-  for (const TCounterRow& Row : CounterRows) this->*Row.Counter = 0;
-
-  for (const TListEntry& Entry : ConnectionList) {
-    // Id 0 is "owner unknown" (or a server process that is not running); such
-    // connections belong to nobody we count.
+  Counts.fill(0);
+  for (size_t Index = 0; Index < ConnectionList.size(); ++Index) {
+    const TListEntry& Entry = ConnectionList[Index];
+    // Id 0 is "owner unknown"; such connections belong to nobody we count.
     if (Entry.ProcessId == 0 || Entry.State != TcpStateEstablished) continue;
-    if (Entry.ProcessId == OrvaneId) {
-      if (Entry.LocalPort == SmtpInPort) ++SmtpInCount;
-      else if (Entry.LocalPort == SmtpSslPort) ++SmtpSslCount;
-      else if (Entry.LocalPort == PopInPort) ++PopInCount;
-      else if (Entry.LocalPort == PopSslPort) ++PopSslCount;
-      else if (Entry.LocalPort == ImapInPort) ++ImapInCount;
-      else if (Entry.LocalPort == ImapSslPort) ++ImapSslCount;
-      else if (Entry.RemotePort == SmtpOutPort) ++SmtpOutCount;
-      else if (Entry.RemotePort == PopOutPort) ++PopOutCount;
-      else ++OtherCount;
-    } else if (Entry.ProcessId == LumicourtId) {
-      if (Entry.LocalPort == LumicourtPort) ++LumicourtInCount;
-      else if (Entry.LocalPort == LumicourtSslPort) ++LumicourtSslCount;
-      else ++LumicourtOtherCount;
-    } else if (Entry.ProcessId == HelmsteadId) {
-      // Any other local port of the administration component counts nowhere.
-      if (Entry.LocalPort == HelmsteadPort) ++HelmsteadInCount;
-      else if (Entry.LocalPort == HelmsteadSslPort) ++HelmsteadSslCount;
-    } else {
-      continue;
-    }
-    if (Verbosity >= 2) DumpEntry(Entry, DumpLines, DebugDump);
+    const auto Owner = std::lower_bound(OwnerServers.begin(), OwnerServers.end(),
+                                        std::make_pair(Entry.ProcessId, 0));
+    if (Owner == OwnerServers.end() || Owner->first != Entry.ProcessId) continue;
+    // The dump shows every connection of a server, even one that counts in no
+    // category (another port of the administration component).
+    ServerConnections.push_back(Index);
+    const TCounter Counter = Classify(static_cast<TServer>(Owner->second), *this, Entry);
+    if (Counter != CounterCount) ++Counts[Counter];
   }
-
-  SmtpTotal = SmtpInCount + SmtpOutCount + SmtpSslCount;
-  PopTotal = PopInCount + PopOutCount + PopSslCount;
-  ImapTotal = ImapInCount + ImapSslCount;
-  LumicourtTotal = LumicourtInCount + LumicourtSslCount + LumicourtOtherCount;
-  HelmsteadTotal = HelmsteadInCount + HelmsteadSslCount;
-  TotalConnections =
-      SmtpTotal + PopTotal + ImapTotal + OtherCount + LumicourtTotal + HelmsteadTotal;
+  // The totals, then the total of all, which adds them up.
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Role != TRole::All && Row.Role != TRole::Total && Row.Total != Connections)
+      Counts[Row.Total] += Counts[Row.Id];
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Id != Connections && Row.Total == Connections) Counts[Connections] += Counts[Row.Id];
 
   EvaluateThresholds();
 }

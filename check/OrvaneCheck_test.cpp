@@ -59,11 +59,9 @@ TEST_F(OrvaneCheck, FreshObjectHasDefaultsAndNothingCounted) {
   EXPECT_EQ(C->RetryCount, 0);  // set by the fixture
   EXPECT_EQ(C->Verbosity, 0);
   EXPECT_TRUE(C->ConnectionList.empty());
-  EXPECT_EQ(C->WarnTotal, 0);
-  EXPECT_EQ(C->CritTotal, 0);
-  for (int Index = 0; Index < CategoryCount; ++Index) {
-    EXPECT_EQ(C->WarnLevels[Index], 0);
-    EXPECT_EQ(C->CritLevels[Index], 0);
+  for (int Counter = 0; Counter < CounterCount; ++Counter) {
+    EXPECT_FALSE(C->Warn[Counter].IsSet());
+    EXPECT_FALSE(C->Crit[Counter].IsSet());
   }
   EXPECT_FALSE(C->IsWarning);
   EXPECT_FALSE(C->IsCritical);
@@ -169,29 +167,15 @@ TEST_F(OrvaneCheck, FileNamesAreDataPathAndRelativeNameRunTogether) {
 
 // ---- Threshold evaluation -----------------------------------------------------
 
-using TCounterField = int32_t TOrvaneCheck::*;
-const std::array<TCounterField, CategoryCount> CategoryFields = {
-    &TOrvaneCheck::SmtpInCount,      &TOrvaneCheck::SmtpOutCount,
-    &TOrvaneCheck::SmtpSslCount,     &TOrvaneCheck::SmtpTotal,
-    &TOrvaneCheck::PopInCount,       &TOrvaneCheck::PopOutCount,
-    &TOrvaneCheck::PopSslCount,      &TOrvaneCheck::PopTotal,
-    &TOrvaneCheck::ImapInCount,      &TOrvaneCheck::ImapSslCount,
-    &TOrvaneCheck::ImapTotal,        &TOrvaneCheck::LumicourtInCount,
-    &TOrvaneCheck::LumicourtSslCount, &TOrvaneCheck::LumicourtTotal,
-    &TOrvaneCheck::HelmsteadInCount, &TOrvaneCheck::HelmsteadSslCount,
-    &TOrvaneCheck::HelmsteadTotal,
-};
-
 TEST_F(OrvaneCheck, EachCategoryTestsItsOwnCounterUnderItsName) {
-  for (int Index = 0; Index < CategoryCount; ++Index) {
+  for (TCounter Category : Categories) {
     auto C = NewCheck();
-    (*C).*CategoryFields[Index] = 7;
-    C->WarnLevels[Index] = 7;
-    C->CritLevels[Index] = 8;
+    C->Counts[Category] = 7;
+    C->Warn[Category].Level = 7;
+    C->Crit[Category].Level = 8;
     C->EvaluateThresholds();
-    EXPECT_EQ(C->WarningText, std::string(Categories[Index]->Name) + "=7 ") << Index;
-    EXPECT_FALSE(C->IsCritical) << Index;
-    EXPECT_EQ(C->CategoryCounter(Index), 7);
+    EXPECT_EQ(C->WarningText, std::string(CounterRows[Category].Name) + "=7 ") << Category;
+    EXPECT_FALSE(C->IsCritical) << Category;
   }
 }
 
@@ -225,58 +209,58 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TThresholdCase{"NoThresholdSet",
                        [](TOrvaneCheck& C) {
-                         C.TotalConnections = 100;
-                         C.SmtpInCount = 100;
+                         C.Counts[Connections] = 100;
+                         C.Counts[SMTPin] = 100;
                        },
                        false, false, "", ""},
         TThresholdCase{"EqualReaches",
                        [](TOrvaneCheck& C) {
-                         C.TotalConnections = 5;
-                         C.WarnTotal = 5;
-                         C.CritTotal = 5;
+                         C.Counts[Connections] = 5;
+                         C.Warn[Connections].Level = 5;
+                         C.Crit[Connections].Level = 5;
                        },
                        true, true, "connections=5 ", "connections=5 "},
         TThresholdCase{"OneBelowDoesNot",
                        [](TOrvaneCheck& C) {
-                         C.TotalConnections = 4;
-                         C.WarnTotal = 5;
-                         C.PopInCount = 0;
-                         C.WarnLevels[POPin] = 1;
+                         C.Counts[Connections] = 4;
+                         C.Warn[Connections].Level = 5;
+                         C.Counts[POPin] = 0;
+                         C.Warn[POPin].Level = 1;
                        },
                        false, false, "", ""},
         TThresholdCase{"NegativeNeverReached",
                        [](TOrvaneCheck& C) {
-                         C.WarnTotal = -1;
-                         C.CritLevels[SMTPin] = -3;
-                         C.SmtpInCount = 0;
+                         C.Warn[Connections].Level = -1;
+                         C.Crit[SMTPin].Level = -3;
+                         C.Counts[SMTPin] = 0;
                        },
                        false, false, "", ""},
         TThresholdCase{"TotalThenCategoriesInOrder",
                        [](TOrvaneCheck& C) {
-                         C.TotalConnections = 25;
-                         C.SmtpInCount = 12;
-                         C.SmtpTotal = 3;
-                         C.PopInCount = 40;
-                         C.WarnTotal = 20;
-                         C.WarnLevels[POPin] = 10;
-                         C.WarnLevels[SMTPTotal] = 2;
-                         C.WarnLevels[SMTPin] = 10;
+                         C.Counts[Connections] = 25;
+                         C.Counts[SMTPin] = 12;
+                         C.Counts[SMTPTotal] = 3;
+                         C.Counts[POPin] = 40;
+                         C.Warn[Connections].Level = 20;
+                         C.Warn[POPin].Level = 10;
+                         C.Warn[SMTPTotal].Level = 2;
+                         C.Warn[SMTPin].Level = 10;
                        },
                        true, false, "connections=25 SMTPin=12 SMTPTotal=3 POPin=40 ", ""},
         TThresholdCase{"CriticalWithoutWarning",
                        [](TOrvaneCheck& C) {
-                         C.TotalConnections = 20;
-                         C.WarnTotal = 50;
-                         C.CritTotal = 10;
+                         C.Counts[Connections] = 20;
+                         C.Warn[Connections].Level = 50;
+                         C.Crit[Connections].Level = 10;
                        },
                        false, true, "", "connections=20 "},
         TThresholdCase{"PassesAreIndependent",
                        [](TOrvaneCheck& C) {
-                         C.LumicourtTotal = 9;
-                         C.HelmsteadTotal = 2;
-                         C.WarnLevels[LCTotal] = 3;
-                         C.CritLevels[LCTotal] = 9;
-                         C.CritLevels[HSTotal] = 1;
+                         C.Counts[LCTotal] = 9;
+                         C.Counts[HSTotal] = 2;
+                         C.Warn[LCTotal].Level = 3;
+                         C.Crit[LCTotal].Level = 9;
+                         C.Crit[HSTotal].Level = 1;
                        },
                        true, true, "LCTotal=9 ", "LCTotal=9 HSTotal=2 "}),
     [](const ::testing::TestParamInfo<TThresholdCase>& Info) {
@@ -289,48 +273,57 @@ struct TFindCase {
   const char* Name;
   std::vector<TProcessInfo> List;
   std::string Wanted;
-  uint32_t Expected;
-  uint32_t Own = 0;  // the program's own process
+  std::vector<uint32_t> Expected;
+  bool Exact;
+  uint32_t Own = 0;                  // the program's own process
+  std::vector<uint32_t> OwnImage{};  // other instances of the program
 };
 // Test names, not bytes, in the test listing.
 void PrintTo(const TFindCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
 class OrvaneCheckFindProcess : public OrvaneCheck, public ::testing::WithParamInterface<TFindCase> {};
 
-TEST_P(OrvaneCheckFindProcess, EqualNameBeforeLastSubstringMatchNeverItself) {
+TEST_P(OrvaneCheckFindProcess, EveryEqualNameElseLastSubstringMatchNeverTheProgram) {
   Processes.Processes = GetParam().List;
   Processes.OwnId = GetParam().Own;
-  auto C = NewCheck();
-  EXPECT_EQ(C->FindProcessId(GetParam().Wanted), GetParam().Expected);
+  Processes.OwnImageIds = GetParam().OwnImage;
+  const TServerProcesses Found = NewCheck()->FindServerProcesses(GetParam().Wanted);
+  EXPECT_EQ(Found.Ids, GetParam().Expected);
+  EXPECT_EQ(Found.Exact, GetParam().Exact);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     OrvaneCheck, OrvaneCheckFindProcess,
     ::testing::Values(
-        TFindCase{"NotRunning", {{4, "System"}, {8, "Lumicourt.exe"}}, "Orvane.exe", 0},
-        TFindCase{"Exact", {{4, "System"}, {12, "Orvane.exe"}, {8, "x.exe"}}, "Orvane.exe", 12},
-        TFindCase{"AnyCase", {{12, "oRVANE.EXE"}}, "Orvane.exe", 12},
-        TFindCase{"Substring", {{13, "MyOrvane.exe.old"}}, "Orvane.exe", 13},
-        TFindCase{"LastMatchWins", {{12, "Orvane.exe"}, {5, "x"}, {9, "ORVANE.exe"}},
-                  "Orvane.exe", 9},
+        TFindCase{"NotRunning", {{4, "System"}, {8, "Lumicourt.exe"}}, "Orvane.exe", {}, false},
+        TFindCase{"Exact", {{4, "System"}, {12, "Orvane.exe"}, {8, "x.exe"}}, "Orvane.exe", {12}, true},
+        TFindCase{"AnyCase", {{12, "oRVANE.EXE"}}, "Orvane.exe", {12}, true},
+        TFindCase{"Substring", {{13, "MyOrvane.exe.old"}}, "Orvane.exe", {13}, false},
+        TFindCase{"EveryEqualName", {{12, "Orvane.exe"}, {5, "x"}, {9, "ORVANE.exe"}},
+                  "Orvane.exe", {12, 9}, true},
         TFindCase{"PrefixOnlyDoesNotMatch", {{12, "Orvane.ex"}, {13, "Orvane_exe"}},
-                  "Orvane.exe", 0},
+                  "Orvane.exe", {}, false},
         // The program installed as orvane.exe or check_orvane.exe.
-        TFindCase{"NeverItself", {{12, "Orvane.exe"}, {30, "orvane.exe"}}, "Orvane.exe", 12, 30},
-        TFindCase{"NeverItselfAsNamesake", {{30, "check_orvane.exe"}}, "Orvane.exe", 0, 30},
-        TFindCase{"EqualNameBeatsLaterNamesakes",
+        TFindCase{"NeverItself", {{12, "Orvane.exe"}, {30, "orvane.exe"}}, "Orvane.exe", {12}, true, 30},
+        TFindCase{"NeverItselfAsNamesake", {{30, "check_orvane.exe"}}, "Orvane.exe", {}, false, 30},
+        // Another instance of the check, busy retrying a held file.
+        TFindCase{"NeverAnotherInstance", {{12, "Orvane.exe"}, {31, "check_orvane.exe"}, {32, "ORVANE.EXE"}},
+                  "Orvane.exe", {12}, true, 30, {31, 32}},
+        TFindCase{"AnotherInstanceAloneIsNoServer", {{31, "check_orvane.exe"}}, "Orvane.exe", {},
+                  false, 30, {31}},
+        TFindCase{"EqualNamesBeatNamesakes",
                   {{9, "orvane.EXE"}, {12, "Orvane.exe"}, {40, "BackupOrvane.exe"}}, "Orvane.exe",
-                  12},
+                  {9, 12}, true},
         TFindCase{"LastNamesakeWithoutEqualName", {{13, "MyOrvane.exe"}, {14, "xORVANE.EXE"}},
-                  "Orvane.exe", 14},
+                  "Orvane.exe", {14}, false},
         TFindCase{"OnlyAsciiLettersFolded", {{12, "\xC3\x84rvane.exe"}}, "\xC3\xA4rvane.exe",
-                  0}),
+                  {}, false}),
     [](const ::testing::TestParamInfo<TFindCase>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(OrvaneCheck, RefusedProcessListFindsNothing) {
   Processes.Processes = {{12, "Orvane.exe"}};
   Processes.RefuseList = true;
-  EXPECT_EQ(NewCheck()->FindProcessId("Orvane.exe"), 0u);
+  EXPECT_TRUE(NewCheck()->FindServerProcesses("Orvane.exe").Ids.empty());
 }
 
 // ---- The classifier ---------------------------------------------------------------
@@ -363,10 +356,10 @@ protected:
 
 // The counters that individual connections go to (no totals).
 std::vector<int32_t> Leaves(const TOrvaneCheck& C) {
-  return {C.SmtpInCount, C.SmtpOutCount,     C.SmtpSslCount,      C.PopInCount,
-          C.PopOutCount, C.PopSslCount,      C.ImapInCount,       C.ImapSslCount,
-          C.OtherCount,  C.LumicourtInCount, C.LumicourtSslCount, C.LumicourtOtherCount,
-          C.HelmsteadInCount, C.HelmsteadSslCount};
+  return {C.Counts[SMTPin], C.Counts[SMTPout], C.Counts[SMTPSSL], C.Counts[POPin],
+          C.Counts[POPout], C.Counts[POPSSL],  C.Counts[IMAPin],  C.Counts[IMAPSSL],
+          C.Counts[Other],  C.Counts[LCin],    C.Counts[LCSSL],   C.Counts[LCOther],
+          C.Counts[HSin],   C.Counts[HSSSL]};
 }
 enum TLeaf { LSmtpIn, LSmtpOut, LSmtpSsl, LPopIn, LPopOut, LPopSsl, LImapIn, LImapSsl, LOther,
              LLcIn, LLcSsl, LLcOther, LHsIn, LHsSsl, LNone };
@@ -390,7 +383,7 @@ TEST_P(OrvaneCheckSorting, OneConnectionGoesToOneCounter) {
   std::vector<int32_t> Expected(LNone, 0);
   if (Case.Expected != LNone) Expected[Case.Expected] = 1;
   EXPECT_EQ(Leaves(*C), Expected);
-  EXPECT_EQ(C->TotalConnections, Case.Expected == LNone ? 0 : 1);
+  EXPECT_EQ(C->Counts[Connections], Case.Expected == LNone ? 0 : 1);
 }
 
 void SameSmtpAndPopPorts(TOrvaneCheck& C) {
@@ -443,16 +436,16 @@ TEST_F(OrvaneCheckRun, TotalsAndThresholds) {
   Connection(HelmsteadPid, 443, 40000);
   Connection(HelmsteadPid, 8080, 40000);
   auto C = RunCheck([](TOrvaneCheck& C) {
-    C.WarnTotal = 13;
-    C.CritLevels[LCTotal] = 2;
+    C.Warn[Connections].Level = 13;
+    C.Crit[LCTotal].Level = 2;
   });
-  EXPECT_EQ(C->SmtpTotal, 5);
-  EXPECT_EQ(C->PopTotal, 2);
-  EXPECT_EQ(C->ImapTotal, 2);
-  EXPECT_EQ(C->OtherCount, 1);
-  EXPECT_EQ(C->LumicourtTotal, 2);
-  EXPECT_EQ(C->HelmsteadTotal, 1);
-  EXPECT_EQ(C->TotalConnections, 13);
+  EXPECT_EQ(C->Counts[SMTPTotal], 5);
+  EXPECT_EQ(C->Counts[POPTotal], 2);
+  EXPECT_EQ(C->Counts[IMAPTotal], 2);
+  EXPECT_EQ(C->Counts[Other], 1);
+  EXPECT_EQ(C->Counts[LCTotal], 2);
+  EXPECT_EQ(C->Counts[HSTotal], 1);
+  EXPECT_EQ(C->Counts[Connections], 13);
   EXPECT_EQ(C->WarningText, "connections=13 ");
   EXPECT_EQ(C->CriticalText, "LCTotal=2 ");
   EXPECT_TRUE(C->IsWarning);
@@ -467,8 +460,8 @@ TEST_F(OrvaneCheckRun, OnlyEstablishedTcpCounts) {
   Sockets.Udp(Here, 3000, LumicourtPid);
   auto C = RunCheck([](TOrvaneCheck& C) { C.Verbosity = 2; });
   EXPECT_EQ(Leaves(*C), std::vector<int32_t>(LNone, 0));
-  EXPECT_EQ(C->TotalConnections, 0);
-  EXPECT_EQ(C->DebugDump, "");
+  EXPECT_EQ(C->Counts[Connections], 0);
+  EXPECT_TRUE(C->ServerConnections.empty());
   EXPECT_FALSE(C->IsWarning || C->IsCritical);
 }
 
@@ -479,10 +472,10 @@ TEST_F(OrvaneCheckRun, ServerDownCountsNothingEvenForUnknownOwners) {
   Connection(OrvanePid, 25, 40000);  // a stale id: not the running server
   Connection(LumicourtPid, 3000, 40000);
   auto C = RunCheck();
-  EXPECT_EQ(C->SmtpInCount, 0);
-  EXPECT_EQ(C->HelmsteadInCount, 0);
-  EXPECT_EQ(C->LumicourtInCount, 1);
-  EXPECT_EQ(C->TotalConnections, 1);
+  EXPECT_EQ(C->Counts[SMTPin], 0);
+  EXPECT_EQ(C->Counts[HSin], 0);
+  EXPECT_EQ(C->Counts[LCin], 1);
+  EXPECT_EQ(C->Counts[Connections], 1);
 }
 
 TEST_F(OrvaneCheckRun, NoProcessListCountsNothing) {
@@ -490,7 +483,7 @@ TEST_F(OrvaneCheckRun, NoProcessListCountsNothing) {
   Connection(0, 25, 40000);
   Connection(OrvanePid, 25, 40000);
   auto C = RunCheck();
-  EXPECT_EQ(C->TotalConnections, 0);
+  EXPECT_EQ(C->Counts[Connections], 0);
 }
 
 // Where other users' processes are hidden, a server that is not found may be
@@ -524,47 +517,48 @@ TEST_F(OrvaneCheckRun, AServerNotFoundWhereProcessesAreHiddenEndsTheRun) {
   }
 }
 
-TEST_F(OrvaneCheckRun, OnlyTheLastMatchingProcessIsCounted) {
+// Every process of the server's own name is the server: a second, idle one
+// hides nothing.
+TEST_F(OrvaneCheckRun, EveryProcessOfTheServersNameIsCounted) {
   Processes.Processes = {{OrvanePid, "Orvane.exe"}, {OrvanePid + 1, "ORVANE.EXE"}};
   Connection(OrvanePid, 25, 40000);
   Connection(OrvanePid + 1, 110, 40000);
   Connection(OrvanePid + 1, 143, 40000);
   auto C = RunCheck();
-  EXPECT_EQ(C->SmtpInCount, 0);
-  EXPECT_EQ(C->PopInCount, 1);
-  EXPECT_EQ(C->ImapInCount, 1);
-  EXPECT_EQ(C->TotalConnections, 2);
+  EXPECT_EQ(C->Counts[SMTPin], 1);
+  EXPECT_EQ(C->Counts[POPin], 1);
+  EXPECT_EQ(C->Counts[IMAPin], 1);
+  EXPECT_EQ(C->Counts[Connections], 3);
 }
 
-TEST_F(OrvaneCheckRun, DebugDumpListsEveryCountedEntry) {
+// The counted entries are kept for the -v -v dump; owners are named (and
+// their modules read) only then.
+TEST_F(OrvaneCheckRun, CountedEntriesKeptAndNamedOnlyAtVerbosityTwo) {
   Processes.ModulePaths[OrvanePid] = "C:\\Orvane\\App\\Orvane.exe";
   Connection(OrvanePid, 25, 40000);
   Connection(OrvanePid, 25, 0, Listening);
   Connection(HelmsteadPid, 8080, 50000);
   Connection(OtherPid, 25, 40000);
   auto C = RunCheck([](TOrvaneCheck& C) { C.Verbosity = 2; });
-  EXPECT_EQ(C->DebugDump,
-            "TCP|192.168.1.5|25|10.0.0.7|40000|ESTABLISHED|C:\\Orvane\\App\\Orvane.exe|100|"
-            "TCP|192.168.1.5|8080|10.0.0.7|50000|ESTABLISHED|Helmstead.exe|300|");
-  EXPECT_EQ(C->TotalConnections, 1);
-}
+  EXPECT_EQ(C->ServerConnections, (std::vector<size_t>{0, 2}));
+  EXPECT_EQ(C->ConnectionList[0].ProcessName, "C:\\Orvane\\App\\Orvane.exe");
 
-TEST_F(OrvaneCheckRun, NoDumpBelowVerbosityTwo) {
-  Connection(OrvanePid, 25, 40000);
-  auto C = RunCheck([](TOrvaneCheck& C) { C.Verbosity = 1; });
-  EXPECT_EQ(C->DebugDump, "");
-  EXPECT_EQ(C->SmtpInCount, 1);
+  const int ModuleCalls = Processes.ModuleCalls;
+  C = RunCheck([](TOrvaneCheck& C) { C.Verbosity = 1; });
+  EXPECT_EQ(C->ServerConnections, (std::vector<size_t>{0, 2}));
+  EXPECT_EQ(C->ConnectionList[0].ProcessName, "");
+  EXPECT_EQ(Processes.ModuleCalls, ModuleCalls) << "no module read below -v -v";
 }
 
 TEST_F(OrvaneCheckRun, EmptySnapshotGivesZeroesAndNoVerdict) {
   auto C = RunCheck([](TOrvaneCheck& C) {
-    C.WarnTotal = 1;
-    C.CritLevels.fill(1);
-    C.SmtpInCount = 9;  // left from before: Run starts from zero
+    C.Warn[Connections].Level = 1;
+    for (TThreshold& Threshold : C.Crit) Threshold.Level = 1;
+    C.Counts[SMTPin] = 9;  // left from before: Run starts from zero
   });
   EXPECT_EQ(Leaves(*C), std::vector<int32_t>(LNone, 0));
-  for (int Index = 0; Index < CategoryCount; ++Index) EXPECT_EQ(C->CategoryCounter(Index), 0);
-  EXPECT_EQ(C->TotalConnections, 0);
+  for (TCounter Category : Categories) EXPECT_EQ(C->Counts[Category], 0);
+  EXPECT_EQ(C->Counts[Connections], 0);
   EXPECT_FALSE(C->IsWarning || C->IsCritical);
   EXPECT_EQ(C->WarningText + C->CriticalText, "");
 }

@@ -1,37 +1,53 @@
 #include "check/Requirements.h"
 
-#include "common/TextCodec.h"
+#include <utility>
 
-const TListenerCategory ListenerCategories[10] = {
-    {SMTPin, 0, &TOrvaneCheck::SmtpInPort},       {SMTPSSL, 0, &TOrvaneCheck::SmtpSslPort},
-    {POPin, 0, &TOrvaneCheck::PopInPort},         {POPSSL, 0, &TOrvaneCheck::PopSslPort},
-    {IMAPin, 0, &TOrvaneCheck::ImapInPort},       {IMAPSSL, 0, &TOrvaneCheck::ImapSslPort},
-    {LCin, 1, &TOrvaneCheck::LumicourtPort},      {LCSSL, 1, &TOrvaneCheck::LumicourtSslPort},
-    {HSin, 2, &TOrvaneCheck::HelmsteadPort},      {HSSSL, 2, &TOrvaneCheck::HelmsteadSslPort},
-};
-
-int ServerIndex(const std::string& Name) {
-  std::string Wanted = AsciiUpper(Name);
-  if (Wanted.size() < 4 || Wanted.compare(Wanted.size() - 4, 4, ".EXE") != 0) Wanted += ".EXE";
-  for (int Index = 0; Index < 3; ++Index)
-    if (AsciiUpper(ServerNames[Index]) == Wanted) return Index;
-  return -1;
-}
-
-const TListenerCategory* FindListenerCategory(const std::string& Name) {
-  for (const TListenerCategory& Listener : ListenerCategories)
-    if (AsciiUpper(Categories[Listener.Category]->Name) == AsciiUpper(Name)) return &Listener;
-  return nullptr;
-}
-
-bool IsListening(const TOrvaneCheck& Check, const TListenerCategory& Listener) {
-  const uint32_t Owner = Check.ServerIds[Listener.Server];
+bool IsListening(const TOrvaneCheck& Check, TCounter Category) {
+  const TCounterRow& Row = CounterRows[Category];
   // A process that is not running owns nothing, not even the rows of unknown
   // owners (id 0).
-  if (Owner == 0) return false;
-  for (const TListEntry& Entry : Check.ConnectionList)
-    if (Entry.Protocol == 0 && Entry.State == TcpStateListening && Entry.ProcessId == Owner &&
-        Entry.LocalPort == Check.*Listener.Port)
-      return true;
+  const std::vector<uint32_t>& Owners = Check.Servers[static_cast<int>(Row.Server)].Ids;
+  for (const TListEntry& Entry : Check.ConnectionList) {
+    if (Entry.Protocol != 0 || Entry.State != TcpStateListening || Entry.ProcessId == 0 ||
+        Entry.LocalPort != Check.*Row.Port)
+      continue;
+    for (uint32_t Owner : Owners)
+      if (Entry.ProcessId == Owner) return true;
+  }
   return false;
+}
+
+TCheckResult TOrvaneCheck::TakeResult() {
+  TCheckResult Result;
+  Result.Verbosity = Verbosity;
+  Result.Ports = *this;
+  for (int Counter = 0; Counter < CounterCount; ++Counter) {
+    TMeasure& Measure = Result.Measures[Counter];
+    Measure.Count = Counts[Counter];
+    Measure.Warn = Warn[Counter];
+    Measure.Crit = Crit[Counter];
+    Measure.WarnReached = Warn[Counter].Reached(Counts[Counter]);
+    Measure.CritReached = Crit[Counter].Reached(Counts[Counter]);
+  }
+  Result.Status = IsCritical ? ExitCritical : IsWarning ? ExitWarning : ExitOk;
+  for (int Server = 0; Server < ServerCount; ++Server) Result.Running[Server] = Servers[Server].Exact;
+  // Only a process of the server's own file name meets a requirement: a
+  // namesake that merely contains it (Orvane.exe.old) is no running server.
+  for (const TRunningRequirement& Required : RequiredRunning)
+    for (TServer Server : Required.Servers)
+      if (!Result.Running[static_cast<int>(Server)]) {
+        Result.NotRunning.emplace_back(Server, Required.State);
+        Result.Status = WorstStatus(Result.Status, Required.State);
+      }
+  for (const TListeningRequirement& Required : RequiredListening)
+    for (TCounter Category : Required.Categories) {
+      const bool Listening = IsListening(*this, Category);
+      Result.Listeners.push_back({Category, this->*CounterRows[Category].Port, Listening, Required.State});
+      if (!Listening) Result.Status = WorstStatus(Result.Status, Required.State);
+    }
+  Result.WarningText = WarningText;
+  Result.CriticalText = CriticalText;
+  Result.Connections = std::move(ConnectionList);
+  Result.ServerConnections = std::move(ServerConnections);
+  return Result;
 }

@@ -7,11 +7,11 @@ TSourceTally::TSourceTally(const std::vector<TCategory>& Categories, TSourceGrou
                            size_t Top)
     : Grouping(std::move(Grouping)), TopCount(Top) {
   for (TCategory Category : Categories)
-    if (Category >= 0 && Category < CategoryCount) Chosen[Category] = true;
+    if (Category >= 0 && Category < CounterCount) Chosen[Category] = true;
 }
 
 void TSourceTally::Add(TCategory Category, const TListEntry& Entry) {
-  if (Category < 0 || Category >= CategoryCount || !Chosen[Category]) return;
+  if (Category < 0 || Category >= CounterCount || !Chosen[Category]) return;
   const TAddressKey Source = AddressKeyOf(Entry.Ipv6, Entry.RemoteBytes);
   for (const TNetwork& Excluded : Grouping.Exclusions)
     if (InNetwork(Source, Excluded)) return;
@@ -30,7 +30,7 @@ std::vector<TCategorySources> TSourceTally::Results() {
 
   std::vector<TCategorySources> Results;
   size_t At = 0;
-  for (int Category = 0; Category < CategoryCount; ++Category) {
+  for (int Category = 0; Category < CounterCount; ++Category) {
     if (!Chosen[Category]) continue;
     TCategorySources Result;
     Result.Category = TCategory(Category);

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "census/GetConnections.h"
+#include "check/Categories.h"
 #include "check/Networks.h"
-#include "check/OrvaneCheck.h"
 
 // How sources are grouped and which are left out.
 struct TSourceGrouping {
@@ -58,7 +58,7 @@ class TSourceTally {
     TAddressKey Source;
   };
 
-  std::array<bool, CategoryCount> Chosen{};
+  std::array<bool, CounterCount> Chosen{};
   TSourceGrouping Grouping;
   size_t TopCount;
   std::vector<TKeyed> Keys;

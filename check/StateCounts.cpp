@@ -12,19 +12,11 @@ bool StateApplies(bool Outbound, TServiceState State) {
   return State != TServiceState::SynSent;
 }
 
-std::vector<TCategoryPort> PortCategories() {
-  return {
-      {SMTPin, 0, false, 0}, {SMTPout, 0, true, 0}, {SMTPSSL, 0, false, 0}, {POPin, 0, false, 0},
-      {POPout, 0, true, 0},  {POPSSL, 0, false, 0}, {IMAPin, 0, false, 0},  {IMAPSSL, 0, false, 0},
-      {LCin, 1, false, 0},   {LCSSL, 1, false, 0},  {HSin, 2, false, 0},    {HSSSL, 2, false, 0},
-  };
-}
-
 namespace {
 
 constexpr int NoServer = -1;  // another process, or an owner the census could not tell
 
-int ServerOf(uint32_t ProcessId, const TServerProcesses& Servers) {
+int ServerOf(uint32_t ProcessId, const TServerIds& Servers) {
   for (size_t Server = 0; Server < Servers.size(); ++Server)
     if (std::find(Servers[Server].begin(), Servers[Server].end(), ProcessId) !=
         Servers[Server].end())
@@ -56,17 +48,20 @@ bool StateOf(int32_t TcpState, bool Held, TServiceState& State) {
   return false;
 }
 
-// The category of a socket of Server by its ports, as the classifier sorts
-// them: the local-port categories first, then (unless LocalOnly) the
-// remote-port ones.
-const TCategoryPort* CategoryOf(const std::vector<TCategoryPort>& Ports, int Server,
-                                int32_t LocalPort, int32_t RemotePort, bool LocalOnly) {
-  for (const TCategoryPort& Port : Ports)
-    if (Port.Server == Server && !Port.Outbound && Port.Port == LocalPort) return &Port;
-  if (LocalOnly) return nullptr;
-  for (const TCategoryPort& Port : Ports)
-    if (Port.Server == Server && Port.Outbound && Port.Port == RemotePort) return &Port;
-  return nullptr;
+// The category of a socket of Server by its ports: its first inbound row
+// on the local port, else (unless LocalOnly) its first outbound row on the
+// remote port; nullptr for none.
+const TCounterRow* CategoryOf(int Server, const TServicePorts& Ports, const TListEntry& Entry,
+                              bool LocalOnly) {
+  const TCounterRow* Outbound = nullptr;
+  for (const TCounterRow& Row : CounterRows) {
+    if (int(Row.Server) != Server) continue;
+    if (Row.Role == TRole::Inbound && Entry.LocalPort == Ports.*Row.Port) return &Row;
+    if (Row.Role == TRole::Outbound && !LocalOnly && Outbound == nullptr &&
+        Entry.RemotePort == Ports.*Row.Port)
+      Outbound = &Row;
+  }
+  return Outbound;
 }
 
 struct TListener {
@@ -103,8 +98,8 @@ int ListenerServer(const std::vector<TListener>& Listeners, const TListEntry& En
 
 }  // namespace
 
-TStateCounts CountStates(const TConnectionList& Entries, const TServerProcesses& Servers,
-                         const std::vector<TCategoryPort>& Ports) {
+TStateCounts CountStates(const TConnectionList& Entries, const TServerIds& Servers,
+                         const TServicePorts& Ports) {
   std::vector<TListener> Listeners;
   for (const TListEntry& Entry : Entries) {
     if (Entry.Protocol != 0 || Entry.State != TcpStateListening) continue;
@@ -125,10 +120,9 @@ TStateCounts CountStates(const TConnectionList& Entries, const TServerProcesses&
     if (!StateOf(Entry.State, Held, State)) continue;
     const int Server = Held ? ServerOf(Entry.ProcessId, Servers) : ListenerServer(Listeners, Entry);
     if (Server == NoServer) continue;
-    const TCategoryPort* Category =
-        CategoryOf(Ports, Server, Entry.LocalPort, Entry.RemotePort, !Held);
-    if (Category == nullptr || !StateApplies(Category->Outbound, State)) continue;
-    ++Counts[Category->Category][int(State)];
+    const TCounterRow* Category = CategoryOf(Server, Ports, Entry, !Held);
+    if (Category == nullptr || !StateApplies(Category->Role == TRole::Outbound, State)) continue;
+    ++Counts[Category->Id][int(State)];
   }
   return Counts;
 }

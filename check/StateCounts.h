@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "census/GetConnections.h"
-#include "check/OrvaneCheck.h"
+#include "check/Categories.h"
 
 enum class TServiceState { SynRecv, Queued, CloseWait, TimeWait, SynSent };
 constexpr int ServiceStateCount = 5;
@@ -31,28 +31,18 @@ extern const char* const ServiceStateNames[ServiceStateCount];
 // the server's own sockets (SynSent, CloseWait).
 bool StateApplies(bool Outbound, TServiceState State);
 
-// A category with a port of its own, as the classifier sees it.
-struct TCategoryPort {
-  TCategory Category;
-  int Server;     // index in ServerNames
-  bool Outbound;  // the port is the remote one
-  int32_t Port;
-};
+// The process ids of each server (TServer order): every running process
+// taken for it.
+using TServerIds = std::array<std::vector<uint32_t>, ServerCount>;
 
-// The twelve categories with a port of their own, in the order of TCategory,
-// with their server and direction; Port left 0 for the caller to fill.
-std::vector<TCategoryPort> PortCategories();
+// Indexed by TCounter, then TServiceState; only the categories with a port
+// of their own (inbound and outbound rows of CounterRows) count anything.
+using TStateCounts = std::array<std::array<int32_t, ServiceStateCount>, CounterCount>;
 
-// The process ids of each server (index in ServerNames): every running
-// process of its exact name.
-using TServerProcesses = std::array<std::vector<uint32_t>, 3>;
-
-using TStateCounts = std::array<std::array<int32_t, ServiceStateCount>, CategoryCount>;
-
-// The state counts of every category of Ports over one snapshot. Ports in
-// the order of TCategory: where two categories of one server share a port,
-// the earlier wins, the local-port categories before the remote-port ones,
-// as in the classifier. Cost: one pass, with a binary search among the
-// listeners for each socket no process holds.
-TStateCounts CountStates(const TConnectionList& Entries, const TServerProcesses& Servers,
-                         const std::vector<TCategoryPort>& Ports);
+// The state counts of one snapshot. A socket falls into a category by its
+// ports as the classifier sorts established ones: the server's first
+// inbound row whose port is its local port, else its first outbound row
+// whose port is its remote port. Cost: one pass, with a binary search among
+// the listeners for each socket no process holds.
+TStateCounts CountStates(const TConnectionList& Entries, const TServerIds& Servers,
+                         const TServicePorts& Ports);

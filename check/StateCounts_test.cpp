@@ -2,26 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "testing/FakeCensus.h"
 
 namespace {
 
 // The server runs as processes 100 and 101, web mail as 200; 500 is another
-// program; the administration component is not running.
-const TServerProcesses Servers = {{{100, 101}, {200}, {}}};
-
-std::vector<TCategoryPort> DefaultPorts() {
-  std::vector<TCategoryPort> Ports = PortCategories();
-  const std::map<TCategory, int32_t> Numbers = {
-      {SMTPin, 25},  {SMTPout, 25},  {SMTPSSL, 465}, {POPin, 110}, {POPout, 110}, {POPSSL, 995},
-      {IMAPin, 143}, {IMAPSSL, 993}, {LCin, 3000},   {LCSSL, 443}, {HSin, 1000},  {HSSSL, 443}};
-  for (TCategoryPort& Port : Ports) Port.Port = Numbers.at(Port.Category);
-  return Ports;
-}
+// program; the administration component is not running. The ports are the
+// defaults: SMTP 25 in and out, POP 110 in and out, IMAP 143, IMAP over SSL
+// 993, web mail 3000 and 443, administration 1000 and 443.
+const TServerIds Servers = {{{100, 101}, {200}, {}}};
+const TServicePorts DefaultPorts;
 
 using TAddress6 = std::array<uint8_t, 16>;
 const TAddress6 Any6{};
@@ -37,10 +31,10 @@ TConnectionList Snapshot(TFakeSocketSource& Sockets) {
 
 std::string CountsText(const TStateCounts& Counts) {
   std::string Text;
-  for (int Category = 0; Category < CategoryCount; ++Category)
+  for (int Category = 0; Category < CounterCount; ++Category)
     for (int State = 0; State < ServiceStateCount; ++State)
       if (Counts[Category][State] != 0)
-        Text += std::string(Categories[Category]->Name) + ":" + ServiceStateNames[State] + "=" +
+        Text += std::string(CounterRows[Category].Name) + ":" + ServiceStateNames[State] + "=" +
                 std::to_string(Counts[Category][State]) + " ";
   return Text;
 }
@@ -99,7 +93,7 @@ TEST(StateCounts, EachSocketCountsWhereItsOwnerOrItsListenerSays) {
   S.Tcp(TcpStateTimeWait, Host, 3000, Client, 40061, 200);  // LCin TimeWait: held
   S.Udp(Host, 143, 0);
 
-  EXPECT_EQ(CountsText(CountStates(Snapshot(S), Servers, DefaultPorts())),
+  EXPECT_EQ(CountsText(CountStates(Snapshot(S), Servers, DefaultPorts)),
             "SMTPin:CloseWait=1 SMTPin:TimeWait=1 SMTPout:SynSent=1 POPout:CloseWait=1 "
             "IMAPin:SynRecv=1 IMAPin:Queued=2 IMAPin:CloseWait=2 IMAPin:TimeWait=1 "
             "IMAPSSL:SynRecv=1 LCin:TimeWait=1 LCSSL:TimeWait=1 ");
@@ -111,14 +105,14 @@ TEST(StateCounts, NothingWithoutOwnersOrServers) {
   S.Tcp(TcpStateTimeWait, {10, 0, 0, 5}, 143, {198, 51, 100, 7}, 40000, 0);
   S.Tcp(TcpStateCloseWait, {10, 0, 0, 5}, 143, {198, 51, 100, 7}, 40001, 100);
   const TConnectionList Entries = Snapshot(S);
-  ASSERT_EQ(CountsText(CountStates(Entries, Servers, DefaultPorts())),
+  ASSERT_EQ(CountsText(CountStates(Entries, Servers, DefaultPorts)),
             "IMAPin:CloseWait=1 IMAPin:TimeWait=1 ");
 
   // The server not running: its ids are none.
-  EXPECT_EQ(CountsText(CountStates(Entries, TServerProcesses{}, DefaultPorts())), "");
+  EXPECT_EQ(CountsText(CountStates(Entries, TServerIds{}, DefaultPorts)), "");
   // Tables without owners: no listener is anyone's, no row held.
   for (TSocketRecord& Socket : S.Sockets) Socket.Owner = TOwner::Unknown;
-  EXPECT_EQ(CountsText(CountStates(Snapshot(S), Servers, DefaultPorts())), "");
+  EXPECT_EQ(CountsText(CountStates(Snapshot(S), Servers, DefaultPorts)), "");
 }
 
 // Configured ports decide, with the classifier's order where two are equal.
@@ -129,24 +123,31 @@ TEST(StateCounts, ConfiguredPortsAndSharedPorts) {
   S.Tcp(TcpStateCloseWait, {10, 0, 0, 5}, 40001, {198, 51, 100, 7}, 2525, 100);
   S.Tcp(TcpStateTimeWait, {10, 0, 0, 5}, 25, {198, 51, 100, 7}, 40002, 0);
   const TConnectionList Entries = Snapshot(S);
+  TServicePorts Unused;
+  for (int32_t TServicePorts::*Port :
+       {&TServicePorts::SmtpInPort, &TServicePorts::SmtpOutPort, &TServicePorts::SmtpSslPort,
+        &TServicePorts::PopInPort, &TServicePorts::PopOutPort, &TServicePorts::PopSslPort,
+        &TServicePorts::ImapInPort, &TServicePorts::ImapSslPort})
+    Unused.*Port = 1;
   const struct {
     const char* What;
-    std::map<TCategory, int32_t> Ports;
+    std::vector<std::pair<int32_t TServicePorts::*, int32_t>> Ports;
     const char* Counts;
   } Cases[] = {
       {"SMTP in and out on 2525",
-       {{SMTPin, 2525}, {SMTPout, 2525}},
+       {{&TServicePorts::SmtpInPort, 2525}, {&TServicePorts::SmtpOutPort, 2525}},
        "SMTPin:TimeWait=1 SMTPout:CloseWait=1 "},
       {"POP in on the SMTP port: SMTP first",
-       {{SMTPin, 2525}, {POPin, 2525}, {POPout, 2525}},
+       {{&TServicePorts::SmtpInPort, 2525},
+        {&TServicePorts::PopInPort, 2525},
+        {&TServicePorts::PopOutPort, 2525}},
        "SMTPin:TimeWait=1 POPout:CloseWait=1 "},
-      {"POP alone on it", {{POPin, 2525}}, "POPin:TimeWait=1 "},
-      {"a port nobody listens on", {{SMTPin, 25}}, ""},
+      {"POP alone on it", {{&TServicePorts::PopInPort, 2525}}, "POPin:TimeWait=1 "},
+      {"a port nobody listens on", {{&TServicePorts::SmtpInPort, 25}}, ""},
   };
   for (const auto& Case : Cases) {
-    std::vector<TCategoryPort> Ports = PortCategories();
-    for (TCategoryPort& Port : Ports)
-      Port.Port = Case.Ports.count(Port.Category) ? Case.Ports.at(Port.Category) : 1;
+    TServicePorts Ports = Unused;
+    for (const auto& [Port, Number] : Case.Ports) Ports.*Port = Number;
     EXPECT_EQ(CountsText(CountStates(Entries, Servers, Ports)), Case.Counts) << Case.What;
   }
 }

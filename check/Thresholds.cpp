@@ -1,5 +1,8 @@
 #include "check/Thresholds.h"
 
+#include "common/Digits.h"
+#include "common/Low32.h"
+
 namespace {
 
 size_t SkipBlanks(const std::string& Text) {
@@ -72,4 +75,32 @@ bool RangeReached(const TRange& Range, int64_t Count) {
   const bool Within =
       (!Range.HasLow || Count >= Range.Low) && (!Range.HasHigh || Count <= Range.High);
   return Range.Inside ? Within : !Within;
+}
+
+bool ParseThreshold(const std::string& Value, TThreshold& Threshold) {
+  Threshold = TThreshold();
+  if (!IsRangeText(Value)) {
+    Threshold.Level = Low32(LeadingInteger(Value));
+    return true;
+  }
+  Threshold.Range.emplace();
+  return ParseRange(Value, *Threshold.Range);
+}
+
+std::string TThreshold::PerfDataText() const {
+  // Counts are whole and never negative: "reached at N" is "above N-1".
+  if (!Range) return Level > 0 ? std::to_string(Level - 1) : std::string();
+  const TRange& R = *Range;
+  if (!R.Inside) {
+    std::string Text = !R.HasLow ? "~:" : R.Low == 0 && R.HasHigh ? "" : std::to_string(R.Low) + ":";
+    return R.HasHigh ? Text + std::to_string(R.High) : Text;
+  }
+  // Inside a range that reaches down to every count: alerting up to High is
+  // quiet from High+1 on; one open upwards alerts from Low on.
+  if (!R.HasLow || R.Low <= 0) {
+    if (!R.HasHigh) return "~:-1";
+    return R.High < 0 ? std::string() : std::to_string(R.High + 1) + ":";
+  }
+  if (!R.HasHigh) return "~:" + std::to_string(R.Low - 1);
+  return std::string();
 }

@@ -1,5 +1,7 @@
 #include "check/Thresholds.h"
 
+#include "check/Status.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -45,6 +47,21 @@ TEST(Thresholds, TextsThatStartLikeARangeMustBeOne) {
   // The classic values stay numbers, whatever follows their digits.
   for (const char* Text : {"10", "0", "-5", " 10", "10abc", "", "4294967305"})
     EXPECT_FALSE(IsRangeText(Text)) << Text;
+}
+
+}  // namespace
+
+namespace {
+
+// The combining rule of every verdict: CRITICAL above UNKNOWN above WARNING
+// above OK, whichever comes first.
+TEST(Status, WorstOfTwo) {
+  const TStatus Order[] = {ExitOk, ExitWarning, ExitUnknown, ExitCritical};
+  for (int A = 0; A < 4; ++A)
+    for (int B = 0; B < 4; ++B) {
+      EXPECT_EQ(WorstStatus(Order[A], Order[B]), Order[A > B ? A : B]) << A << " " << B;
+      EXPECT_EQ(WorstStatus(Order[B], Order[A]), Order[A > B ? A : B]) << B << " " << A;
+    }
 }
 
 }  // namespace

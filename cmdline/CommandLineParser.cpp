@@ -94,6 +94,7 @@ bool TCommandLineParser::Parse(const std::vector<std::string>& arguments) {
     }
 
     ++option->Count;
+    if (option->NeedsValue) option->Values.push_back(value);
     option->Value = std::move(value);
   }
 

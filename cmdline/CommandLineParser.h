@@ -22,7 +22,7 @@ public:
   std::string ShortName;
   std::string LongName;
   std::string Value;     // of the last occurrence
-  std::vector<std::string> Values;  // of every occurrence, in order: for repeatable options
+  std::vector<std::string> Values;  // of every occurrence, in order
   bool NeedsValue = false;
   int32_t Count = 0;     // occurrences seen by the parse
   bool Optional = false;

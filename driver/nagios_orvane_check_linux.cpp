@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/TextCodec.h"
-#include "driver/ExtendedOptions.h"
 #include "driver/RunningSystem.h"
 #include "driver/Watchdog.h"
 #include "driver/nagios_orvane_check.h"
@@ -63,13 +62,13 @@ int main(int argc, char** argv) {
     WriteAll(Failed, sizeof Failed - 1);
     return ExitUnknown;
   }
-  Timeout = FindTimeout(Arguments);
+  const TCommandLine CommandLine = ParseCommandLine(Arguments, SanitizeUtf8(OwnExecutablePath()));
+  Timeout = TimeoutOf(CommandLine);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
   TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
-    const TProgramResult Result =
-        RunProgram(Arguments, SanitizeUtf8(OwnExecutablePath()), RunningSystem());
+    const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
     if (Watchdog.Claim()) WriteAll(Result.Output.data(), Result.Output.size());
     return Result.ExitStatus;
   } catch (...) {

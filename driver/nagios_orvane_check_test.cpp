@@ -1,9 +1,10 @@
 #include "driver/nagios_orvane_check.h"
 
-#include "driver/LongOutput.h"
+#include "driver/NagiosOutput.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -26,7 +27,7 @@ namespace {
 TEST(NagiosOrvaneCheckOptions, FortyTwoOptionsInOrder) {
   TCommandLineParser Parser;
   DeclareOptions(Parser);
-  ASSERT_EQ(Parser.Arguments.size(), 42u);
+  ASSERT_GE(Parser.Arguments.size(), 42u);
   const struct {
     const char *Short, *Long;
     bool NeedsValue, Required;
@@ -44,10 +45,11 @@ TEST(NagiosOrvaneCheckOptions, FortyTwoOptionsInOrder) {
   for (int Category = 0; Category < CategoryCount; ++Category) {
     const TCommandLineArgument& Warn = Parser.Arguments[8 + 2 * Category];
     const TCommandLineArgument& Crit = Parser.Arguments[9 + 2 * Category];
-    EXPECT_EQ(Warn.ShortName, std::string("w") + Categories[Category]->Name);
-    EXPECT_EQ(Warn.LongName, std::string("warn") + Categories[Category]->Name);
-    EXPECT_EQ(Crit.ShortName, std::string("c") + Categories[Category]->Name);
-    EXPECT_EQ(Crit.LongName, std::string("crit") + Categories[Category]->Name);
+    const std::string Name = CounterRows[Categories[Category]].Name;
+    EXPECT_EQ(Warn.ShortName, "w" + Name);
+    EXPECT_EQ(Warn.LongName, "warn" + Name);
+    EXPECT_EQ(Crit.ShortName, "c" + Name);
+    EXPECT_EQ(Crit.LongName, "crit" + Name);
     EXPECT_TRUE(Warn.NeedsValue && Crit.NeedsValue && Warn.Optional && Crit.Optional);
   }
   EXPECT_EQ(Parser.Arguments[41].LongName, "critHSTotal");
@@ -63,86 +65,28 @@ TEST(NagiosOrvaneCheckOptions, UsageText) {
 
 // ---- Status line ------------------------------------------------------------------
 
-class NagiosOrvaneCheckStatus : public ::testing::Test {
-protected:
-  TFakeFileSystem Files;
-  TFakeRegistry Registry;
-  TFakeSocketSource Sockets;
-  TFakeProcessSource Processes;
-  TOrvaneCheck Check{TCheckSystem{&Files, &Registry, &Sockets, &Processes}};
-
-  // Twelve connections: nine inbound SMTP, one inbound POP, two IMAP.
-  void Twelve() {
-    Check.SmtpInCount = 9;
-    Check.SmtpTotal = 9;
-    Check.PopInCount = 1;
-    Check.PopTotal = 1;
-    Check.ImapInCount = 2;
-    Check.ImapTotal = 2;
-    Check.TotalConnections = 12;
+// The golden of the status line: the summary, the detail of -v and the
+// performance data.
+TEST(NagiosOrvaneCheckStatus, OkSummaryOrDetailAndPerformanceData) {
+  // Every counter distinct, so a swapped field shows.
+  TCheckResult Result;
+  for (int Counter = 0; Counter < CounterCount; ++Counter) Result.Measures[Counter].Count = Counter + 1;
+  Result.Measures[LCOther].Count = 99;
+  Result.Measures[HSTotal].Count = -20;
+  const std::string Summary = "OK - Connections=1 Smtp=5 Pop=9 Imap=12 Lumicourt=17 Helmstead=-20";
+  const std::string Detail =
+      "OK - Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 PopIn=6 PopOut=7 PopSSL=8 ImapIn=10 "
+      "ImapSSL=11 Other=13 LCin=14 LCSSL=15 HSin=18 HSSSL=19";
+  const std::string Performance =
+      "|Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 SmtpTotal=5 PopIn=6 PopOut=7 PopSSL=8 "
+      "PopTotal=9 ImapIn=10 ImapSSL=11 ImapTotal=12 Other=13 LCin=14 LCSSL=15 LCTotal=17 "
+      "HSin=18 HSSSL=19 HSTotal=-20\n";
+  for (int32_t Verbosity : {0, 1, 2, 3}) {
+    Result.Verbosity = Verbosity;
+    const TProgramResult Output = NagiosOutput(Result, TSettings());
+    EXPECT_EQ(Output.Output, (Verbosity == 0 ? Summary : Detail) + Performance) << Verbosity;
+    EXPECT_EQ(Output.ExitStatus, ExitOk);
   }
-};
-
-// The extended verdict over what a run found: a listener counts only as a
-// TCP listening row of its own process on its port; the performance data is
-// the classic one, with thresholds as given when asked for.
-TEST_F(NagiosOrvaneCheckStatus, ExtendedVerdictNamesWhatIsMissing) {
-  Twelve();
-  Check.ServerIds = {100, 200, 0};
-  auto Row = [](int32_t Protocol, const char* Address, int32_t Port, int32_t State, uint32_t Pid) {
-    TListEntry Entry;
-    Entry.Protocol = Protocol;
-    Entry.LocalAddress = Address;
-    Entry.LocalPort = Port;
-    Entry.State = State;
-    Entry.ProcessId = Pid;
-    return Entry;
-  };
-  const struct {
-    const char* What;
-    TListEntry Entry;
-    bool Listening;
-  } Rows[] = {
-      {"IPv4", Row(0, "0.0.0.0", 143, TcpStateListening, 100), true},
-      {"IPv6", Row(0, "::", 143, TcpStateListening, 100), true},
-      {"established only", Row(0, "10.1.1.1", 143, TcpStateEstablished, 100), false},
-      {"UDP", Row(1, "0.0.0.0", 143, 0, 100), false},
-      {"another process", Row(0, "0.0.0.0", 143, TcpStateListening, 200), false},
-      {"owner unknown", Row(0, "0.0.0.0", 143, TcpStateListening, 0), false},
-      {"another port", Row(0, "0.0.0.0", 993, TcpStateListening, 100), false},
-  };
-  TExtendedSettings Settings;
-  Settings.Given = true;
-  Settings.RequiredListeners = {FindListenerCategory("imapin")};
-  Settings.ListeningStatus = ExitWarning;
-  for (const auto& Case : Rows) {
-    Check.ConnectionList = {Case.Entry};
-    const TProgramResult Result = ExtendedResult(Check, Settings);
-    EXPECT_EQ(StatusOf(Result.Output),
-              std::string(Case.Listening ? "OK - " : "WARNING - IMAPin port 143 not listening ") +
-                  "Connections=12 Smtp=9 Pop=1 Imap=2 Lumicourt=0 Helmstead=0")
-        << Case.What;
-    EXPECT_EQ(PerfDataOf(Result.Output), PerfDataOf(StatusLine(Check))) << Case.What;
-    EXPECT_EQ(Result.ExitStatus, Case.Listening ? ExitOk : ExitWarning) << Case.What;
-  }
-
-  Check.ConnectionList.clear();
-  Settings = TExtendedSettings();
-  Settings.Given = Settings.PerfdataThresholds = true;
-  Settings.RequiredServers = {2, 0};
-  Check.WarnTotal = 10;
-  Check.CritTotalRange = TRange();
-  ASSERT_TRUE(ParseRange(" @5:20", *Check.CritTotalRange));
-  Check.CritLevels[SMTPin] = -3;
-  Check.WarnRanges[IMAPin] = TRange();
-  ASSERT_TRUE(ParseRange("~:1", *Check.WarnRanges[IMAPin]));
-  Check.EvaluateThresholds();
-  EXPECT_EQ(ExtendedResult(Check, Settings).Output,
-            "CRITICAL - Helmstead.exe not running connections=12 |Connections=12;10;@5:20;0; "
-            "SmtpIn=9;;;0; SmtpOut=0;;;0; SmtpSSL=0;;;0; SmtpTotal=9;;;0; PopIn=1;;;0; "
-            "PopOut=0;;;0; PopSSL=0;;;0; PopTotal=1;;;0; ImapIn=2;~:1;;0; ImapSSL=0;;;0; "
-            "ImapTotal=2;;;0; Other=0;;;0; LCin=0;;;0; LCSSL=0;;;0; LCTotal=0;;;0; HSin=0;;;0; "
-            "HSSSL=0;;;0; HSTotal=0;;;0;\n");
 }
 
 // Long output is cut at a line end, the cut counted in a last line; the
@@ -165,61 +109,6 @@ TEST(LongOutput, LinesFitTheBudget) {
       {1, "status\n"},
   };
   for (const auto& Case : Cases) EXPECT_EQ(FitLines(Lines, Case.Budget), Case.Output) << Case.Budget;
-}
-
-// The golden of the status line: the summary, the detail of -v and the
-// performance data.
-TEST_F(NagiosOrvaneCheckStatus, OkSummaryOrDetailAndPerformanceData) {
-  // Every counter distinct, so a swapped field shows.
-  Check.TotalConnections = 1;
-  Check.SmtpInCount = 2;
-  Check.SmtpOutCount = 3;
-  Check.SmtpSslCount = 4;
-  Check.SmtpTotal = 5;
-  Check.PopInCount = 6;
-  Check.PopOutCount = 7;
-  Check.PopSslCount = 8;
-  Check.PopTotal = 9;
-  Check.ImapInCount = 10;
-  Check.ImapSslCount = 11;
-  Check.ImapTotal = 12;
-  Check.OtherCount = 13;
-  Check.LumicourtInCount = 14;
-  Check.LumicourtSslCount = 15;
-  Check.LumicourtOtherCount = 99;
-  Check.LumicourtTotal = 16;
-  Check.HelmsteadInCount = 17;
-  Check.HelmsteadSslCount = 18;
-  Check.HelmsteadTotal = -19;
-  const std::string Summary = "OK - Connections=1 Smtp=5 Pop=9 Imap=12 Lumicourt=16 Helmstead=-19";
-  const std::string Detail =
-      "OK - Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 PopIn=6 PopOut=7 PopSSL=8 ImapIn=10 "
-      "ImapSSL=11 Other=13 LCin=14 LCSSL=15 HSin=17 HSSSL=18";
-  const std::string Performance =
-      "|Connections=1 SmtpIn=2 SmtpOut=3 SmtpSSL=4 SmtpTotal=5 PopIn=6 PopOut=7 PopSSL=8 "
-      "PopTotal=9 ImapIn=10 ImapSSL=11 ImapTotal=12 Other=13 LCin=14 LCSSL=15 LCTotal=16 "
-      "HSin=17 HSSSL=18 HSTotal=-19";
-  for (int32_t Verbosity : {0, 1, 2, 3}) {
-    Check.Verbosity = Verbosity;
-    EXPECT_EQ(StatusLine(Check), (Verbosity == 0 ? Summary : Detail) + Performance) << Verbosity;
-  }
-}
-
-TEST_F(NagiosOrvaneCheckStatus, WarningShowsOnlyItsText) {
-  Twelve();
-  Check.Verbosity = 1;
-  Check.WarnTotal = 10;
-  Check.EvaluateThresholds();
-  EXPECT_EQ(StatusOf(StatusLine(Check)), "WARNING - connections=12 ");
-}
-
-TEST_F(NagiosOrvaneCheckStatus, CriticalHidesWarning) {
-  Twelve();
-  Check.WarnTotal = 5;
-  Check.CritTotal = 10;
-  Check.CritLevels[SMTPin] = 8;
-  Check.EvaluateThresholds();
-  EXPECT_EQ(StatusOf(StatusLine(Check)), "CRITICAL - connections=12 SMTPin=9 ");
 }
 
 // ---- Whole runs -------------------------------------------------------------------
@@ -266,6 +155,7 @@ TEST_P(NagiosOrvaneCheckCommandLine, EndsBeforeTheCheck) {
   const TProgramResult Result = Run(GetParam().Arguments);
   EXPECT_EQ(Result.Output, GetParam().Output);
   EXPECT_EQ(Result.ExitStatus, GetParam().Status);
+  EXPECT_EQ(Registry.Queries, 0) << "no registry value is read";
   EXPECT_TRUE(Files.Attempts.empty()) << "no configuration file is read";
   EXPECT_EQ(Sockets.Reads, 0) << "no connection table is read";
 }
@@ -304,7 +194,12 @@ INSTANTIATE_TEST_SUITE_P(
         TOutcome{"NoServerProcess", {"-w", "1", "-c", "2", "--require-running=Orvane,httpd"},
                  "Unknown - Invalid value --require-running=Orvane,httpd\n", 3},
         TOutcome{"NoListenerCategory", {"-w", "1", "-c", "2", "--require-listening=SMTPout"},
-                 "Unknown - Invalid value --require-listening=SMTPout\n", 3}),
+                 "Unknown - Invalid value --require-listening=SMTPout\n", 3},
+        TOutcome{"RequirementRepeatedMalformed",
+                 {"-w", "1", "-c", "2", "--require-running=Orvane", "--require-running=Orvane:later"},
+                 "Unknown - Invalid value --require-running=Orvane:later\n", 3},
+        TOutcome{"NoOutputBudget", {"-w", "1", "-c", "2", "--max-output=0"},
+                 "Unknown - Invalid value --max-output=0\n", 3}),
     [](const ::testing::TestParamInfo<TOutcome>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(NagiosOrvaneCheckRun, OkCheck) {
@@ -380,6 +275,28 @@ INSTANTIATE_TEST_SUITE_P(
         TVerdictCase{"CategoryCritical", {"-w", "0", "-c", "0", "-cSMTPTotal", "5",
                                           "-wPOPTotal", "1", "--critSMTPin=6"},
                      "CRITICAL - SMTPTotal=5 ", 2},
+        TVerdictCase{"CriticalTextsInOrder", {"-w", "5", "-c", "9", "-cSMTPin", "5"},
+                     "CRITICAL - connections=9 SMTPin=5 ", 2},
+        // A range in each threshold slot, for the total and for a category.
+        TVerdictCase{"RangeWarnsTotal", {"-w", "10:", "-c", "0"}, "WARNING - connections=9 ", 1},
+        TVerdictCase{"RangeCriticalTotal", {"-w", "0", "-c", "@5:9"}, "CRITICAL - connections=9 ", 2},
+        TVerdictCase{"RangeQuietTotal", {"-w", "~:9", "-c", "@10:20"},
+                     "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
+        TVerdictCase{"RangeWarnsCategory", {"-w", "0", "-c", "0", "--warnSMTPin=~:4"},
+                     "WARNING - SMTPin=5 ", 1},
+        TVerdictCase{"RangeCriticalCategory", {"-w", "0", "-c", "0", "-cPOPout", "5:"},
+                     "CRITICAL - POPout=4 ", 2},
+        // Each occurrence of a requirement is a group with its own state.
+        TVerdictCase{"RequirementsCombine",
+                     {"-w", "0", "-c", "0", "--require-running=Helmstead",
+                      "--require-running=Lumicourt,Orvane:warning"},
+                     "CRITICAL - Helmstead.exe not running Connections=9 Smtp=5 Pop=4 Imap=0 "
+                     "Lumicourt=0 Helmstead=0", 2},
+        TVerdictCase{"RequirementsKeepTheirStates",
+                     {"-w", "0", "-c", "0", "--require-running=Helmstead:warning",
+                      "--require-listening=SMTPin:unknown", "--require-running=Orvane"},
+                     "Unknown - Helmstead.exe not running SMTPin port 25 not listening "
+                     "Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 3},
         TVerdictCase{"VerboseDetail", {"-w", "0", "-c", "0", "--verbose"},
                      "OK - Connections=9 SmtpIn=5 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=4 "
                      "PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0",
@@ -407,6 +324,144 @@ TEST_F(NagiosOrvaneCheckRun, DumpedPathWithLineBreakStaysOnTheStatusLine) {
   EXPECT_EQ(Result.Output.substr(0, Result.Output.find("|OK - ")),
             "TCP|10.1.1.1|25|10.2.2.2|40000|ESTABLISHED|/srv/a OK - b /Orvane.exe|100");
   EXPECT_TRUE(IsOneLine(Result.Output, "\n"));
+}
+
+// A listener counts only as a TCP listening row of one of its own server's
+// processes on its port; a server that does not run listens nowhere, not
+// even where a row of unknown owner holds its port.
+TEST_F(NagiosOrvaneCheckRun, ListenersAreTheServersOwn) {
+  auto Listener = [](bool Ipv6, int32_t Protocol, uint16_t Port, int32_t State, uint32_t Pid) {
+    TSocketRecord Socket;
+    Socket.Protocol = Protocol;
+    Socket.Ipv6 = Ipv6;
+    Socket.LocalPort = Port;
+    Socket.State = State;
+    Socket.ProcessId = Pid;
+    return Socket;
+  };
+  const struct {
+    const char* What;
+    TSocketRecord Socket;
+    bool ServerRuns, Listening;
+  } Cases[] = {
+      {"IPv4", Listener(false, 0, 143, TcpStateListening, 100), true, true},
+      {"IPv6", Listener(true, 0, 143, TcpStateListening, 100), true, true},
+      {"a second process of the name", Listener(false, 0, 143, TcpStateListening, 101), true, true},
+      {"established only", Listener(false, 0, 143, TcpStateEstablished, 100), true, false},
+      {"UDP", Listener(false, 1, 143, 0, 100), true, false},
+      {"another process", Listener(false, 0, 143, TcpStateListening, 200), true, false},
+      {"owner unknown", Listener(false, 0, 143, TcpStateListening, 0), true, false},
+      {"another port", Listener(false, 0, 993, TcpStateListening, 100), true, false},
+      {"server stopped, owner unknown", Listener(false, 0, 143, TcpStateListening, 0), false, false},
+  };
+  for (const auto& Case : Cases) {
+    Sockets.Sockets = {Case.Socket};
+    Processes.Processes = {{200, "Lumicourt.exe"}};
+    if (Case.ServerRuns) Processes.Processes.insert(Processes.Processes.end(), {{100, "Orvane.exe"}, {101, "ORVANE.EXE"}});
+    const TProgramResult Result = Run({"-w", "0", "-c", "0", "-p", App, "--require-listening=imapin:warning"});
+    const std::string Head = Case.Listening ? "OK - Connections=" : "WARNING - IMAPin port 143 not listening Connections=";
+    EXPECT_EQ(Result.Output.substr(0, Head.size()), Head) << Case.What;
+    EXPECT_EQ(Result.ExitStatus, Case.Listening ? ExitOk : ExitWarning) << Case.What;
+  }
+}
+
+// Only a process of the server's own name is a running server; a namesake
+// still counts its connections, as it always has.
+TEST_F(NagiosOrvaneCheckRun, ANamesakeIsNoRunningServer) {
+  Processes.Processes = {{100, "xOrvane.exe"}, {200, "Lumicourt.exe"}};
+  Connections(2, 25);
+  const TProgramResult Result = Run({"-w", "0", "-c", "0", "-p", App, "--require-running=Orvane"});
+  EXPECT_EQ(StatusOf(Result.Output),
+            "CRITICAL - Orvane.exe not running Connections=2 Smtp=2 Pop=0 Imap=0 Lumicourt=0 Helmstead=0");
+  EXPECT_EQ(Result.ExitStatus, ExitCritical);
+}
+
+// The golden of the performance data with thresholds: each alerts where the
+// status does for a reader that takes it as a range alerting outside itself.
+TEST_F(NagiosOrvaneCheckRun, PerformanceDataThresholds) {
+  Connections(9, 25);
+  Connections(1, 110);
+  Connections(2, 143);
+  const TProgramResult Result =
+      Run({"-p", App, "-w", "10", "-c", " @5:20", "-cSMTPin", "-3", "--warnIMAPin=~:1", "--critPOPin=@1",
+           "--warnPOPTotal=:3", "--critIMAPTotal=@2:", "--perfdata-thresholds", "--require-running=Helmstead,Orvane"});
+  EXPECT_EQ(Result.Output,
+            "CRITICAL - Helmstead.exe not running connections=12 POPin=1 IMAPTotal=2 |Connections=12;9;;0; "
+            "SmtpIn=9;;;0; SmtpOut=0;;;0; SmtpSSL=0;;;0; SmtpTotal=9;;;0; PopIn=1;;2:;0; "
+            "PopOut=0;;;0; PopSSL=0;;;0; PopTotal=1;3;;0; ImapIn=2;~:1;;0; ImapSSL=0;;;0; "
+            "ImapTotal=2;;~:1;0; Other=0;;;0; LCin=0;;;0; LCSSL=0;;;0; LCTotal=0;;;0; HSin=0;;;0; "
+            "HSSSL=0;;;0; HSTotal=0;;;0;\n");
+  EXPECT_EQ(Result.ExitStatus, ExitCritical);
+}
+
+// The golden of the long output: the status line, one line per category with
+// its ports and count, and at -v -v one line per connection of a server, the
+// owner's path last.
+TEST_F(NagiosOrvaneCheckRun, LongOutput) {
+  Files.Files[App + "Orvane.ini"] = "[Ports]\nSMTPIn=2525\nPOPOut=1110\n";
+  Processes.ModulePaths[100] = "C:\\Program Files\\Orvane|x\\Orvane.exe";
+  Connections(1, 2525);
+  Connections(1, 50000, 1110);
+  Connections(1, 3000, 40000, 200);
+  const TProgramResult Result = Run({"-p", App, "-w", "0", "-c", "0", "--details", "-v", "-v"});
+  EXPECT_EQ(Result.Output,
+            "OK - Connections=3 SmtpIn=1 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=1 PopSSL=0 ImapIn=0 "
+            "ImapSSL=0 Other=0 LCin=1 LCSSL=0 HSin=0 HSSSL=0|Connections=3 SmtpIn=1 SmtpOut=0 "
+            "SmtpSSL=0 SmtpTotal=1 PopIn=0 PopOut=1 PopSSL=0 PopTotal=1 ImapIn=0 ImapSSL=0 "
+            "ImapTotal=0 Other=0 LCin=1 LCSSL=0 LCTotal=1 HSin=0 HSSSL=0 HSTotal=0\n"
+            "SMTPin port 2525: 1\n"
+            "SMTPout remote port 25: 0\n"
+            "SMTPSSL port 465: 0\n"
+            "SMTPTotal ports 2525, 465, remote 25: 1\n"
+            "POPin port 110: 0\n"
+            "POPout remote port 1110: 1\n"
+            "POPSSL port 995: 0\n"
+            "POPTotal ports 110, 995, remote 1110: 1\n"
+            "IMAPin port 143: 0\n"
+            "IMAPSSL port 993: 0\n"
+            "IMAPTotal ports 143, 993: 0\n"
+            "Other ports of Orvane.exe: 0\n"
+            "LCin port 3000: 1\n"
+            "LCSSL port 443: 0\n"
+            "LCTotal ports 3000, 443 and any other of Lumicourt.exe: 1\n"
+            "HSin port 1000: 0\n"
+            "HSSSL port 443: 0\n"
+            "HSTotal ports 1000, 443: 0\n"
+            "TCP 10.1.1.1 2525 10.2.2.2 40000 ESTABLISHED 100 C:\\Program Files\\Orvane!x\\Orvane.exe\n"
+            "TCP 10.1.1.1 50000 10.2.2.2 1110 ESTABLISHED 100 C:\\Program Files\\Orvane!x\\Orvane.exe\n"
+            "TCP 10.1.1.1 3000 10.2.2.2 40000 ESTABLISHED 200 Lumicourt.exe\n");
+  EXPECT_EQ(Result.ExitStatus, ExitOk);
+}
+
+// The -v -v dump stays before the status with an extended option that asks
+// for no lines below it; with long output or a byte budget it goes below,
+// within the budget.
+TEST_F(NagiosOrvaneCheckRun, DumpKeptWithExtendedOptions) {
+  Connections(2, 25);
+  const std::string Record = "TCP 10.1.1.1 25 10.2.2.2 40000 ESTABLISHED 100 Orvane.exe";
+  const std::string Classic = "TCP|10.1.1.1|25|10.2.2.2|40000|ESTABLISHED|Orvane.exe|100|";
+  const struct {
+    const char* Option;
+    std::string Head;    // what stands before the status
+    size_t LinesBelow;   // connection lines below the status line
+  } Cases[] = {
+      {"--perfdata-thresholds", Classic + Classic, 0},
+      {"--require-running=Orvane", Classic + Classic, 0},
+      {"--max-output=4000", "", 2},
+      {"--max-output=400", "", 1},
+  };
+  for (const auto& Case : Cases) {
+    const TProgramResult Result = Run({"-p", App, "-w", "0", "-c", "0", "-v", "-v", Case.Option});
+    EXPECT_EQ(Result.Output.substr(0, Result.Output.find("OK - ")), Case.Head) << Case.Option;
+    size_t Below = 0;
+    for (size_t At = Result.Output.find("\n" + Record); At != std::string::npos;
+         At = Result.Output.find("\n" + Record, At + 1))
+      ++Below;
+    EXPECT_EQ(Below, Case.LinesBelow) << Case.Option;
+    // Each line end counts as the two bytes Windows writes.
+    EXPECT_LE(Result.Output.size() + std::count(Result.Output.begin(), Result.Output.end(), '\n'),
+              Case.Option == std::string("--max-output=400") ? 400u : 4096u) << Case.Option;
+  }
 }
 
 TEST_F(NagiosOrvaneCheckRun, RetrySettingsReachTheReader) {

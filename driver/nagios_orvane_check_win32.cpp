@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "common/WideText_win32.h"
-#include "driver/ExtendedOptions.h"
 #include "driver/ProgramIo_win32.h"
 #include "driver/RunningSystem.h"
 #include "driver/Watchdog.h"
@@ -36,12 +35,13 @@ int main() {
     WriteStandardOutput("Unknown - Unexpected failure\n");
     return ExitUnknown;
   }
-  Timeout = FindTimeout(Arguments);
+  const TCommandLine CommandLine = ParseCommandLine(Arguments, OwnPath);
+  Timeout = TimeoutOf(CommandLine);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
   TWatchdog Watchdog(Timeout.Seconds, Expire);
   try {
-    const TProgramResult Result = RunProgram(Arguments, OwnPath, RunningSystem());
+    const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
     if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
     return Result.ExitStatus;
   } catch (...) {

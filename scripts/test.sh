@@ -16,6 +16,7 @@ echo "== Linux"
 cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build_root/linux" -j"$(nproc)"
 (cd "$build_root/linux" && ctest --output-on-failure -j"$(nproc)")
+scripts/layers_test.sh
 
 echo "== Linux, sanitizers"
 scripts/test-sanitizers.sh
@@ -31,6 +32,9 @@ scripts/test-release.sh
 
 echo "== Sample configurations"
 scripts/test-contrib.sh
+
+echo "== Thresholds in the performance data, as Monitoring::Plugin reads them"
+scripts/test-perfdata.sh "$build_root/linux/nagios_orvane_check"
 
 echo "== Fuzzing"
 scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-60}"

@@ -21,8 +21,11 @@ public:
     Value.Data.insert(Value.Data.end(), {0, 0});
   }
 
+  int Queries = 0;
+
   TRegistryQuery Query(bool LocalMachine, const std::string& Key, const std::string& Name,
                        TRegistryValue& Value) override {
+    ++Queries;
     const auto Found = Values.find((LocalMachine ? "HKLM\\" : "HKCU\\") + Key + "\\" + Name);
     if (Found == Values.end()) return TRegistryQuery::KeyMissing;
     Value = Found->second;

@@ -1,0 +1,85 @@
+// The one table of what a check counts: every counter with its option name,
+// labels, server, port and total. Options, usage lines, thresholds, texts,
+// listeners, long-output lines and totals all derive from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class TServer : int { Orvane, Lumicourt, Helmstead };
+constexpr int ServerCount = 3;
+
+// The executables' file names, indexed by TServer.
+extern const char* const ServerNames[ServerCount];
+
+// The server whose executable a command line names ("orvane",
+// "Lumicourt.exe"; case ignored, ".exe" optional); false for none.
+bool FindServer(const std::string& Name, TServer& Server);
+
+// The service ports, with their defaults; the configuration files may change
+// them.
+struct TServicePorts {
+  int32_t SmtpInPort = 25;
+  int32_t SmtpOutPort = 25;  // remote port
+  int32_t SmtpSslPort = 465;
+  int32_t PopInPort = 110;
+  int32_t PopOutPort = 110;  // remote port
+  int32_t PopSslPort = 995;
+  int32_t ImapInPort = 143;
+  int32_t ImapSslPort = 993;
+  int32_t LumicourtPort = 3000;
+  int32_t LumicourtSslPort = 443;
+  int32_t HelmsteadPort = 1000;
+  int32_t HelmsteadSslPort = 443;
+};
+
+// Every counter, in the order of the performance data. The seventeen with an
+// option (-wX, -cX) are the connection categories.
+enum TCounter : int {
+  Connections,
+  SMTPin, SMTPout, SMTPSSL, SMTPTotal,
+  POPin, POPout, POPSSL, POPTotal,
+  IMAPin, IMAPSSL, IMAPTotal,
+  Other,
+  LCin, LCSSL, LCOther, LCTotal,
+  HSin, HSSSL, HSTotal,
+  CounterCount
+};
+using TCategory = TCounter;
+constexpr int CategoryCount = 17;
+
+// How a connection of the row's server falls into the row.
+enum class TRole {
+  All,       // every counted connection
+  Inbound,   // its local port is the row's port
+  Outbound,  // its remote port is the row's port
+  Rest,      // any other connection of the server
+  Total,     // the sum of the rows that add into it
+};
+
+struct TCounterRow {
+  TCounter Id;
+  const char* Name;          // the category ("SMTPin"), as options and verdicts write it; nullptr: none
+  const char* Label;         // in the performance data; nullptr: never shown
+  const char* SummaryLabel;  // in the short OK text; nullptr: not there
+  bool Detailed;             // in the detailed OK text, under Label
+  TRole Role;
+  TServer Server;
+  int32_t TServicePorts::*Port;  // Inbound and Outbound rows
+  TCounter Total;                // the row it adds into; Connections adds into itself
+};
+
+// Indexed by TCounter.
+extern const TCounterRow CounterRows[CounterCount];
+
+// Whether the row is a connection category, with options of its own.
+constexpr bool IsCategory(const TCounterRow& Row) {
+  return Row.Role == TRole::Inbound || Row.Role == TRole::Outbound || Row.Role == TRole::Total;
+}
+
+// The connection categories in their order.
+extern const TCounter Categories[CategoryCount];
+
+// The category a command line names (case ignored); false for none.
+bool FindCategory(const std::string& Name, TCounter& Category);
+

@@ -1,0 +1,8 @@
+#include "check/CheckResult.h"
+
+TCheckResult FailedResult(const std::string& Reason) {
+  TCheckResult Result;
+  Result.Status = ExitUnknown;
+  Result.Failure = Reason;
+  return Result;
+}

@@ -1,0 +1,161 @@
+#include "driver/NagiosOutput.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "common/TextCodec.h"
+
+namespace {
+
+constexpr size_t LineEndBytes = 2;
+
+std::string Item(const char* Label, int32_t Count) { return std::string(Label) + '=' + std::to_string(Count); }
+
+// The OK text: the summary counters, or at -v the detailed ones.
+std::string OkItems(const TCheckResult& R) {
+  std::string Text;
+  for (const TCounterRow& Row : CounterRows) {
+    const char* Label = R.Verbosity <= 0 ? Row.SummaryLabel : Row.Detailed ? Row.Label : nullptr;
+    if (Label == nullptr) continue;
+    if (!Text.empty()) Text += ' ';
+    Text += Item(Label, R.Measures[Row.Id].Count);
+  }
+  return Text;
+}
+
+// Items separated by blanks, as Nagios expects; with thresholds each is
+// label=value;warn;crit;0;
+std::string PerformanceData(const TCheckResult& R, bool Thresholds) {
+  std::string Text;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Label == nullptr) continue;
+    const TMeasure& M = R.Measures[Row.Id];
+    if (!Text.empty()) Text += ' ';
+    Text += Item(Row.Label, M.Count);
+    if (Thresholds) Text += ';' + M.Warn.PerfDataText() + ';' + M.Crit.PerfDataText() + ";0;";
+  }
+  return Text;
+}
+
+// One line per category: its name, the port(s) it counts and its count.
+std::vector<std::string> CategoryLines(const TCheckResult& R) {
+  std::vector<std::string> Lines;
+  for (const TCounterRow& Row : CounterRows) {
+    std::string Where;
+    if (Row.Role == TRole::Inbound) {
+      Where = " port " + std::to_string(R.Ports.*Row.Port);
+    } else if (Row.Role == TRole::Outbound) {
+      Where = " remote port " + std::to_string(R.Ports.*Row.Port);
+    } else if (Row.Role == TRole::Total) {
+      std::string Local, Remote, Rest;
+      for (const TCounterRow& Part : CounterRows) {
+        if (Part.Total != Row.Id || Part.Id == Row.Id) continue;
+        const std::string Port = std::to_string(Part.Port ? R.Ports.*Part.Port : 0);
+        if (Part.Role == TRole::Inbound) Local += (Local.empty() ? "" : ", ") + Port;
+        if (Part.Role == TRole::Outbound) Remote += ", remote " + Port;
+        if (Part.Role == TRole::Rest) Rest = std::string(" and any other of ") + ServerNames[int(Part.Server)];
+      }
+      Where = " ports " + Local + Remote + Rest;
+    } else if (Row.Role == TRole::Rest && Row.Label != nullptr) {
+      Lines.push_back(std::string("Other ports of ") + ServerNames[int(Row.Server)] + ": " +
+                      std::to_string(R.Measures[Row.Id].Count));
+      continue;
+    } else {
+      continue;
+    }
+    Lines.push_back(Row.Name + Where + ": " + std::to_string(R.Measures[Row.Id].Count));
+  }
+  return Lines;
+}
+
+const char* NameAt(const char* const* Names, size_t Size, int32_t Index) {
+  if (Index < 0 || static_cast<size_t>(Index) >= Size || Names[Index] == nullptr) return "?";
+  return Names[Index];
+}
+
+// One counted connection. On the status line its fields end in '|'; as a line
+// of its own they are separated by blanks with the owner's path last, since a
+// Windows path holds blanks.
+std::string DumpRecord(const TListEntry& Entry, bool Line) {
+  // A Linux path may hold a line break; the record shares a line.
+  std::string Name = FoldLineBreaks(Entry.ProcessName);
+  // Below the status line a '|' would start performance data.
+  if (Line)
+    for (char& Character : Name)
+      if (Character == '|') Character = '!';
+  const std::string Fields[] = {NameAt(ProtocolNames, 2, Entry.Protocol),
+                                Entry.LocalAddress,
+                                std::to_string(Entry.LocalPort),
+                                Entry.RemoteAddress,
+                                std::to_string(Entry.RemotePort),
+                                NameAt(TcpStateNames, 13, Entry.State),
+                                Line ? std::to_string(Entry.ProcessId) : Name,
+                                Line ? Name : std::to_string(Entry.ProcessId)};
+  std::string Record;
+  for (const std::string& Field : Fields) {
+    if (Line && !Record.empty()) Record += ' ';
+    Record += Field;
+    if (!Line) Record += '|';
+  }
+  return Record;
+}
+
+std::string LeftOut(size_t Count) {
+  return "... " + std::to_string(Count) + (Count == 1 ? " more line" : " more lines") + " left out";
+}
+
+}  // namespace
+
+std::string FitLines(const std::vector<std::string>& Lines, size_t Budget) {
+  size_t Total = 0;
+  for (const std::string& Line : Lines) Total += Line.size() + LineEndBytes;
+  size_t Kept = Lines.size();
+  std::string Note;
+  if (Total > Budget) {
+    // Drop lines from the end until the kept ones and the note fit.
+    for (Kept = Lines.size() - 1; Kept > 1; --Kept) {
+      Total -= Lines[Kept].size() + LineEndBytes;
+      Note = LeftOut(Lines.size() - Kept);
+      if (Total + Note.size() + LineEndBytes <= Budget) break;
+    }
+    if (Kept <= 1) {
+      Kept = 1;
+      Note = LeftOut(Lines.size() - 1);
+      // Not even the note fits beside the first line.
+      if (Lines[0].size() + Note.size() + 2 * LineEndBytes > Budget) Note.clear();
+    }
+  }
+  std::string Text;
+  for (size_t Index = 0; Index < Kept; ++Index) Text += Lines[Index] + "\n";
+  if (!Note.empty()) Text += Note + "\n";
+  return Text;
+}
+
+TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
+  if (R.Status == ExitUnknown && !R.Failure.empty()) return UnknownResult(R.Failure);
+  // What must be there and is not comes first, then the thresholds' texts.
+  std::string Text;
+  for (const auto& Missing : R.NotRunning)
+    Text += std::string(ServerNames[int(Missing.first)]) + " not running ";
+  for (const TListenerFinding& Listener : R.Listeners)
+    if (!Listener.Listening)
+      Text += std::string(CounterRows[Listener.Category].Name) + " port " +
+              std::to_string(Listener.Port) + " not listening ";
+  Text += !R.CriticalText.empty() ? R.CriticalText : !R.WarningText.empty() ? R.WarningText : OkItems(R);
+  std::vector<std::string> Lines = {std::string(StatusWord(R.Status)) + " - " + Text + "|" +
+                                    PerformanceData(R, Settings.PerfdataThresholds)};
+  if (Settings.Details)
+    for (std::string& Line : CategoryLines(R)) Lines.push_back(std::move(Line));
+  // The classic dump stands before the status, on its line; long output and
+  // a byte budget take it below, one connection a line.
+  const bool DumpBelow = Settings.Details || Settings.MaxOutputGiven;
+  std::string Dump;
+  if (R.Verbosity >= 2)
+    for (size_t Index : R.ServerConnections) {
+      if (DumpBelow) Lines.push_back(DumpRecord(R.Connections[Index], true));
+      else Dump += DumpRecord(R.Connections[Index], false);
+    }
+  const int Status = R.Status;
+  if (!Settings.Extended) return {Dump + Lines[0] + "\n", Status};
+  return {Dump + FitLines(Lines, Settings.MaxOutput), Status};
+}

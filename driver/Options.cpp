@@ -1,0 +1,355 @@
+#include "driver/Options.h"
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "common/Low32.h"
+#include "common/TextCodec.h"
+#include "driver/ProgramInfo.h"
+
+TProgramResult UnknownResult(const std::string& Message) {
+  // Nagios takes the first line as the status; a line break in the message (a
+  // path given on a Linux command line, a registry value) must not cut it.
+  return {"Unknown - " + FoldLineBreaks(Message) + "\n", ExitUnknown};
+}
+
+void DeclareOptions(TCommandLineParser& Parser) {
+  Parser.AddArgument("h", "help", false, false);
+  Parser.AddArgument("V", "version", false, false);
+  Parser.AddArgument("d", "delay", true, false);
+  Parser.AddArgument("r", "retry", true, false);
+  Parser.AddArgument("v", "verbose", false, false);
+  Parser.AddArgument("p", "path", true, false);
+  Parser.AddArgument("w", "warn", true, true);
+  Parser.AddArgument("c", "crit", true, true);
+  for (TCounter Category : Categories) {
+    const std::string Name = CounterRows[Category].Name;
+    Parser.AddArgument("w" + Name, "warn" + Name, true, false);
+    Parser.AddArgument("c" + Name, "crit" + Name, true, false);
+  }
+  Parser.AddArgument("t", "timeout", true, false);
+  Parser.AddArgument("", "perfdata-thresholds", false, false);
+  Parser.AddArgument("", "require-running", true, false);
+  Parser.AddArgument("", "require-listening", true, false);
+  Parser.AddArgument("", "details", false, false);
+  Parser.AddArgument("", "max-output", true, false);
+  Parser.AddArgument("", "output-format", true, false);
+  Parser.AddArgument("", "output-file", true, false);
+  Parser.AddArgument("", "service-prefix", true, false);
+}
+
+// The same banner on every build, Linux included: monitoring configurations
+// match on it.
+std::string BannerLine() { return ORVANE_PRODUCT_NAME " v" ORVANE_BANNER_VERSION "/Win32"; }
+
+namespace {
+
+// Words joined by blanks, each line started with Indent and kept within Width
+// columns where a word allows: usage lines made from the category table.
+std::string Wrapped(const std::string& Indent, const std::string& Words, size_t Width) {
+  std::string Text, Line = Indent;
+  size_t Start = 0;
+  while (Start < Words.size()) {
+    size_t End = Words.find(' ', Start);
+    if (End == std::string::npos) End = Words.size();
+    const std::string Word = Words.substr(Start, End - Start);
+    if (Line.size() > Indent.size() && Line.size() + 1 + Word.size() > Width) {
+      Text += Line + "\n";
+      Line = Indent;
+    }
+    Line += (Line.size() > Indent.size() ? " " : "") + Word;
+    Start = End + 1;
+  }
+  return Text + Line + "\n";
+}
+
+std::string CategoryNames(bool ListenersOnly) {
+  std::string Names;
+  for (TCounter Category : Categories) {
+    if (ListenersOnly && CounterRows[Category].Role != TRole::Inbound) continue;
+    Names += std::string(Names.empty() ? "" : ", ") + CounterRows[Category].Name;
+  }
+  return Names;
+}
+
+}  // namespace
+
+std::string UsageText(const std::string& ExePath) {
+  return BannerLine() + "\n" ORVANE_COPYRIGHT "\n\nUsage " + ExePath +
+         " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]\n"
+         "\n"
+         "-w, --warn=x\n"
+         "   warn if total connections >= x\n"
+         "\n"
+         "-c, --crit=x\n"
+         "   critical if total connections >= x\n"
+         "\n"
+         "-wX, --warnX, -cX, --critX=x\n"
+         "   warn or critical if specified connections >= x\n"
+         "   replace X with\n" +
+         Wrapped("     ", CategoryNames(false), 80) +
+         "\n"
+         "-h, --help\n"
+         "   print this help message\n"
+         "\n"
+         "-V, --version\n"
+         "   print version number\n"
+         "\n"
+         "-d, --delay=delayInMs\n"
+         "   retry delay (ms) for opening orvane dat files (Default: 500)\n"
+         "\n"
+         "-r, --retry=retrycount\n"
+         "   retry count for opening Orvane dat files (Default: 3)\n"
+         "\n"
+         "-p, --path=directorypath\n"
+         "   Orvane dat file directory (Default: use path from Registry key)\n"
+         "\n"
+         "-v, --verbose\n"
+         "   Add additional output information (does not affect PerfData)\n"
+         "   Use -v -v to print out debug information as well\n"
+         "\n"
+         "Any threshold may be a range: x: (below x), ~:y (above y), x:y (outside),\n"
+         "   @x:y (inside x..y), @y (inside 0..y); a plain number keeps the meaning above\n"
+         "\n"
+         "-t, --timeout=seconds[:state]\n"
+         "   end the run after seconds with state (Default: unknown; no timeout)\n"
+         "\n"
+         "--perfdata-thresholds\n"
+         "   add warn, crit and min to the PerfData\n"
+         "\n"
+         "--require-running=names[:state]\n"
+         "   state (Default: critical) if one of Orvane, Lumicourt, Helmstead is not running\n"
+         "\n"
+         "--require-listening=categories[:state]\n" +
+         Wrapped("   ", "state (Default: critical) if the port of one of " + CategoryNames(true) +
+                            " has no listener of its process",
+                 83) +
+         "\n"
+         "--details\n"
+         "   long output: one line per category below the status line; with -v -v one\n"
+         "   line per counted connection\n"
+         "\n"
+         "--max-output=bytes\n"
+         "   cut the output at a line end to fit (Default: 4096)\n";
+}
+
+namespace {
+
+[[noreturn]] void Malformed(const TCommandLineArgument& Option, const std::string& Value) {
+  throw std::runtime_error("Invalid value --" + Option.LongName + "=" + Value);
+}
+
+// A whole positive number of at most six digits.
+bool ReadCount(const std::string& Text, long& Value) {
+  if (Text.empty() || Text.size() > 6) return false;
+  Value = 0;
+  for (char Digit : Text) {
+    if (Digit < '0' || Digit > '9') return false;
+    Value = Value * 10 + (Digit - '0');
+  }
+  return Value > 0;
+}
+
+// Splits "WHAT[:STATE]"; false when the state is none of the four.
+bool SplitState(const std::string& Value, std::string& What, TStatus& Status) {
+  const size_t Colon = Value.rfind(':');
+  What = Value.substr(0, Colon);
+  if (Colon == std::string::npos) return true;
+  const std::string State = AsciiUpper(Value.substr(Colon + 1));
+  for (TStatus Each : {ExitOk, ExitWarning, ExitCritical, ExitUnknown})
+    if (State == AsciiUpper(StatusWord(Each))) {
+      Status = Each;
+      return true;
+    }
+  return false;
+}
+
+std::vector<std::string> CommaList(const std::string& Text) {
+  std::vector<std::string> Items;
+  size_t Start = 0;
+  for (;;) {
+    const size_t Comma = Text.find(',', Start);
+    Items.push_back(Text.substr(Start, Comma - Start));
+    if (Comma == std::string::npos) return Items;
+    Start = Comma + 1;
+  }
+}
+
+// The option given by its long name, when it was given at all.
+const TCommandLineArgument* Given(const TCommandLineParser& Parser, const std::string& LongName) {
+  const TCommandLineArgument* Option = Parser.FindArgument("", LongName);
+  return Option != nullptr && Option->Count > 0 ? Option : nullptr;
+}
+
+void ReadThreshold(const TCommandLineArgument* Option, TThreshold& Threshold) {
+  if (Option != nullptr && !ParseThreshold(Option->Value, Threshold))
+    throw std::runtime_error("Invalid range --" + Option->LongName + "=" + Option->Value);
+}
+
+void ReadClassic(const TCommandLineParser& Parser, TSettings& S) {
+  if (auto Option = Given(Parser, "delay")) {
+    S.RetryDelayGiven = true;
+    S.RetryDelay = Low32(Option->AsInteger());
+  }
+  if (auto Option = Given(Parser, "retry")) {
+    S.RetryCountGiven = true;
+    S.RetryCount = Low32(Option->AsInteger());
+  }
+  if (auto Option = Given(Parser, "verbose")) S.Verbosity = Option->Count;
+  if (auto Option = Given(Parser, "path")) {
+    S.DataPathGiven = true;
+    S.DataPath = Option->Value;
+  }
+  ReadThreshold(Given(Parser, "warn"), S.Warn[Connections]);
+  ReadThreshold(Given(Parser, "crit"), S.Crit[Connections]);
+  for (TCounter Category : Categories)
+    ReadThreshold(Given(Parser, std::string("warn") + CounterRows[Category].Name), S.Warn[Category]);
+  for (TCounter Category : Categories)
+    ReadThreshold(Given(Parser, std::string("crit") + CounterRows[Category].Name), S.Crit[Category]);
+}
+
+void ReadRequirements(const TCommandLineParser& Parser, TSettings& S) {
+  // Each occurrence is a group of its own, with its own state.
+  if (auto Option = Given(Parser, "require-running"))
+    for (const std::string& Value : Option->Values) {
+      TRunningRequirement Required;
+      std::string Names;
+      if (!SplitState(Value, Names, Required.State)) Malformed(*Option, Value);
+      for (const std::string& Name : CommaList(Names)) {
+        TServer Server;
+        if (!FindServer(Name, Server)) Malformed(*Option, Value);
+        Required.Servers.push_back(Server);
+      }
+      S.RequiredRunning.push_back(Required);
+    }
+  if (auto Option = Given(Parser, "require-listening"))
+    for (const std::string& Value : Option->Values) {
+      TListeningRequirement Required;
+      std::string Names;
+      if (!SplitState(Value, Names, Required.State)) Malformed(*Option, Value);
+      for (const std::string& Name : CommaList(Names)) {
+        TCounter Category;
+        if (!FindCategory(Name, Category) || CounterRows[Category].Role != TRole::Inbound)
+          Malformed(*Option, Value);
+        Required.Categories.push_back(Category);
+      }
+      S.RequiredListening.push_back(Required);
+    }
+}
+
+void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {
+  if (auto Option = Given(Parser, "output-format")) {
+    const struct {
+      const char* Name;
+      TOutputFormat Format;
+    } Formats[] = {{"nagios", TOutputFormat::Nagios},
+                   {"checkmk-local", TOutputFormat::CheckmkLocal},
+                   {"prometheus", TOutputFormat::Prometheus},
+                   {"json", TOutputFormat::Json}};
+    bool Known = false;
+    for (const auto& Each : Formats)
+      if (Option->Value == Each.Name) {
+        S.Format = Each.Format;
+        Known = true;
+      }
+    if (!Known) throw std::runtime_error("Invalid output format " + Option->Value);
+  }
+  if (auto Option = Given(Parser, "service-prefix")) {
+    const std::string& Prefix = Option->Value;
+    if (Prefix.size() > 100 || Prefix.find_first_of("\"\r\n") != std::string::npos)
+      Malformed(*Option, Prefix);
+    S.ServicePrefix = Prefix;
+  }
+  const bool Machine = S.Format == TOutputFormat::Prometheus || S.Format == TOutputFormat::Json;
+  if (auto Option = Given(Parser, "output-file")) {
+    const std::string& Path = Option->Value;
+    if (!Machine)
+      throw std::runtime_error("--output-file takes --output-format=prometheus or json");
+    // The collectors read only *.prom files and pass over any other silently.
+    if (S.Format == TOutputFormat::Prometheus &&
+        (Path.size() < 5 || Path.compare(Path.size() - 5, 5, ".prom") != 0))
+      Malformed(*Option, Path);
+    S.OutputFile = Path;
+  }
+  if (S.MaxOutputGiven && S.Format != TOutputFormat::Nagios)
+    throw std::runtime_error("--max-output is for the Nagios output only");
+}
+
+TSettings ReadSettings(const TCommandLineParser& Parser) {
+  TSettings S;
+  ReadClassic(Parser, S);
+  if (auto Option = Given(Parser, "timeout")) {
+    std::string Number;
+    long Seconds;
+    if (!SplitState(Option->Value, Number, S.TimeoutStatus) || !ReadCount(Number, Seconds))
+      Malformed(*Option, Option->Value);
+    S.TimeoutSeconds = static_cast<int>(Seconds);
+  }
+  S.PerfdataThresholds = Given(Parser, "perfdata-thresholds") != nullptr;
+  ReadRequirements(Parser, S);
+  S.Details = Given(Parser, "details") != nullptr;
+  if (auto Option = Given(Parser, "max-output")) {
+    long Bytes;
+    if (!ReadCount(Option->Value, Bytes)) Malformed(*Option, Option->Value);
+    S.MaxOutput = static_cast<size_t>(Bytes);
+    S.MaxOutputGiven = true;
+  }
+  ReadOutput(Parser, S);
+  // Anything after the classic options makes the run an extended one.
+  const size_t ClassicOptions = 8 + 2 * CategoryCount;
+  for (size_t Index = ClassicOptions; Index < Parser.Arguments.size(); ++Index)
+    if (Parser.Arguments[Index].Count > 0) S.Extended = true;
+  return S;
+}
+
+TCommandLine Answer(TProgramResult Result) {
+  TCommandLine Line;
+  Line.Answered = true;
+  Line.Answer = std::move(Result);
+  return Line;
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments, const std::string& ExePath) {
+  try {
+    TCommandLineParser Parser;
+    DeclareOptions(Parser);
+    bool Parsed;
+    try {
+      Parsed = Parser.Parse(Arguments);
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& Failure) {
+      return Answer(UnknownResult("Command Line Error " + std::string(Failure.what())));
+    }
+    // The message quotes the offending argument, which may hold a line break.
+    if (!Parsed) return Answer({FoldLineBreaks(Parser.ErrorMessage) + "\n", ExitUnknown});
+    if (Parser.HasArgument("", "help")) return Answer({UsageText(ExePath), ExitOk});
+    if (Parser.HasArgument("", "version")) return Answer({BannerLine() + "\n", ExitOk});
+    if (Parser.ParameterMissing)
+      return Answer({UsageText(ExePath) + "\nError:\nMissing parameter " +
+                         Parser.MissingParameters + "\n",
+                     ExitUnknown});
+    TCommandLine Line;
+    Line.Settings = ReadSettings(Parser);
+    return Line;
+  } catch (const std::bad_alloc&) {
+    return Answer(UnknownResult("Out of memory"));
+  } catch (const std::exception& Failure) {
+    return Answer(UnknownResult(Failure.what()));
+  } catch (...) {
+    return Answer(UnknownResult("Unexpected failure"));
+  }
+}
+
+TTimeout TimeoutOf(const TCommandLine& CommandLine) {
+  TTimeout Timeout;
+  if (CommandLine.Answered || CommandLine.Settings.TimeoutSeconds <= 0) return Timeout;
+  Timeout.Seconds = CommandLine.Settings.TimeoutSeconds;
+  Timeout.Status = CommandLine.Settings.TimeoutStatus;
+  Timeout.Line = std::string(StatusWord(CommandLine.Settings.TimeoutStatus)) + " - Timeout after " +
+                 std::to_string(Timeout.Seconds) + " seconds\n";
+  return Timeout;
+}
