@@ -274,6 +274,7 @@ TEST(TablesWin32, OwnerTableRowsOfNoProcessAreNobodys) {
   TExtendedGetSystem System;
   System.Tcp.Versions = {Tcp.Bytes};
   System.Tcp6.Versions = {Tcp6.Bytes};
+  System.Udp.Versions = {TTableBytes().Bytes};
   TWin32TableSource Source([&] { return System.Functions(); });
   TCensus Census;
   Census.Processes.Processes = {{1234, "Orvane.exe"}, {4242, "other.exe"}};
