@@ -24,7 +24,7 @@ using TAddress4 = std::array<uint8_t, 4>;
 const TAddress4 Any{0, 0, 0, 0}, Host{10, 1, 1, 1};
 
 class SourcesAndStates : public ::testing::Test {
-protected:
+ protected:
   TFakeFileSystem Files;
   TFakeRegistry Registry;
   TFakeSocketSource Sockets;
@@ -49,7 +49,7 @@ protected:
     return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Sockets, &Processes});
   }
 
-private:
+ private:
   int Next = 0;
 };
 
@@ -138,10 +138,14 @@ INSTANTIATE_TEST_SUITE_P(
     SourcesAndStates, SourcesAndStatesVerdict,
     ::testing::Values(
         TVerdictCase{"Quiet", {"--per-source=IMAPin:18:20"}, OkText, 0},
-        TVerdictCase{"Warning", {"--per-source=IMAPin:15:20"},
-                     "WARNING - IMAPin 17 connections from 203.0.113.9 ", 1},
-        TVerdictCase{"Critical", {"--per-source=SMTPin,IMAPin:2:17"},
-                     "CRITICAL - IMAPin 17 connections from 203.0.113.9 ", 2},
+        TVerdictCase{"Warning",
+                     {"--per-source=IMAPin:15:20"},
+                     "WARNING - IMAPin 17 connections from 203.0.113.9 ",
+                     1},
+        TVerdictCase{"Critical",
+                     {"--per-source=SMTPin,IMAPin:2:17"},
+                     "CRITICAL - IMAPin 17 connections from 203.0.113.9 ",
+                     2},
         TVerdictCase{"EachOccurrenceItsOwnThresholds",
                      {"--per-source=SMTPin:2", "--per-source=IMAPin:15"},
                      "WARNING - SMTPin 2 connections from 192.0.2.1 IMAPin 17 connections from "
@@ -149,17 +153,23 @@ INSTANTIATE_TEST_SUITE_P(
                      1},
         TVerdictCase{"TieGoesToTheLowerAddress",
                      {"--per-source=IMAPin:5", "--per-source-exclude=203.0.113.9"},
-                     "WARNING - IMAPin 5 connections from 198.51.100.7 ", 1},
+                     "WARNING - IMAPin 5 connections from 198.51.100.7 ",
+                     1},
         TVerdictCase{"GroupedByNetwork",
                      {"--per-source=IMAPin:10", "--per-source-exclude=203.0.113.0/24",
                       "--per-source-prefix=24,64"},
-                     "WARNING - IMAPin 10 connections from 198.51.100.0/24 ", 1},
-        TVerdictCase{"RangeOnTheBusiest", {"--per-source=SMTPin:@1:2"},
-                     "WARNING - SMTPin 2 connections from 192.0.2.1 ", 1},
-        TVerdictCase{"StateCritical", {"--states=IMAPin", "--state-crit=IMAPin:CloseWait:10"},
-                     "CRITICAL - IMAPin 12 CloseWait ", 2},
-        TVerdictCase{"StateQuiet", {"--states=IMAPin", "--state-warn=IMAPin:TimeWait:1"}, OkText,
-                     0},
+                     "WARNING - IMAPin 10 connections from 198.51.100.0/24 ",
+                     1},
+        TVerdictCase{"RangeOnTheBusiest",
+                     {"--per-source=SMTPin:@1:2"},
+                     "WARNING - SMTPin 2 connections from 192.0.2.1 ",
+                     1},
+        TVerdictCase{"StateCritical",
+                     {"--states=IMAPin", "--state-crit=IMAPin:CloseWait:10"},
+                     "CRITICAL - IMAPin 12 CloseWait ",
+                     2},
+        TVerdictCase{
+            "StateQuiet", {"--states=IMAPin", "--state-warn=IMAPin:TimeWait:1"}, OkText, 0},
         // The worst state wins; its texts stand, the classic ones first.
         TVerdictCase{"WorstOfAll",
                      {"--critIMAPin=20", "--per-source=IMAPin:10:17", "--states=IMAPin",
@@ -169,11 +179,13 @@ INSTANTIATE_TEST_SUITE_P(
                      2},
         TVerdictCase{"ClassicWarningBesideAStateCritical",
                      {"--warnSMTPin=1", "--states=IMAPin", "--state-crit=IMAPin:CloseWait:12"},
-                     "CRITICAL - IMAPin 12 CloseWait ", 2},
-        TVerdictCase{"RequirementStillFirst",
-                     {"--require-running=Helmstead", "--states=IMAPin",
-                      "--state-warn=IMAPin:CloseWait:12"},
-                     "CRITICAL - Helmstead.exe not running IMAPin 12 CloseWait ", 2}),
+                     "CRITICAL - IMAPin 12 CloseWait ",
+                     2},
+        TVerdictCase{
+            "RequirementStillFirst",
+            {"--require-running=Helmstead", "--states=IMAPin", "--state-warn=IMAPin:CloseWait:12"},
+            "CRITICAL - Helmstead.exe not running IMAPin 12 CloseWait ",
+            2}),
     [](const ::testing::TestParamInfo<TVerdictCase>& Info) {
       return std::string(Info.param.Name);
     });
@@ -216,8 +228,8 @@ INSTANTIATE_TEST_SUITE_P(
         TRefusal{"TopSourcesWithoutPerSource",
                  {"--top-sources=3"},
                  "--top-sources=3 without --per-source"},
-        TRefusal{"MalformedThreshold", {"--per-source=IMAPin:x"},
-                 "Invalid value --per-source=IMAPin:x"},
+        TRefusal{
+            "MalformedThreshold", {"--per-source=IMAPin:x"}, "Invalid value --per-source=IMAPin:x"},
         TRefusal{"MalformedRange",
                  {"--states=IMAPin", "--state-warn=IMAPin:CloseWait:20:10"},
                  "Invalid range --state-warn=IMAPin:CloseWait:20:10"},
@@ -248,8 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SourcesAndStates, PerformanceDataBoundedAndLabelsUnique) {
   for (int Index = 0; Index < 3000; ++Index)
     From({10, uint8_t(Index >> 8), uint8_t(Index), 1}, 1, Index % 2 ? 143 : 995);
-  const std::string Everything = "SMTPin,SMTPout,SMTPSSL,POPin,POPout,POPSSL,IMAPin,IMAPSSL,LCin,"
-                                 "LCSSL,HSin,HSSSL";
+  const std::string Everything =
+      "SMTPin,SMTPout,SMTPSSL,POPin,POPout,POPSSL,IMAPin,IMAPSSL,LCin,"
+      "LCSSL,HSin,HSSSL";
   const TProgramResult Result = Run({"--per-source=" + Everything, "--states=" + Everything});
   const std::string PerfData = PerfDataOf(Result.Output);
   EXPECT_EQ(PerfData.find("10."), std::string::npos);
