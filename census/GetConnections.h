@@ -20,19 +20,21 @@ enum class TOwner : uint8_t {
   Other,    // a process holds it, but none of those the snapshot was asked about
 };
 
+// The fields stand where they leave no gaps: a snapshot holds one entry per
+// socket of the machine.
 struct TListEntry {
-  int32_t Protocol = 0;       // 0 TCP, 1 UDP (IPv4 and IPv6 alike)
-  std::string LocalAddress;   // dotted IPv4 or canonical IPv6 text
-  int32_t LocalPort = 0;      // host order
-  std::string RemoteAddress;  // empty for UDP
-  int32_t RemotePort = 0;
-  int32_t State = 0;          // TCP state 1..12 (TcpStateNames), 0 for UDP
-  std::string ProcessName;
-  uint32_t ProcessId = 0;     // 0 when the owner is unknown or not asked about
+  int32_t Protocol = 0;  // 0 TCP, 1 UDP (IPv4 and IPv6 alike)
   // Process: one of the snapshot's Owners. Other keeps the id where the
   // system gives it (Windows), so ProcessId alone never makes a row count.
   TOwner Owner = TOwner::Unknown;
   bool Ipv6 = false;
+  std::string LocalAddress;   // dotted IPv4 or canonical IPv6 text
+  int32_t LocalPort = 0;      // host order
+  int32_t RemotePort = 0;
+  std::string RemoteAddress;  // empty for UDP
+  int32_t State = 0;          // TCP state 1..12 (TcpStateNames), 0 for UDP
+  uint32_t ProcessId = 0;     // 0 when the owner is unknown or not asked about
+  std::string ProcessName;
   // The addresses as the system gave them, network order, an IPv4 address in
   // the first four bytes: grouping by network takes bytes, not text.
   uint8_t LocalBytes[16] = {};

@@ -8,6 +8,7 @@
 //                   [--listen-no-accept ADDR:PORT]...
 //                   [--connect ADDR:PORT[*COUNT]]...
 //                   [--connect-pending [ADDR:PORT,]ADDR:PORT[*COUNT]]...
+//                   [--connect-spread FIRST+SOURCES,ADDR:PORT[*COUNT]]...
 //                   [--connect-from ADDR:PORT,ADDR:PORT]... [--udp ADDR:PORT]...
 //
 // ADDR is an IPv4 address, or an IPv6 address in brackets ("[::]:25",
@@ -16,7 +17,9 @@
 // clients wait in the listen queue, held by no process. --connect-pending
 // starts connections (from the first endpoint, when given) without waiting
 // for them: where the answers are dropped they stay SYN_SENT, and their
-// server's ends half-open. --connect-from binds the first endpoint
+// server's ends half-open. --connect-spread makes its connections in turn
+// from SOURCES consecutive IPv4 addresses, FIRST the first (127.1.0.1+100).
+// --connect-from binds the first endpoint
 // (reusing the address, so several connections may share a local port) and
 // connects to the second: a connection whose local end is a server port
 // without an accept. --udp binds a datagram socket. Once every listener is
@@ -157,6 +160,24 @@ int main(int argc, char** argv) {
           held.push_back(fd);
         }
         break;
+      case TStandInStep::ConnectSpread: {
+        in_addr first{};
+        if (inet_pton(AF_INET, step.From.Host.c_str(), &first) != 1) Fail("bad address " + step.From.Host);
+        for (long n = 0; n < step.Count; ++n) {
+          int fd = Socket(target, SOCK_STREAM);
+          sockaddr_in from{};
+          from.sin_family = AF_INET;
+          from.sin_addr.s_addr = htonl(ntohl(first.s_addr) + uint32_t(n % step.Sources));
+          // The local port is chosen at connect, per destination: one address
+          // may hold more connections than there are ports.
+          int one = 1;
+          setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+          if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) Fail("bind");
+          if (connect(fd, target.Get(), target.Length) != 0) Fail("connect " + where);
+          held.push_back(fd);
+        }
+        break;
+      }
       case TStandInStep::Connect:
       case TStandInStep::ConnectFrom:
         for (long n = 0; n < step.Count; ++n) {

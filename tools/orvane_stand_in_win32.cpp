@@ -134,6 +134,21 @@ int main(int argc, char** argv) {
           Held.push_back(S);
         }
         break;
+      case TStandInStep::ConnectSpread: {
+        in_addr First{};
+        if (inet_pton(AF_INET, Step.From.Host.c_str(), &First) != 1) Fail("bad address " + Step.From.Host);
+        for (long N = 0; N < Step.Count; ++N) {
+          const SOCKET S = Socket(Target, SOCK_STREAM);
+          sockaddr_in From{};
+          From.sin_family = AF_INET;
+          From.sin_addr.s_addr = htonl(ntohl(First.s_addr) + static_cast<u_long>(N % Step.Sources));
+          if (bind(S, reinterpret_cast<const sockaddr*>(&From), sizeof From) != 0) Fail("bind");
+          if (connect(S, Target.Get(), Target.Length) != 0) Fail("connect " + Where);
+          ClaimOwnership(S);
+          Held.push_back(S);
+        }
+        break;
+      }
       case TStandInStep::Connect:
       case TStandInStep::ConnectFrom:
         for (long N = 0; N < Step.Count; ++N) {
