@@ -4,6 +4,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -188,6 +189,18 @@ TSocketSource& SystemSocketSource() {
 }
 
 uint32_t TLinuxProcessSource::OwnProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool TLinuxProcessSource::RunsOwnImage(uint32_t ProcessId) {
+  if (ProcessId == 0) return false;
+  // stat() follows the link to the file the process runs, even when that
+  // file was replaced or removed since. Another user's process may not be
+  // looked into without rights: then it cannot be told.
+  struct stat other {}, own {};
+  if (stat((ProcRoot + "/" + std::to_string(ProcessId) + "/exe").c_str(), &other) != 0 ||
+      stat((ProcRoot + "/self/exe").c_str(), &own) != 0)
+    return false;
+  return other.st_dev == own.st_dev && other.st_ino == own.st_ino;
+}
 
 TProcessSource& SystemProcessSource() {
   static TLinuxProcessSource source;

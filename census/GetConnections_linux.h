@@ -45,6 +45,9 @@ public:
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
   std::string HiddenProcesses() override;
   uint32_t OwnProcessId() override;
+  // By the identity (device and inode) of <ProcRoot>/<pid>/exe and of
+  // <ProcRoot>/self/exe: a link of the program under another name counts.
+  bool RunsOwnImage(uint32_t ProcessId) override;
 
 private:
   std::string ProcRoot;

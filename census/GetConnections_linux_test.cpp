@@ -5,8 +5,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "census/GetConnections.h"
 #include "census/GetConnections_linux.h"
@@ -177,6 +180,74 @@ TEST(LiveProcessesTest, OwnProcessListed) {
     }
   EXPECT_TRUE(found);
   EXPECT_EQ(ProcessNameFromId(self, SystemProcessSource()), exe);
+}
+
+// A child that runs Program and is held still right after its exec (traced),
+// so that its executable is Program's and it runs none of it; killed with
+// the object. Pid() is 0 where tracing is not allowed.
+class TStoppedChild {
+public:
+  explicit TStoppedChild(const std::string& Program) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
+      execl(Program.c_str(), Program.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (child < 0) return;
+    Child = child;
+    int status = 0;
+    if (waitpid(Child, &status, 0) == Child && WIFSTOPPED(status)) Stopped = true;
+    else Child = 0;  // it ended: no tracing here, or no program
+  }
+  ~TStoppedChild() {
+    if (!Stopped) return;
+    kill(Child, SIGKILL);
+    waitpid(Child, nullptr, 0);
+  }
+  uint32_t Pid() const { return uint32_t(Child); }
+
+private:
+  pid_t Child = 0;
+  bool Stopped = false;
+};
+
+// Another instance of this program is known by its file whatever its name:
+// started through a hard link or a symbolic link named like the server.
+// Another program is not, nor a process that is gone.
+TEST(LiveProcessesTest, AnotherInstanceOfThisProgramIsKnownByItsFile) {
+  const std::string exe = SelfExe();
+  ASSERT_FALSE(exe.empty());
+  // The hard link beside this program, on its file system.
+  const std::string hard = exe.substr(0, exe.rfind('/') + 1) + "Orvane-" + std::to_string(getpid()) + ".exe";
+  const std::string soft = "/tmp/Orvane-" + std::to_string(getpid()) + ".exe";
+  ASSERT_EQ(link(exe.c_str(), hard.c_str()), 0) << hard;
+  ASSERT_EQ(symlink(exe.c_str(), soft.c_str()), 0) << soft;
+  TProcessSource& processes = SystemProcessSource();
+  {
+    TStoppedChild hardChild(hard), softChild(soft), other("/bin/true");
+    if (hardChild.Pid() == 0) {
+      unlink(hard.c_str());
+      unlink(soft.c_str());
+      GTEST_SKIP() << "no tracing of a child here";
+    }
+    EXPECT_TRUE(processes.RunsOwnImage(hardChild.Pid()));
+    EXPECT_TRUE(processes.RunsOwnImage(softChild.Pid()));
+    EXPECT_FALSE(processes.RunsOwnImage(other.Pid()));
+    EXPECT_TRUE(processes.RunsOwnImage(uint32_t(getpid())));
+  }
+  unlink(hard.c_str());
+  unlink(soft.c_str());
+  // A process that has ended and been reaped, and no process at all.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  EXPECT_FALSE(processes.RunsOwnImage(uint32_t(gone)));
+  EXPECT_FALSE(processes.RunsOwnImage(0));
+  // A recorded /proc has no image of this program's.
+  TLinuxProcessSource recorded("/nonexistent/proc");
+  EXPECT_FALSE(recorded.RunsOwnImage(uint32_t(getpid())));
 }
 
 }  // namespace

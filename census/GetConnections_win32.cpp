@@ -25,12 +25,14 @@ constexpr ULONG FamilyIPv6 = 23;  // AF_INET6
 // now and then and which a second call usually doesn't.
 constexpr DWORD StatusUnsuccessful = 0xC0000001;
 
+// The library of the connection tables.
+constexpr char IpHelperLibrary[] = "iphlpapi.dll";
+
 // The table's name in messages.
-std::string TableName(TTableKind Kind, bool Extended) {
+std::string TableName(TTableKind Kind) {
   const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
   const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
-  return std::string(Ipv6 ? "IPv6 " : "") + (Tcp ? "TCP" : "UDP") + (Extended ? " owner" : "") +
-         " table";
+  return std::string(Ipv6 ? "IPv6 " : "") + (Tcp ? "TCP" : "UDP") + " owner table";
 }
 
 // GetProcAddress gives a generic entry point; the detour through the
@@ -57,20 +59,21 @@ std::string SystemErrorText(uint32_t Code) {
   return Utf8FromWide(Buffer.data(), Length);
 }
 
-void CheckIpHlpResult(uint32_t Code, const std::string& Table) {
-  if (Code == 0) return;
+std::string SystemErrorMessage(uint32_t Code) {
   // Codes from the NTSTATUS range read better in hex, as they are published.
   char Number[16];
   std::snprintf(Number, sizeof Number, Code >= 0x80000000u ? "0x%08X" : "%u",
                 static_cast<unsigned>(Code));
-  std::string Message = SystemErrorText(Code);
-  // The table and the code keep a failing read apart from the program's own
-  // failures (an "Out of memory" of the system is not one of the program's).
-  if (Message.empty())
-    Message = std::string("System error ") + Number;
-  else
-    Message += std::string(" (error ") + Number + ")";
-  throw std::runtime_error("Can not read the " + Table + ": " + Message);
+  const std::string Message = SystemErrorText(Code);
+  // The code keeps a failure of the system's apart from the program's own
+  // (an "Out of memory" of the system is not one of the program's).
+  if (Message.empty()) return std::string("System error ") + Number;
+  return Message + " (error " + Number + ")";
+}
+
+void CheckIpHlpResult(uint32_t Code, const std::string& Table) {
+  if (Code == 0) return;
+  throw std::runtime_error("Can not read the " + Table + ": " + SystemErrorMessage(Code));
 }
 
 // ---- Connection tables ----------------------------------------------------
@@ -80,22 +83,35 @@ namespace {
 // The IP helper library from the system folder, by its full path: it is not
 // one of the libraries Windows always takes from there, so a copy planted in
 // the program's folder (where agents install checks, and which they run with
-// their rights) would otherwise be found first. Loaded once, kept to the end.
-HMODULE IpHelperModule() {
-  static const HMODULE Module = [] {
+// their rights) would otherwise be found first. Loaded once, kept to the end;
+// when it cannot be, the system's error code says why.
+struct TLoadedLibrary {
+  HMODULE Module = nullptr;
+  DWORD Error = 0;
+};
+
+const TLoadedLibrary& IpHelperModule() {
+  static const TLoadedLibrary Library = [] {
+    TLoadedLibrary Loaded;
     std::wstring Path(MAX_PATH, L'\0');
     const UINT Length = GetSystemDirectoryW(&Path[0], MAX_PATH);
-    if (Length == 0 || Length >= MAX_PATH) return HMODULE(nullptr);
+    if (Length == 0 || Length >= MAX_PATH) {
+      Loaded.Error = Length == 0 ? GetLastError() : DWORD(ERROR_FILENAME_EXCED_RANGE);
+      return Loaded;
+    }
     Path.resize(Length);
     Path += L"\\iphlpapi.dll";
     // Its own imports from the system folder too; systems without that flag
     // (Vista and 7 before their update) refuse it, and take them from the
     // library's own folder instead.
-    HMODULE Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (Loaded == nullptr) Loaded = LoadLibraryExW(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    Loaded.Module = LoadLibraryExW(Path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (Loaded.Module == nullptr)
+      Loaded.Module = LoadLibraryExW(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (Loaded.Module == nullptr) Loaded.Error = GetLastError();
+    if (Loaded.Module == nullptr && Loaded.Error == 0) Loaded.Error = ERROR_MOD_NOT_FOUND;
     return Loaded;
   }();
-  return Module;
+  return Library;
 }
 
 }  // namespace
@@ -109,15 +125,14 @@ TIpHelperFunctions BindIpHelperFunctions() {
   };
   Functions.FreeBlock = [](void* Block) { HeapFree(GetProcessHeap(), 0, Block); };
 
-  const HMODULE Module = IpHelperModule();
-  if (Module == nullptr) return Functions;
+  const TLoadedLibrary& Library = IpHelperModule();
+  if (Library.Module == nullptr) {
+    Functions.LoadError = Library.Error;
+    return Functions;
+  }
+  const HMODULE Module = Library.Module;
   using TAllocate = DWORD(WINAPI*)(void**, BOOL, HANDLE, DWORD, DWORD);
   using TGetExtended = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, DWORD, ULONG);
-  using TGet = ULONG(WINAPI*)(void*, ULONG*, BOOL);
-  BindIfFound(Functions.GetTcpTable, Lookup<TGet>(Module, "GetTcpTable"));
-  BindIfFound(Functions.GetUdpTable, Lookup<TGet>(Module, "GetUdpTable"));
-  BindIfFound(Functions.GetTcp6Table, Lookup<TGet>(Module, "GetTcp6Table"));
-  BindIfFound(Functions.GetUdp6Table, Lookup<TGet>(Module, "GetUdp6Table"));
   BindIfFound(Functions.AllocateTcpExTable,
               Lookup<TAllocate>(Module, "AllocateAndGetTcpExTableFromStack"));
   BindIfFound(Functions.AllocateUdpExTable,
@@ -160,32 +175,20 @@ std::vector<uint8_t> AllocatedTable(const TIpHelperFunctions& Functions,
   return Table;
 }
 
-// What a table that is not there means.
-enum class TNoSize {
-  EndsSnapshot,  // the plain IPv4 tables: a size of 0 ends the snapshot
-  EmptyTable,    // the IPv4 owner tables: a failure
-  NoTable,       // the IPv6 tables: a system without IPv6
-};
-
-// A plain IPv4 table is asked for its size first, since a size of 0 ends the
-// snapshot. An owner table costs as much to size as to fill on some systems
-// (under Wine each call walks every socket of every process), so it is read
-// into a buffer of a likely size first and sized only when it doesn't fit.
-// A table that grows before the fill is asked for again with the new size
-// (and room for a few more rows), a bounded number of times, before its
-// error stands: connections come and go on a busy server. The same holds
-// for the errors a loaded system gives for a table that changed during the
-// read (STATUS_UNSUCCESSFUL, out of memory).
-TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize NoSize,
+// An owner table costs as much to size as to fill on some systems (under
+// Wine each call walks every socket of every process), so it is read into a
+// buffer of a likely size first and sized only when it doesn't fit. A table
+// that grows before the fill is asked for again with the new size (and room
+// for a few more rows), a bounded number of times, before its error stands:
+// connections come and go on a busy server. The same holds for the errors a
+// loaded system gives for a table that changed during the read
+// (STATUS_UNSUCCESSFUL, out of memory). An IPv6 table the system does not
+// support is not there (a system without IPv6); an IPv4 one that fails so is
+// a failure.
+TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, bool MayBeAbsent,
                       size_t RowSize, const std::string& Name, std::vector<uint8_t>& Table) {
   DWORD Size = TWin32TableSource::FirstOwnerTableSize;
   int Attempts = 2 + TWin32TableSource::GrowthRetries;  // the first guess, a fill, the retries
-  if (NoSize == TNoSize::EndsSnapshot) {
-    Size = 0;
-    Get(nullptr, &Size);
-    if (Size == 0) return TTableRead::SizeZero;
-    --Attempts;
-  }
   for (;;) {
     Table.assign(Size, 0);
     DWORD Given = Size;
@@ -197,72 +200,73 @@ TTableRead SizedTable(const std::function<DWORD(void*, DWORD*)>& Get, TNoSize No
       Size = static_cast<DWORD>(std::min<uint64_t>(Wanted, 0xFFFFFFFFu));
       continue;
     }
-    if (Result == ERROR_NOT_SUPPORTED && NoSize == TNoSize::NoTable) return TTableRead::NotPresent;
+    if (Result == ERROR_NOT_SUPPORTED && MayBeAbsent) return TTableRead::NotPresent;
     CheckIpHlpResult(Result, Name);
     return TTableRead::Ok;
   }
 }
 
+// Why no table with owners can be had from the functions the library gave:
+// the library was not loaded, or one of the owner tables' functions is
+// missing from it.
+[[noreturn]] void NoOwnerTables(const TIpHelperFunctions& Functions) {
+  if (Functions.LoadError != 0)
+    throw std::runtime_error(std::string("Can not load ") + IpHelperLibrary + ": " +
+                             SystemErrorMessage(Functions.LoadError));
+  // The functions of every system since XP SP2 are the ones to name.
+  const char* Missing =
+      Functions.GetExtendedTcpTable ? "GetExtendedUdpTable" : "GetExtendedTcpTable";
+  throw std::runtime_error(std::string("Can not find ") + Missing + " in " + IpHelperLibrary +
+                           ": " + SystemErrorMessage(ERROR_PROC_NOT_FOUND));
+}
+
 }  // namespace
 
-bool TWin32TableSource::BindExtendedTables() {
+void TWin32TableSource::BindOwnerTables() {
   Functions = Bind();
-  if (Functions.AllocateTcpExTable && Functions.AllocateUdpExTable)
+  // Tables without owners would count nothing: a false OK. A library that
+  // could not be loaded gives no function at all.
+  if (Functions.LoadError != 0)
+    NoOwnerTables(Functions);
+  else if (Functions.AllocateTcpExTable && Functions.AllocateUdpExTable)
     CurrentPath = TTablePath::Allocating;
   // Systems since Vista lack the allocating functions; their successors
   // give the same rows.
   else if (Functions.GetExtendedTcpTable && Functions.GetExtendedUdpTable)
     CurrentPath = TTablePath::ExtendedGet;
   else
-    CurrentPath = TTablePath::Plain;
-  return CurrentPath != TTablePath::Plain;
+    NoOwnerTables(Functions);
 }
 
-TTableRead TWin32TableSource::ReadTable(TTableKind Kind, bool Extended,
-                                        std::vector<uint8_t>& Table) {
+TTableRead TWin32TableSource::ReadTable(TTableKind Kind, std::vector<uint8_t>& Table) {
   const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
   const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
-  const size_t RowSize = TableRowSize(Kind, Extended);
-  const std::string Name = TableName(Kind, Extended);
+  const size_t RowSize = TableRowSize(Kind, true);
+  const std::string Name = TableName(Kind);
 
-  if (Extended) {
-    if (CurrentPath == TTablePath::Allocating && !Ipv6) {
-      Table = AllocatedTable(Functions,
-                             Tcp ? Functions.AllocateTcpExTable : Functions.AllocateUdpExTable,
-                             RowSize, Name);
-      return TTableRead::Ok;
-    }
-    // The allocating functions know no IPv6; the owner tables do, where the
-    // system has them.
-    const auto& Get = Tcp ? Functions.GetExtendedTcpTable : Functions.GetExtendedUdpTable;
-    if (!Get) return TTableRead::NotPresent;
-    const ULONG Family = Ipv6 ? FamilyIPv6 : FamilyIPv4;
-    const DWORD Class = Tcp ? DWORD(TCP_TABLE_OWNER_PID_ALL) : DWORD(UDP_TABLE_OWNER_PID);
-    return SizedTable(
-        [&](void* Buffer, DWORD* Size) { return Get(Buffer, Size, TRUE, Family, Class); },
-        Ipv6 ? TNoSize::NoTable : TNoSize::EmptyTable, RowSize, Name, Table);
+  if (CurrentPath == TTablePath::Allocating && !Ipv6) {
+    Table = AllocatedTable(Functions,
+                           Tcp ? Functions.AllocateTcpExTable : Functions.AllocateUdpExTable,
+                           RowSize, Name);
+    return TTableRead::Ok;
   }
-
-  const TIpHelperFunctions::TGetTable* Get = nullptr;
-  switch (Kind) {
-    case TTableKind::Tcp4: Get = &Functions.GetTcpTable; break;
-    case TTableKind::Tcp6: Get = &Functions.GetTcp6Table; break;
-    case TTableKind::Udp4: Get = &Functions.GetUdpTable; break;
-    case TTableKind::Udp6: Get = &Functions.GetUdp6Table; break;
-  }
-  if (Get == nullptr || !*Get) return Ipv6 ? TTableRead::NotPresent : TTableRead::SizeZero;
-  return SizedTable([&](void* Buffer, DWORD* Size) { return (*Get)(Buffer, Size, TRUE); },
-                    Ipv6 ? TNoSize::NoTable : TNoSize::EndsSnapshot, RowSize, Name, Table);
+  // The allocating functions know no IPv6; the owner tables do, where the
+  // system has them.
+  const auto& Get = Tcp ? Functions.GetExtendedTcpTable : Functions.GetExtendedUdpTable;
+  if (!Get) return TTableRead::NotPresent;
+  const ULONG Family = Ipv6 ? FamilyIPv6 : FamilyIPv4;
+  const DWORD Class = Tcp ? DWORD(TCP_TABLE_OWNER_PID_ALL) : DWORD(UDP_TABLE_OWNER_PID);
+  return SizedTable(
+      [&](void* Buffer, DWORD* Size) { return Get(Buffer, Size, TRUE, Family, Class); }, Ipv6,
+      RowSize, Name, Table);
 }
 
 void TWin32TableSource::ReadSockets(const std::vector<uint32_t>&, TSocketList& Sockets) {
-  const bool Extended = BindExtendedTables();
+  BindOwnerTables();
   for (TTableKind Kind : {TTableKind::Tcp4, TTableKind::Tcp6, TTableKind::Udp4, TTableKind::Udp6}) {
     std::vector<uint8_t> Table;
-    const TTableRead Result = ReadTable(Kind, Extended, Table);
-    if (Result == TTableRead::SizeZero) break;
-    if (Result == TTableRead::NotPresent) continue;
-    AppendTableSockets(Kind, Extended, Table.data(), Table.size(), Sockets);
+    if (ReadTable(Kind, Table) == TTableRead::NotPresent) continue;
+    AppendTableSockets(Kind, true, Table.data(), Table.size(), Sockets);
   }
 }
 
@@ -369,6 +373,90 @@ bool TWin32ProcessSource::ModuleExePath(uint32_t ProcessId, const std::string& E
     More = F.Module32Next && F.Module32Next(Snapshot.Get(), &Entry);
   }
   return false;
+}
+
+namespace {
+
+// The full path of the image that process Process runs, in the Win32 form;
+// empty when it cannot be had (QueryFullProcessImageNameW is Vista's).
+std::wstring ProcessImagePath(HANDLE Process) {
+  using TQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+  static const auto Query = [] {
+    const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
+    return Kernel ? Lookup<TQuery>(Kernel, "QueryFullProcessImageNameW") : nullptr;
+  }();
+  if (Query == nullptr) return {};
+  std::wstring Path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD Length = static_cast<DWORD>(Path.size());
+    if (Query(Process, 0, &Path[0], &Length)) {
+      Path.resize(Length);
+      return Path;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || Path.size() >= 32768) return {};
+    Path.resize(Path.size() * 2);
+  }
+}
+
+// What tells one file from another: its volume and its index there.
+struct TFileIdentity {
+  bool Known = false;
+  DWORD Volume = 0, IndexHigh = 0, IndexLow = 0;
+};
+
+TFileIdentity FileIdentity(const std::wstring& Path) {
+  TFileIdentity Identity;
+  // Attributes only, sharing everything: a running image stays untouched.
+  const HANDLE File = CreateFileW(Path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return Identity;
+  BY_HANDLE_FILE_INFORMATION Information;
+  if (GetFileInformationByHandle(File, &Information)) {
+    Identity.Known = true;
+    Identity.Volume = Information.dwVolumeSerialNumber;
+    Identity.IndexHigh = Information.nFileIndexHigh;
+    Identity.IndexLow = Information.nFileIndexLow;
+  }
+  CloseHandle(File);
+  return Identity;
+}
+
+std::wstring CanonicalPath(const std::wstring& Path) {
+  const DWORD Size = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
+  if (Size == 0) return {};
+  std::wstring Full(Size, L'\0');
+  const DWORD Length = GetFullPathNameW(Path.c_str(), Size, &Full[0], nullptr);
+  if (Length == 0 || Length >= Size) return {};
+  Full.resize(Length);
+  return Full;
+}
+
+// Whether the two images are one file.
+bool SameImage(const std::wstring& One, const std::wstring& Other) {
+  const TFileIdentity First = FileIdentity(One), Second = FileIdentity(Other);
+  if (First.Known && Second.Known)
+    return First.Volume == Second.Volume && First.IndexHigh == Second.IndexHigh &&
+           First.IndexLow == Second.IndexLow;
+  const std::wstring A = CanonicalPath(One), B = CanonicalPath(Other);
+  return !A.empty() && A.size() == B.size() &&
+         CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
+                              static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool TWin32ProcessSource::RunsOwnImage(uint32_t ProcessId) {
+  if (ProcessId == 0) return false;
+  // The limited right is all the image's name takes, and it is granted for
+  // most processes of other users too (not for protected ones).
+  const HANDLE Process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId);
+  if (Process == nullptr) return false;
+  const std::wstring Image = ProcessImagePath(Process);
+  CloseHandle(Process);
+  if (Image.empty()) return false;
+  const std::wstring Own = ProcessImagePath(GetCurrentProcess());
+  return !Own.empty() && SameImage(Image, Own);
 }
 
 TProcessSource& SystemProcessSource() {

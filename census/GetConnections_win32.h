@@ -18,13 +18,17 @@
 // blanks, line breaks and full stops; empty when the system has none.
 std::string SystemErrorText(uint32_t Code);
 
+// "<the system's message> (error <code>)", or "System error <code>" for a
+// code the system has no message for; codes of the NTSTATUS range are given
+// in hex (0xC0000001).
+std::string SystemErrorMessage(uint32_t Code);
+
 // Returns for 0; for anything else throws std::runtime_error
-// "Can not read the <Table>: <the system's message> (error <code>)", or
-// "...: System error <code>" for a code the system has no message for; codes
-// of the NTSTATUS range are given in hex (0xC0000001).
+// "Can not read the <Table>: " and SystemErrorMessage of the code.
 void CheckIpHlpResult(uint32_t Code, const std::string& Table);
 
-// The table functions. Any of them may be empty: the system lacks it.
+// The table functions. Any of them may be empty: the system lacks it, or
+// the library could not be loaded at all.
 struct TIpHelperFunctions {
   // AllocateAndGet{Tcp,Udp}ExTableFromStack: a table with owning process ids,
   // allocated from Heap.
@@ -33,12 +37,12 @@ struct TIpHelperFunctions {
   // GetExtended{Tcp,Udp}Table, for IPv4 and IPv6.
   using TGetExtendedTable = std::function<DWORD(void* Table, DWORD* Size, BOOL Sort, ULONG Family,
                                                 DWORD TableClass)>;
-  // Get{Tcp,Udp}Table and Get{Tcp,Udp}6Table.
-  using TGetTable = std::function<DWORD(void* Table, DWORD* Size, BOOL Sort)>;
 
   TAllocateTable AllocateTcpExTable, AllocateUdpExTable;
   TGetExtendedTable GetExtendedTcpTable, GetExtendedUdpTable;
-  TGetTable GetTcpTable, GetUdpTable, GetTcp6Table, GetUdp6Table;
+  // Why the library could not be loaded (the system's error code); 0 when
+  // it was.
+  DWORD LoadError = 0;
 
   // The heap the allocating functions use, the size of a block on it and its
   // release.
@@ -50,17 +54,17 @@ struct TIpHelperFunctions {
 // Finds the functions in "iphlpapi.dll", loaded from the system folder.
 TIpHelperFunctions BindIpHelperFunctions();
 
-// How a snapshot reads its tables.
+// How a snapshot reads its tables. Both give every socket's owner; tables
+// without owners would count nothing, so a system without the functions of
+// either path ends the snapshot with an error instead.
 enum class TTablePath {
-  Allocating,   // AllocateAndGet...ExTableFromStack (IPv6: GetExtended...Table): owners known
-  ExtendedGet,  // GetExtended...Table: owners known (every system since Vista)
-  Plain,        // Get...Table and Get...6Table: no owners
+  Allocating,   // AllocateAndGet...ExTableFromStack (IPv6: GetExtended...Table)
+  ExtendedGet,  // GetExtended...Table (every system since XP SP2)
 };
 
 // How one table read ends.
 enum class TTableRead {
   Ok,          // Table holds the table
-  SizeZero,    // the plain size query reported 0 bytes: the snapshot ends here
   NotPresent,  // the system has no such table (e.g. no IPv6): it adds nothing
 };
 
@@ -79,20 +83,23 @@ public:
   explicit TWin32TableSource(std::function<TIpHelperFunctions()> Bind = BindIpHelperFunctions)
       : Bind(std::move(Bind)) {}
 
-  // Every owner comes with the rows; Owners narrows nothing.
+  // Every owner comes with the rows; Owners narrows nothing. Beside a table
+  // that cannot be read, a library that cannot be loaded throws
+  // "Can not load iphlpapi.dll: <SystemErrorMessage>", and one without the
+  // functions of either path "Can not find <function> in iphlpapi.dll: ...".
   void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) override;
 
   // The path of the last snapshot.
   TTablePath Path() const { return CurrentPath; }
 
 private:
-  // True when tables with owning process ids can be had.
-  bool BindExtendedTables();
-  TTableRead ReadTable(TTableKind Kind, bool Extended, std::vector<uint8_t>& Table);
+  // Binds the functions and chooses the path; throws when there is none.
+  void BindOwnerTables();
+  TTableRead ReadTable(TTableKind Kind, std::vector<uint8_t>& Table);
 
   std::function<TIpHelperFunctions()> Bind;
   TIpHelperFunctions Functions;
-  TTablePath CurrentPath = TTablePath::Plain;
+  TTablePath CurrentPath = TTablePath::ExtendedGet;
 };
 
 // The toolhelp functions. Any of them may be empty: the system lacks it.
@@ -114,6 +121,11 @@ public:
   bool ListProcesses(std::vector<TProcessInfo>& Processes) override;
   bool ModuleExePath(uint32_t ProcessId, const std::string& ExeFile, std::string& Path) override;
   uint32_t OwnProcessId() override { return GetCurrentProcessId(); }
+  // By the image's full path (QueryFullProcessImageNameW, bound at run time)
+  // and the identity of that file and of the program's own: volume serial
+  // number and file index, or where a file cannot be opened, the canonical
+  // paths, case ignored.
+  bool RunsOwnImage(uint32_t ProcessId) override;
 
 private:
   // Binds on first use; while the functions cannot be found, every use

@@ -89,8 +89,8 @@ TEST(SystemCensusWin32, FindsTheSocketsOfThisProcess) {
   TWin32TableSource Tables;
   TConnectionList List;
   SnapshotConnections(List, Tables, SystemProcessSource(), {uint32_t(GetCurrentProcessId())});
-  // Owners are known on every system since Vista (and under Wine).
-  EXPECT_NE(Tables.Path(), TTablePath::Plain);
+  // Owners are known on every system since Vista (and under Wine): without
+  // them the snapshot would have failed.
 
   const TListEntry* Listening = FindEntry(List, 0, ListenPort, TcpStateListening);
   ASSERT_NE(Listening, nullptr);
@@ -158,6 +158,90 @@ TEST(SystemCensusWin32, NeverFindsThisProcess) {
   TOrvaneCheck Check({&Files, &Registry, &SystemSocketSource(), &SystemProcessSource()});
   EXPECT_TRUE(Check.FindServerProcesses(Name).Ids.empty());
   EXPECT_TRUE(Check.FindServerProcesses("no-such-program-anywhere.exe").Ids.empty());
+}
+
+// A process of Program started and held before it runs any of its code;
+// ended with the object.
+class TSuspendedChild {
+public:
+  explicit TSuspendedChild(const std::string& Program) {
+    std::wstring Line = L"\"" + WideFromUtf8(Program) + L"\"";
+    STARTUPINFOW Startup = {};
+    Startup.cb = sizeof Startup;
+    if (CreateProcessW(WideFromUtf8(Program).c_str(), &Line[0], nullptr, nullptr, FALSE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &Startup, &Process)) {
+      CloseHandle(Process.hThread);
+      Started = true;
+    }
+  }
+  ~TSuspendedChild() {
+    if (!Started) return;
+    TerminateProcess(Process.hProcess, 99);
+    WaitForSingleObject(Process.hProcess, INFINITE);
+    CloseHandle(Process.hProcess);
+  }
+  uint32_t Pid() const { return Started ? Process.dwProcessId : 0; }
+
+private:
+  PROCESS_INFORMATION Process = {};
+  bool Started = false;
+};
+
+// A hard link of this program under the server's name, in a folder of its
+// own beside it. No link of a running image can be removed (the system keeps
+// its file): the link stays for the next run, which puts a link to its own
+// build in its place.
+struct TOwnImageLink {
+  std::string Path;
+  bool Made = false;
+  TOwnImageLink() {
+    const std::string Own = OwnExePath();
+    const std::string Folder = Own.substr(0, Own.rfind('\\') + 1) + "own-image";
+    Path = Folder + "\\Orvane.exe";
+    CreateDirectoryW(WideFromUtf8(Folder).c_str(), nullptr);
+    // A link of this very build cannot be removed while this test runs it.
+    if (DeleteFileW(WideFromUtf8(Path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+      Made = CreateHardLinkW(WideFromUtf8(Path).c_str(), WideFromUtf8(Own).c_str(), nullptr);
+    else
+      Made = LinkCount(Own) > 1 && LinkCount(Path) > 1 && Size(Own) == Size(Path);
+  }
+  static DWORD LinkCount(const std::string& File) {
+    BY_HANDLE_FILE_INFORMATION Information = {};
+    const HANDLE Handle = CreateFileW(WideFromUtf8(File).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (Handle == INVALID_HANDLE_VALUE) return 0;
+    GetFileInformationByHandle(Handle, &Information);
+    CloseHandle(Handle);
+    return Information.nNumberOfLinks;
+  }
+  static uint64_t Size(const std::string& File) {
+    WIN32_FILE_ATTRIBUTE_DATA Data = {};
+    GetFileAttributesExW(WideFromUtf8(File).c_str(), GetFileExInfoStandard, &Data);
+    return (uint64_t(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
+  }
+};
+
+// Another instance of this program is known by its file whatever its name:
+// started through a hard link named like the server, in another folder.
+// Another program is not.
+TEST(SystemCensusWin32, AnotherInstanceOfThisProgramIsKnownByItsFile) {
+  const TOwnImageLink Link;
+  ASSERT_TRUE(Link.Made) << GetLastError();
+  const std::string Own = OwnExePath();
+  TProcessSource& Processes = SystemProcessSource();
+  {
+    const TSuspendedChild Namesake(Link.Path);
+    const TSuspendedChild Other(Own.substr(0, Own.rfind('\\') + 1) + "nagios_orvane_check.exe");
+    ASSERT_NE(Namesake.Pid(), 0u);
+    ASSERT_NE(Other.Pid(), 0u);
+    EXPECT_TRUE(Processes.RunsOwnImage(Namesake.Pid()));
+    EXPECT_FALSE(Processes.RunsOwnImage(Other.Pid()));
+  }
+  EXPECT_TRUE(Processes.RunsOwnImage(GetCurrentProcessId()));
+  // Process ids are multiples of four: 3 is nobody.
+  EXPECT_FALSE(Processes.RunsOwnImage(3));
+  EXPECT_FALSE(Processes.RunsOwnImage(0));
 }
 
 }  // namespace

@@ -58,19 +58,6 @@ std::vector<uint8_t> ExtendedTcp(int Rows, uint32_t Pid = 100) {
   return Table.Bytes;
 }
 
-std::vector<uint8_t> PlainTcp(int Rows) {
-  TTableBytes Table;
-  for (int i = 0; i < Rows; ++i)
-    Table.U32(2).Address(0, 0, 0, 0).Port(uint16_t(1000 + i)).Address(0, 0, 0, 0).Port(7).Row();
-  return Table.Bytes;
-}
-
-std::vector<uint8_t> PlainUdp(int Rows) {
-  TTableBytes Table;
-  for (int i = 0; i < Rows; ++i) Table.Address(127, 0, 0, 1).Port(uint16_t(53 + i)).Row();
-  return Table.Bytes;
-}
-
 struct TCensus {
   TFakeProcessSource Processes;
   TConnectionList List;
@@ -89,21 +76,30 @@ struct TCensus {
   }
 };
 
-TEST(TablePathWin32, TakesTheRichestPathTheSystemOffers) {
+// The richest path the system offers. Without the functions of either path
+// no table gives owners, and a census without owners would count nothing:
+// the census fails, naming the missing function and the system's error.
+TEST(TablePathWin32, TakesTheRichestPathTheSystemOffersAndNeverOneWithoutOwners) {
   const auto Allocate = [](void**, BOOL, HANDLE, DWORD, DWORD) -> DWORD { return 0; };
   const auto GetExtended = [](void*, DWORD*, BOOL, ULONG, DWORD) -> DWORD { return 0; };
+  const std::string NotFound = ": " + SystemErrorText(ERROR_PROC_NOT_FOUND) + " (error 127)";
   const struct {
     const char* System;
     bool AllocTcp, AllocUdp, ExtTcp, ExtUdp;
     TTablePath Expected;
+    std::string Failure;  // what the census says instead, when it fails
   } Cases[] = {
-      {"every function", true, true, true, true, TTablePath::Allocating},
-      {"allocating functions alone", true, true, false, false, TTablePath::Allocating},
+      {"every function", true, true, true, true, TTablePath::Allocating, ""},
+      {"allocating functions alone", true, true, false, false, TTablePath::Allocating, ""},
       // Every system since Vista: without this the owners would be lost.
-      {"owner tables alone", false, false, true, true, TTablePath::ExtendedGet},
-      {"one allocating function (Wine)", true, false, true, true, TTablePath::ExtendedGet},
-      {"half of each pair", true, false, false, true, TTablePath::Plain},
-      {"no owner functions", false, false, false, false, TTablePath::Plain},
+      {"owner tables alone", false, false, true, true, TTablePath::ExtendedGet, ""},
+      {"one allocating function (Wine)", true, false, true, true, TTablePath::ExtendedGet, ""},
+      {"half of each pair", true, false, false, true, TTablePath::ExtendedGet,
+       "Can not find GetExtendedTcpTable in iphlpapi.dll" + NotFound},
+      {"no UDP owner table", false, true, true, false, TTablePath::ExtendedGet,
+       "Can not find GetExtendedUdpTable in iphlpapi.dll" + NotFound},
+      {"no owner functions", false, false, false, false, TTablePath::ExtendedGet,
+       "Can not find GetExtendedTcpTable in iphlpapi.dll" + NotFound},
   };
   for (const auto& Case : Cases) {
     TWin32TableSource Source([&] {
@@ -114,9 +110,28 @@ TEST(TablePathWin32, TakesTheRichestPathTheSystemOffers) {
       if (Case.ExtUdp) F.GetExtendedUdpTable = GetExtended;
       return F;
     });
-    TSocketList Sockets;
-    Source.ReadSockets({}, Sockets);
-    EXPECT_EQ(Source.Path(), Case.Expected) << Case.System;
+    TCensus Census;
+    EXPECT_EQ(Census.Failure(Source), Case.Failure) << Case.System;
+    EXPECT_TRUE(Census.List.empty()) << Case.System;
+    if (Case.Failure.empty()) {
+      EXPECT_EQ(Source.Path(), Case.Expected) << Case.System;
+    }
+  }
+}
+
+// A library that could not be loaded (missing, damaged, kept away) gives no
+// function at all: the census fails with the system's reason.
+TEST(TablePathWin32, ALibraryThatCannotBeLoadedFailsTheCensusWithTheSystemsReason) {
+  for (const DWORD Error : {DWORD(ERROR_MOD_NOT_FOUND), DWORD(ERROR_BAD_EXE_FORMAT),
+                            DWORD(ERROR_ACCESS_DENIED)}) {
+    TWin32TableSource Source([Error] {
+      TIpHelperFunctions F;
+      F.LoadError = Error;
+      return F;
+    });
+    EXPECT_EQ(TCensus().Failure(Source),
+              "Can not load iphlpapi.dll: " + SystemErrorText(Error) + " (error " +
+                  std::to_string(Error) + ")");
   }
 }
 
@@ -220,8 +235,6 @@ struct TExtendedGetSystem {
                          " class=" + std::to_string(Class));
       return (Family == 23 ? Udp6 : Udp).Serve(Table, Size);
     };
-    F.GetTcpTable = [](void*, DWORD*, BOOL) -> DWORD { throw std::logic_error("plain TCP read"); };
-    F.GetUdpTable = [](void*, DWORD*, BOOL) -> DWORD { throw std::logic_error("plain UDP read"); };
     return F;
   }
 };
@@ -305,84 +318,19 @@ TEST(TablesWin32, OwnerTableRowsOfNoProcessAreNobodys) {
   EXPECT_EQ(0, std::memcmp(Census.List[3].RemoteBytes, Remote4, 16));
 }
 
-// The plain functions with recorded tables.
-struct TPlainSystem {
-  TServedTable Tcp, Udp, Tcp6, Udp6;
-  bool HasIpv6 = true;
-  TIpHelperFunctions Functions() {
-    TIpHelperFunctions F;
-    F.GetTcpTable = [this](void* Table, DWORD* Size, BOOL) { return Tcp.Serve(Table, Size); };
-    F.GetUdpTable = [this](void* Table, DWORD* Size, BOOL) { return Udp.Serve(Table, Size); };
-    if (HasIpv6) {
-      F.GetTcp6Table = [this](void* Table, DWORD* Size, BOOL) { return Tcp6.Serve(Table, Size); };
-      F.GetUdp6Table = [this](void* Table, DWORD* Size, BOOL) { return Udp6.Serve(Table, Size); };
-    }
-    return F;
-  }
-};
-
-TEST(TablesWin32, PlainTablesCarryNoOwner) {
-  const TTableBytes::TAddress6 Any6 = {};
-  for (const bool HasIpv6 : {true, false}) {
-    SCOPED_TRACE(HasIpv6 ? "with IPv6" : "without IPv6");
-    TPlainSystem System;
-    System.HasIpv6 = HasIpv6;
-    System.Tcp.Versions = {PlainTcp(2)};
-    System.Tcp6.Versions = {TTableBytes().PlainTcp6(2, Any6, 0, 443, Any6, 0, 0).Bytes};
-    System.Udp.Versions = {PlainUdp(1)};
-    // Udp6 is not supported: it adds nothing, and nothing after it is lost.
-    TWin32TableSource Source([&] { return System.Functions(); });
-    TCensus Census;
-    Census.Processes.Processes = {{0, "System Idle Process"}};
-    Census.Take(Source);
-    ASSERT_EQ(Census.List.size(), HasIpv6 ? 4u : 3u);
-    for (const TListEntry& Entry : Census.List) {
-      EXPECT_EQ(Entry.ProcessId, 0u);
-      EXPECT_EQ(Entry.ProcessName, "");
-      EXPECT_EQ(Entry.Owner, TOwner::Unknown);  // not "nobody": the tables do not say
-    }
-    // A listening row's remote port field is ignored.
-    EXPECT_EQ(Census.List[0].RemotePort, 0);
-    EXPECT_EQ(Census.List[1].LocalPort, 1001);
-    if (HasIpv6) {
-      EXPECT_EQ(Census.List[2].LocalAddress, "::");
-    }
-    EXPECT_EQ(Census.List.back().LocalPort, 53);
-    EXPECT_EQ(Census.Processes.ListCalls, 0);
-  }
-}
-
-TEST(TablesWin32, PlainSizeOfZeroEndsTheSnapshotWithoutError) {
-  TPlainSystem System;
-  System.Tcp.Versions = {{}};
-  System.Udp.Versions = {PlainUdp(3)};
-  TWin32TableSource Source([&] { return System.Functions(); });
+// A busy server opens connections between the first buffer (too small for
+// an owner table this large) and the fill.
+TEST(TablesWin32, TableThatGrewIsAskedForAgain) {
+  TExtendedGetSystem Owners;
+  // Beyond the room for a few more rows that a resized buffer has.
+  const int Rows = TWin32TableSource::FirstOwnerTableSize / 24 + 1, Grown = Rows + 20;
+  Owners.Tcp.Versions = {ExtendedTcp(Rows), ExtendedTcp(Grown)};
+  Owners.Udp.Versions = {TTableBytes().Bytes};
+  TWin32TableSource Source([&] { return Owners.Functions(); });
   TCensus Census;
   Census.Take(Source);
-  EXPECT_TRUE(Census.List.empty());
-  EXPECT_EQ(System.Tcp6.Calls + System.Udp.Calls + System.Udp6.Calls, 0);
-}
-
-// A busy server opens connections between the size query (or the first
-// buffer, too small for an owner table this large) and the fill.
-TEST(TablesWin32, TableThatGrewIsAskedForAgain) {
-  for (const bool Extended : {true, false}) {
-    SCOPED_TRACE(Extended ? "owner tables" : "plain tables");
-    TExtendedGetSystem Owners;
-    TPlainSystem Plain;
-    TServedTable& Tcp = Extended ? Owners.Tcp : Plain.Tcp;
-    TServedTable& Udp = Extended ? Owners.Udp : Plain.Udp;
-    // Beyond the room for a few more rows that a resized buffer has.
-    const int Rows = Extended ? TWin32TableSource::FirstOwnerTableSize / 24 + 1 : 2, Grown = Rows + 20;
-    Tcp.Versions = {Extended ? ExtendedTcp(Rows) : PlainTcp(Rows),
-                    Extended ? ExtendedTcp(Grown) : PlainTcp(Grown)};
-    Udp.Versions = {TTableBytes().Bytes};
-    TWin32TableSource Source([&] { return Extended ? Owners.Functions() : Plain.Functions(); });
-    TCensus Census;
-    Census.Take(Source);
-    EXPECT_EQ(Census.List.size(), size_t(Grown));
-    EXPECT_EQ(Tcp.Calls, 3);  // the size query or first buffer, and two fills
-  }
+  EXPECT_EQ(Census.List.size(), size_t(Grown));
+  EXPECT_EQ(Owners.Tcp.Calls, 3);  // the first buffer, and two fills
 }
 
 // A loaded system fails a table read now and then: once is passed over like
@@ -414,31 +362,24 @@ TEST(TablesWin32, LoadErrorOnceIsAskedForAgain) {
 }
 
 TEST(TablesWin32, TableErrorThatStandsFailsAfterBoundedRetries) {
-  for (const auto& Error : PassingErrors)
-    for (const bool Extended : {true, false}) {
-      SCOPED_TRACE(Error.Shown + (Extended ? ", owner tables" : ", plain tables"));
-      int Fills = 0;
-      const auto Failing = [&Fills, &Error](void* Table, DWORD* Size) -> DWORD {
-        if (Table) ++Fills;
-        *Size += 1000;
-        return Error.Code;
-      };
-      TWin32TableSource Source([&] {
-        TIpHelperFunctions F;
-        if (Extended) {
-          F.GetExtendedTcpTable = [&](void* T, DWORD* S, BOOL, ULONG, DWORD) { return Failing(T, S); };
-          F.GetExtendedUdpTable = F.GetExtendedTcpTable;
-        } else {
-          F.GetTcpTable = [&](void* T, DWORD* S, BOOL) { return Failing(T, S); };
-        }
-        return F;
-      });
-      EXPECT_EQ(TCensus().Failure(Source), std::string("Can not read the ") +
-                                               (Extended ? "TCP owner table: " : "TCP table: ") +
-                                               Error.Shown);
-      // The owner tables' first buffer stands in for the size query.
-      EXPECT_EQ(Fills, (Extended ? 2 : 1) + TWin32TableSource::GrowthRetries);
-    }
+  for (const auto& Error : PassingErrors) {
+    SCOPED_TRACE(Error.Shown);
+    int Fills = 0;
+    const auto Failing = [&Fills, &Error](void* Table, DWORD* Size) -> DWORD {
+      if (Table) ++Fills;
+      *Size += 1000;
+      return Error.Code;
+    };
+    TWin32TableSource Source([&] {
+      TIpHelperFunctions F;
+      F.GetExtendedTcpTable = [&](void* T, DWORD* S, BOOL, ULONG, DWORD) { return Failing(T, S); };
+      F.GetExtendedUdpTable = F.GetExtendedTcpTable;
+      return F;
+    });
+    EXPECT_EQ(TCensus().Failure(Source), "Can not read the TCP owner table: " + Error.Shown);
+    // The first buffer stands in for a size query.
+    EXPECT_EQ(Fills, 2 + TWin32TableSource::GrowthRetries);
+  }
 }
 
 TEST(SystemErrorTextWin32, GivesTheSystemMessageTrimmed) {

@@ -46,7 +46,6 @@ enum TCounter : int {
   CounterCount
 };
 using TCategory = TCounter;
-constexpr int CategoryCount = 17;
 
 // How a connection of the row's server falls into the row.
 enum class TRole {
@@ -66,19 +65,88 @@ struct TCounterRow {
   TRole Role;
   TServer Server;
   int32_t TServicePorts::*Port;  // Inbound and Outbound rows
-  TCounter Total;                // the row it adds into; Connections adds into itself
+  // Where the port is configured: the key in Orvane.ini's [Ports] section
+  // ("SMTPIn="), or the section of the component's file ("[SSL]").
+  const char* PortKey;
+  TCounter Total;  // the row it adds into; Connections adds into itself
 };
 
 // Indexed by TCounter.
-extern const TCounterRow CounterRows[CounterCount];
+inline constexpr TCounterRow CounterRows[CounterCount] = {
+    // Id, Name, Label, SummaryLabel, Detailed, Role, Server,
+    //   Port, PortKey, Total
+    {Connections, "connections", "Connections", "Connections", true, TRole::All, TServer::Orvane,
+     nullptr, nullptr, Connections},
+    {SMTPin, "SMTPin", "SmtpIn", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::SmtpInPort, "SMTPIn=", SMTPTotal},
+    {SMTPout, "SMTPout", "SmtpOut", nullptr, true, TRole::Outbound, TServer::Orvane,
+     &TServicePorts::SmtpOutPort, "SMTPOut=", SMTPTotal},
+    {SMTPSSL, "SMTPSSL", "SmtpSSL", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::SmtpSslPort, "SSL-SMTP=", SMTPTotal},
+    {SMTPTotal, "SMTPTotal", "SmtpTotal", "Smtp", false, TRole::Total, TServer::Orvane,
+     nullptr, nullptr, Connections},
+    {POPin, "POPin", "PopIn", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::PopInPort, "POPIn=", POPTotal},
+    {POPout, "POPout", "PopOut", nullptr, true, TRole::Outbound, TServer::Orvane,
+     &TServicePorts::PopOutPort, "POPOut=", POPTotal},
+    {POPSSL, "POPSSL", "PopSSL", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::PopSslPort, "SSL-POP=", POPTotal},
+    {POPTotal, "POPTotal", "PopTotal", "Pop", false, TRole::Total, TServer::Orvane,
+     nullptr, nullptr, Connections},
+    {IMAPin, "IMAPin", "ImapIn", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::ImapInPort, "IMAPIn=", IMAPTotal},
+    {IMAPSSL, "IMAPSSL", "ImapSSL", nullptr, true, TRole::Inbound, TServer::Orvane,
+     &TServicePorts::ImapSslPort, "SSL-IMAP=", IMAPTotal},
+    {IMAPTotal, "IMAPTotal", "ImapTotal", "Imap", false, TRole::Total, TServer::Orvane,
+     nullptr, nullptr, Connections},
+    {Other, nullptr, "Other", nullptr, true, TRole::Rest, TServer::Orvane,
+     nullptr, nullptr, Connections},
+    {LCin, "LCin", "LCin", nullptr, true, TRole::Inbound, TServer::Lumicourt,
+     &TServicePorts::LumicourtPort, "[WebServer]", LCTotal},
+    {LCSSL, "LCSSL", "LCSSL", nullptr, true, TRole::Inbound, TServer::Lumicourt,
+     &TServicePorts::LumicourtSslPort, "[SSL]", LCTotal},
+    // Part of the web-mail total only.
+    {LCOther, nullptr, nullptr, nullptr, false, TRole::Rest, TServer::Lumicourt,
+     nullptr, nullptr, LCTotal},
+    {LCTotal, "LCTotal", "LCTotal", "Lumicourt", false, TRole::Total, TServer::Lumicourt,
+     nullptr, nullptr, Connections},
+    {HSin, "HSin", "HSin", nullptr, true, TRole::Inbound, TServer::Helmstead,
+     &TServicePorts::HelmsteadPort, "[WebServer]", HSTotal},
+    {HSSSL, "HSSSL", "HSSSL", nullptr, true, TRole::Inbound, TServer::Helmstead,
+     &TServicePorts::HelmsteadSslPort, "[SSL]", HSTotal},
+    {HSTotal, "HSTotal", "HSTotal", "Helmstead", false, TRole::Total, TServer::Helmstead,
+     nullptr, nullptr, Connections},
+};
 
 // Whether the row is a connection category, with options of its own.
 constexpr bool IsCategory(const TCounterRow& Row) {
   return Row.Role == TRole::Inbound || Row.Role == TRole::Outbound || Row.Role == TRole::Total;
 }
 
+constexpr int CountCategories() {
+  int Count = 0;
+  for (const TCounterRow& Row : CounterRows) Count += IsCategory(Row);
+  return Count;
+}
+constexpr int CategoryCount = CountCategories();
+
+struct TCategoryList {
+  TCounter Ids[CategoryCount] = {};
+  constexpr const TCounter* begin() const { return Ids; }
+  constexpr const TCounter* end() const { return Ids + CategoryCount; }
+  constexpr TCounter operator[](int Index) const { return Ids[Index]; }
+};
+
+constexpr TCategoryList CategoryList() {
+  TCategoryList List;
+  int Found = 0;
+  for (const TCounterRow& Row : CounterRows)
+    if (IsCategory(Row)) List.Ids[Found++] = Row.Id;
+  return List;
+}
+
 // The connection categories in their order.
-extern const TCounter Categories[CategoryCount];
+inline constexpr TCategoryList Categories = CategoryList();
 
 // The category a command line names (case ignored); false for none.
 bool FindCategory(const std::string& Name, TCounter& Category);

@@ -1,6 +1,7 @@
 #include "check/OrvaneCheck.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -19,26 +20,6 @@ namespace {
 
 bool OpensSection(const std::string& Line) { return !Line.empty() && Line[0] == '['; }
 
-// Shared by the two component files, which have the same layout.
-void ReadComponentPorts(TOrvane& Orvane, const std::string& FileName, int32_t& PlainPort,
-                        int32_t& SslPort) {
-  std::vector<std::string> Lines;
-  Orvane.LoadConfigFile(FileName, Lines);
-  bool InWebServer = false;
-  bool InSsl = false;
-  for (const std::string& Line : Lines) {
-    // Closing comes first, so a header line that starts with "[" still opens
-    // its own section below.
-    if (OpensSection(Line)) InWebServer = InSsl = false;
-    if (TOrvane::Contains(Line, "[WebServer]")) InWebServer = true;
-    if (TOrvane::Contains(Line, "[SSL]")) InSsl = true;
-    // A configured value is taken when it is not 0 as read.
-    const int64_t Value = TOrvane::KeyValueInteger(Line, "Port=");
-    if (Value != 0 && InWebServer) PlainPort = Low32(Value);
-    if (Value != 0 && InSsl) SslPort = Low32(Value);
-  }
-}
-
 }  // namespace
 
 void TOrvaneCheck::LoadPorts() {
@@ -50,33 +31,45 @@ void TOrvaneCheck::LoadPorts() {
 void TOrvaneCheck::ReadOrvanePorts() {
   std::vector<std::string> Lines;
   LoadConfigFile(DataPath + "Orvane.ini", Lines);
-  const struct {
-    const char* Key;
-    int32_t* Port;
-  } Keys[] = {
-      {"SMTPIn=", &SmtpInPort}, {"SMTPOut=", &SmtpOutPort}, {"SSL-SMTP=", &SmtpSslPort},
-      {"POPIn=", &PopInPort},   {"POPOut=", &PopOutPort},   {"SSL-POP=", &PopSslPort},
-      {"IMAPIn=", &ImapInPort}, {"SSL-IMAP=", &ImapSslPort},
-  };
   bool InPorts = false;
   for (const std::string& Line : Lines) {
     if (OpensSection(Line)) InPorts = false;
     if (Contains(Line, "[Ports]")) InPorts = true;
-    for (const auto& Key : Keys) {
-      const int64_t Value = KeyValueInteger(Line, Key.Key);
-      if (Value != 0 && InPorts) *Key.Port = Low32(Value);
+    for (const TCounterRow& Row : CounterRows) {
+      if (Row.Server != TServer::Orvane || Row.PortKey == nullptr) continue;
+      // A configured value is taken when it is not 0 as read.
+      const int64_t Value = KeyValueInteger(Line, Row.PortKey);
+      if (Value != 0 && InPorts) this->*Row.Port = Low32(Value);
     }
   }
 }
 
+// The two component files have the same layout: "Port=" in a section per
+// port.
+void TOrvaneCheck::ReadComponentPorts(TServer Server, const std::string& FileName) {
+  std::vector<std::string> Lines;
+  LoadConfigFile(FileName, Lines);
+  std::array<bool, CounterCount> Open{};  // the rows whose sections are open
+  for (const std::string& Line : Lines) {
+    // Closing comes first, so a header line that starts with "[" still opens
+    // its own section below.
+    if (OpensSection(Line)) Open.fill(false);
+    for (const TCounterRow& Row : CounterRows)
+      if (Row.Server == Server && Row.PortKey != nullptr && Contains(Line, Row.PortKey))
+        Open[Row.Id] = true;
+    const int64_t Value = KeyValueInteger(Line, "Port=");
+    if (Value == 0) continue;
+    for (const TCounterRow& Row : CounterRows)
+      if (Open[Row.Id]) this->*Row.Port = Low32(Value);
+  }
+}
+
 void TOrvaneCheck::ReadLumicourtPorts() {
-  ReadComponentPorts(*this, DataPath + "..\\Lumicourt\\Lumicourt.ini", LumicourtPort,
-                     LumicourtSslPort);
+  ReadComponentPorts(TServer::Lumicourt, DataPath + "..\\Lumicourt\\Lumicourt.ini");
 }
 
 void TOrvaneCheck::ReadHelmsteadPorts() {
-  ReadComponentPorts(*this, DataPath + "..\\Helmstead\\Helmstead.ini", HelmsteadPort,
-                     HelmsteadSslPort);
+  ReadComponentPorts(TServer::Helmstead, DataPath + "..\\Helmstead\\Helmstead.ini");
 }
 
 void TOrvaneCheck::EvaluateThresholds() {

@@ -83,6 +83,8 @@ public:
   TCheckResult TakeResult();
 
 private:
+  void ReadComponentPorts(TServer Server, const std::string& FileName);
+
   TSocketSource& Sockets;
   TProcessSource& Processes;
 };

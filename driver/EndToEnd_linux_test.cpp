@@ -326,6 +326,33 @@ TEST_F(EndToEnd, TheServerIsFoundByNameAndNeverTheCheckOrALaterNamesake) {
   }
 }
 
+// Another instance of the check (the same file under any name), busy
+// retrying a held file while the server is stopped, is no running server; a
+// second, idle process of the server's own name hides nothing.
+TEST_F(EndToEnd, NeitherABusyCheckNorAnIdleTwinHidesTheServer) {
+  fs::create_directories(Root / "agent");
+  fs::create_directories(Root / "Other/App");
+  fs::copy_file(Root / "Orvane/App/Orvane.ini", Root / "Other/App/Orvane.ini");
+  fs::create_symlink(fs::absolute(ORVANE_PROGRAM), Root / "agent" / "orvane.exe");
+  const int Held = open((Root / "Other/App/Orvane.ini").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(Held, LOCK_EX | LOCK_NB), 0);
+  TChildProcess Busy((Root / "agent" / "orvane.exe").string(),
+                     {"-p", (Root / "Other/App").string() + "/", "-w", "1", "-c", "2", "-r", "100", "-d", "100"});
+  usleep(300 * 1000);
+  EXPECT_TRUE(Counted(Check({"-w", "0", "-c", "0", "--require-running=Orvane"}),
+                      "CRITICAL - Orvane.exe not running Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0",
+                      {}, 2));
+  close(Held);
+
+  fs::copy_file(ORVANE_STAND_IN, Root / "bin" / "ORVANE.EXE");
+  TChildProcess& Server = Start("Orvane.exe", {"--listen", Loopback(Port["SMTPIn"])});
+  // Started before the clients connect, so that it inherits none of their ends.
+  Start("ORVANE.EXE", {});
+  Connect("SMTPIn", 2);
+  ASSERT_TRUE(Server.AwaitLine("accepted 2"));
+  EXPECT_TRUE(WarnsOfTwoSmtpIn(Check({"-w", "1", "-c", "5", "--require-listening=SMTPin", "--require-running=Orvane"})));
+}
+
 // The last process named like the server is taken as the server, but an
 // unreaped child of that name is no process that holds anything.
 TEST_F(EndToEnd, AZombieNamedLikeTheServerHidesNothing) {

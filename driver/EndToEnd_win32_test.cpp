@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "census/GetConnections_win32.h"
 #include "driver/ProgramIo_win32.h"
 #include "testing/CheckOutput.h"
 #include "testing/ChildProcess.h"
@@ -302,6 +303,42 @@ TEST(EndToEndWin32Processes, TheServerIsFoundByNameAndNeverTheCheckOrALaterNames
   }
 }
 
+// Another instance of the check (the same file, installed under the server's
+// own name), busy retrying a held file while the server is stopped,
+// is no running server; an idle second process of the server's own name,
+// started after it, hides nothing.
+TEST(EndToEndWin32Processes, NeitherABusyCheckNorAnIdleTwinHidesTheServer) {
+  TInstallation I;
+  I.Dir.Write("Other\\App\\Orvane.ini", "[Ports]\r\n");
+  const std::string Check = I.Dir / "agent\\orvane.exe";
+  TTempDirectory::MakeDirectories(I.Dir / "agent");
+  CopyFileW(WideFromUtf8(BesideThisProgram("nagios_orvane_check.exe")).c_str(),
+            WideFromUtf8(Check).c_str(), FALSE);
+  // Held as the server holds it: open, sharing nothing.
+  const HANDLE Held = CreateFileW(WideFromUtf8(I.Dir / "Other\\App\\Orvane.ini").c_str(), GENERIC_READ,
+                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(Held, INVALID_HANDLE_VALUE);
+  {
+    TChildProcess Busy(Check, {"-p", I.Dir / "Other\\App\\", "-w", "1", "-c", "2", "-r", "100", "-d", "100"});
+    Sleep(2000);
+    EXPECT_TRUE(Counted(RunCommand(Check, {"-p", I.DataPath, "-w", "0", "-c", "0", "--require-running=Orvane"}),
+                        "CRITICAL - Orvane.exe not running Connections=0 Smtp=0 Pop=0 Imap=0 Lumicourt=0 Helmstead=0",
+                        {}, 2, "\r\n"));
+  }
+  CloseHandle(Held);
+
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1),
+                                {"--listen", Endpoint(I.Port["SSL-SMTP"])}}));
+  // The twin lives in a folder of its own: file names ignore case.
+  const std::string Twin = I.Dir / "twin\\ORVANE.EXE";
+  TTempDirectory::MakeDirectories(I.Dir / "twin");
+  CopyFileW(WideFromUtf8(BesideThisProgram("orvane_stand_in.exe")).c_str(), WideFromUtf8(Twin).c_str(), FALSE);
+  TChildProcess Idle(Twin, {});
+  ASSERT_TRUE(Idle.AwaitLine("ready", 30000));
+  EXPECT_TRUE(WarnsOfTwoSmtpOneImap(
+      I.Check({"-w", "3", "-c", "0", "--require-listening=SMTPSSL", "--require-running=Orvane"})));
+}
+
 // Wine's per-program library settings in this test's prefix, for the time
 // of one test (a child ignores WINEDLLOVERRIDES in the environment block it
 // is given).
@@ -347,6 +384,18 @@ TEST(EndToEndWin32Processes, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
   EXPECT_TRUE(WarnsOfTwoSmtpOneImap(Run));
 }
 
+// The IP helper library that cannot be loaded (here kept from this program
+// by Wine's per-program settings) leaves no connection table to read: the
+// check is UNKNOWN, naming the library and the system's reason, never a
+// count of zero.
+TEST(EndToEndWin32Processes, AnIpHelperLibraryThatCannotBeLoadedIsUnknown) {
+  const TWineDllOverride Disabled(L"nagios_orvane_check.exe", L"iphlpapi", L"");
+  TInstallation I;
+  I.Start("Orvane.exe", Joined({I.From("SMTPIn", 2), I.From("IMAPIn", 1)}));
+  EXPECT_TRUE(Answers(I.Check({"-w", "3", "-c", "0"}),
+                      "iphlpapi.dll: " + SystemErrorMessage(ERROR_MOD_NOT_FOUND), "\r\n"));
+}
+
 // What must be there and is not: the stand-ins' listeners carry their owner
 // (each made one call on it), so a listener counts as its process's; a
 // category's port without one is named. A held file retried past the
@@ -388,7 +437,9 @@ TEST(EndToEndWin32Processes, MissingProcessesSilentListenersAndTimeouts) {
 }
 
 // Long output of a thousand connections: the classic status line first,
-// everything within the budget as written (line ends CR LF).
+// everything within the budget as written (line ends LF, as the Linux
+// program writes them: a monitoring system that splits on CR and on LF
+// alike gets no empty lines).
 TEST(EndToEndWin32Processes, DetailsOfAThousandConnectionsStayWithinTheBudget) {
   TInstallation I;
   I.Listen(I.Port["SMTPOut"]);
@@ -396,16 +447,21 @@ TEST(EndToEndWin32Processes, DetailsOfAThousandConnectionsStayWithinTheBudget) {
   const TCommandResult Classic = I.Check({"-w", "0", "-c", "0", "-v"});
   ASSERT_EQ(Classic.ExitStatus, 0) << Classic.Out;
   ASSERT_NE(Classic.Out.find(" SmtpOut=1000 "), std::string::npos) << Classic.Out;
-  for (size_t Budget : {4096u, 1024u}) {
+  // The classic answer is one line, ended by CR LF as ever.
+  ASSERT_TRUE(IsOneLine(Classic.Out, "\r\n")) << Classic.Out;
+  const std::string StatusLine = Classic.Out.substr(0, Classic.Out.size() - 2) + "\n";
+  for (size_t Budget : {4096u, 1023u}) {
     const TCommandResult Run = I.Check(
         {"-w", "0", "-c", "0", "-v", "-v", "--details", "--max-output=" + std::to_string(Budget)});
     EXPECT_EQ(Run.ExitStatus, 0);
     EXPECT_LE(Run.Out.size(), Budget);
-    EXPECT_EQ(Run.Out.substr(0, Classic.Out.size()), Classic.Out);
-    EXPECT_EQ(Run.Out.find('|', Classic.Out.size()), std::string::npos);
-    EXPECT_NE(Run.Out.find("\r\nSMTPout remote port " + std::to_string(I.Port["SMTPOut"]) + ": 1000\r\n"),
+    EXPECT_EQ(Run.Out.substr(0, StatusLine.size()), StatusLine);
+    EXPECT_EQ(Run.Out.find('|', StatusLine.size()), std::string::npos);
+    EXPECT_EQ(Run.Out.find('\r'), std::string::npos);
+    EXPECT_EQ(Run.Out.find("\n\n"), std::string::npos);
+    EXPECT_NE(Run.Out.find("\nSMTPout remote port " + std::to_string(I.Port["SMTPOut"]) + ": 1000\n"),
               std::string::npos);
-    EXPECT_NE(Run.Out.find(" more lines left out\r\n"), std::string::npos) << Run.Out;
+    EXPECT_NE(Run.Out.find(" more lines left out\n"), std::string::npos) << Run.Out;
   }
 }
 

@@ -231,33 +231,36 @@ void ReadClassic(const TCommandLineParser& Parser, TSettings& S) {
     ReadThreshold(Given(Parser, std::string("crit") + CounterRows[Category].Name), S.Crit[Category]);
 }
 
+// Each occurrence of a requirement is a group of its own, with its own
+// state: a comma list of names, each found by Find.
+template <typename TRequirement, typename TItem>
+void ReadGroups(const TCommandLineParser& Parser, const char* LongName,
+                std::vector<TItem> TRequirement::*Items, bool (*Find)(const std::string&, TItem&),
+                std::vector<TRequirement>& Groups) {
+  const TCommandLineArgument* Option = Given(Parser, LongName);
+  if (Option == nullptr) return;
+  for (const std::string& Value : Option->Values) {
+    TRequirement Required;
+    std::string Names;
+    if (!SplitState(Value, Names, Required.State)) Malformed(*Option, Value);
+    for (const std::string& Name : CommaList(Names)) {
+      TItem Item;
+      if (!Find(Name, Item)) Malformed(*Option, Value);
+      (Required.*Items).push_back(Item);
+    }
+    Groups.push_back(Required);
+  }
+}
+
+// A port that a listener can be required on: an inbound category's.
+bool FindListenerCategory(const std::string& Name, TCounter& Category) {
+  return FindCategory(Name, Category) && CounterRows[Category].Role == TRole::Inbound;
+}
+
 void ReadRequirements(const TCommandLineParser& Parser, TSettings& S) {
-  // Each occurrence is a group of its own, with its own state.
-  if (auto Option = Given(Parser, "require-running"))
-    for (const std::string& Value : Option->Values) {
-      TRunningRequirement Required;
-      std::string Names;
-      if (!SplitState(Value, Names, Required.State)) Malformed(*Option, Value);
-      for (const std::string& Name : CommaList(Names)) {
-        TServer Server;
-        if (!FindServer(Name, Server)) Malformed(*Option, Value);
-        Required.Servers.push_back(Server);
-      }
-      S.RequiredRunning.push_back(Required);
-    }
-  if (auto Option = Given(Parser, "require-listening"))
-    for (const std::string& Value : Option->Values) {
-      TListeningRequirement Required;
-      std::string Names;
-      if (!SplitState(Value, Names, Required.State)) Malformed(*Option, Value);
-      for (const std::string& Name : CommaList(Names)) {
-        TCounter Category;
-        if (!FindCategory(Name, Category) || CounterRows[Category].Role != TRole::Inbound)
-          Malformed(*Option, Value);
-        Required.Categories.push_back(Category);
-      }
-      S.RequiredListening.push_back(Required);
-    }
+  ReadGroups(Parser, "require-running", &TRunningRequirement::Servers, FindServer, S.RequiredRunning);
+  ReadGroups(Parser, "require-listening", &TListeningRequirement::Categories, FindListenerCategory,
+             S.RequiredListening);
 }
 
 void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {

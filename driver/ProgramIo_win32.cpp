@@ -7,27 +7,72 @@
 
 namespace {
 
-// True when Line starts with Name, case ignored, and a blank or the end
-// follows it.
-bool StartsWithName(const wchar_t* Line, size_t LineLength, const std::wstring& Name) {
-  if (Name.empty() || Name.size() > LineLength) return false;
-  if (Name.size() < LineLength && Line[Name.size()] > L' ') return false;
-  return CompareStringOrdinal(Line, static_cast<int>(Name.size()), Name.data(),
-                              static_cast<int>(Name.size()), TRUE) == CSTR_EQUAL;
+// GetProcAddress gives a generic entry point; the detour through the
+// parameterless type keeps the compiler's cast check quiet.
+template <typename TFunction>
+TFunction Lookup(const wchar_t* Module, const char* Name) {
+  const HMODULE Loaded = GetModuleHandleW(Module);
+  if (Loaded == nullptr) return nullptr;
+  return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(Loaded, Name)));
 }
 
-// The length of the program's own unquoted path at the start of the line, 0
-// when the line doesn't start with it. Windows finds a program started by an
-// unquoted path with blanks and hands it the line verbatim, so the blanks
-// must not split the program name.
-size_t OwnPathLength(const wchar_t* Line, size_t LineLength, const std::wstring& OwnPath) {
-  if (StartsWithName(Line, LineLength, OwnPath)) return OwnPath.size();
-  constexpr size_t Extension = 4;  // ".exe"
-  if (OwnPath.size() > Extension &&
-      CompareStringOrdinal(OwnPath.data() + OwnPath.size() - Extension, Extension, L".exe",
-                           Extension, TRUE) == CSTR_EQUAL) {
-    const std::wstring Bare = OwnPath.substr(0, OwnPath.size() - Extension);
-    if (StartsWithName(Line, LineLength, Bare)) return Bare.size();
+// The blanks that end an unquoted program name, for Windows and the C runtime.
+bool IsBlank(wchar_t Character) { return Character == L' ' || Character == L'\t'; }
+
+// The canonical full path of Name as the system completes it: relative to
+// the working directory, with either separator, "." and ".." resolved and
+// doubled separators made one. Empty when it cannot be had.
+std::wstring FullPath(const std::wstring& Name) {
+  if (Name.empty()) return {};
+  const DWORD Size = GetFullPathNameW(Name.c_str(), 0, nullptr, nullptr);
+  if (Size == 0) return {};
+  std::wstring Full(Size, L'\0');
+  const DWORD Length = GetFullPathNameW(Name.c_str(), Size, &Full[0], nullptr);
+  if (Length == 0 || Length >= Size) return {};
+  Full.resize(Length);
+  return Full;
+}
+
+bool SamePath(const std::wstring& One, const std::wstring& Other) {
+  return !One.empty() && One.size() == Other.size() &&
+         CompareStringOrdinal(One.data(), static_cast<int>(One.size()), Other.data(),
+                              static_cast<int>(Other.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the unquoted name Candidate, completed as Windows completes a
+// program name, is the program's own file OwnFullPath (".exe" may be left
+// off, as Windows adds it).
+bool NamesOwnPath(const std::wstring& Candidate, const std::wstring& OwnFullPath) {
+  const std::wstring Full = FullPath(Candidate);
+  return SamePath(Full, OwnFullPath) || (!Full.empty() && SamePath(Full + L".exe", OwnFullPath));
+}
+
+// The length of the unquoted program name at the start of the line when it
+// names the program's own file, 0 when no prefix does. Windows starts a
+// program named by an unquoted path with blanks by trying each prefix that
+// ends before a blank (then the whole line), shortest first, and hands the
+// program the line verbatim, so the blanks within the name must not split
+// it. A quote ends the search: it is no part of an unquoted name.
+size_t OwnPathLength(const std::wstring& Line, const std::wstring& OwnPath) {
+  if (Line.empty() || Line[0] == L'"') return 0;
+  const std::wstring Own = FullPath(OwnPath);
+  if (Own.empty()) return 0;
+  // Only a prefix that ends in the program's file name can name its file:
+  // the others are passed over without asking the system.
+  const std::wstring FileName = Own.substr(Own.find_last_of(L"\\/") + 1);
+  const auto EndsInFileName = [&FileName, &Line](size_t End) {
+    const size_t Start = Line.find_last_of(L"\\/:", End - 1);
+    const size_t From = Start == std::wstring::npos ? 0 : Start + 1;
+    const std::wstring Last = Line.substr(From, End - From);
+    return SamePath(Last, FileName) ||
+           (FileName.size() > 4 && SamePath(Last + L".exe", FileName));
+  };
+  for (size_t End = 1; End <= Line.size(); ++End) {
+    if (Line[End - 1] == L'"') return 0;
+    const bool Ends = End == Line.size() || IsBlank(Line[End]);
+    if (Ends && !IsBlank(Line[End - 1]) && EndsInFileName(End) &&
+        NamesOwnPath(Line.substr(0, End), Own))
+      return End;
   }
   return 0;
 }
@@ -35,12 +80,16 @@ size_t OwnPathLength(const wchar_t* Line, size_t LineLength, const std::wstring&
 }  // namespace
 
 std::vector<std::string> ProgramArguments(const wchar_t* CommandLine, const std::wstring& OwnPath) {
-  const size_t Length = CommandLine ? wcslen(CommandLine) : 0;
-  std::string Line = CommandLine ? Utf8FromWide(CommandLine, Length) : "";
-  // The own path stands for the program name: an empty quoted name in its
-  // place keeps the splitter's rules for the rest.
-  if (const size_t Skipped = Length ? OwnPathLength(CommandLine, Length, OwnPath) : 0)
-    Line = "\"\"" + Utf8FromWide(CommandLine + Skipped, Length - Skipped);
+  const std::wstring Wide = CommandLine ? std::wstring(CommandLine) : std::wstring();
+  std::string Line = Utf8FromWide(Wide);
+  // A line that starts with a blank has an empty program name: what follows
+  // the blanks is the first argument, as CommandLineToArgvW and the C
+  // runtime have it. An empty quoted name in its place keeps the splitter's
+  // rules for the rest; so does one in place of the program's own path.
+  if (!Wide.empty() && IsBlank(Wide[0]))
+    Line = "\"\"" + Line;
+  else if (const size_t Skipped = OwnPathLength(Wide, OwnPath))
+    Line = "\"\"" + Utf8FromWide(Wide.data() + Skipped, Wide.size() - Skipped);
   std::vector<std::string> Arguments = SplitCommandLine(Line);
   if (!Arguments.empty()) Arguments.erase(Arguments.begin());
   return Arguments;
@@ -51,11 +100,17 @@ void RestrictLibrarySearch() {
   // libraries loaded later come from the system folder alone, never from the
   // program's folder or the current directory.
   using TSetDefault = BOOL(WINAPI*)(DWORD);
-  const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
-  if (Kernel == nullptr) return;
-  const auto SetDefault = reinterpret_cast<TSetDefault>(
-      reinterpret_cast<void (*)()>(GetProcAddress(Kernel, "SetDefaultDllDirectories")));
-  if (SetDefault) SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (const auto SetDefault = Lookup<TSetDefault>(L"kernel32.dll", "SetDefaultDllDirectories"))
+    SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+void KeepSystemErrorDialogsAway() {
+  // Reading the mode without changing it takes GetErrorMode (Vista on);
+  // before it, setting a mode is how the current one is read.
+  using TGetErrorMode = UINT(WINAPI*)();
+  const auto GetMode = Lookup<TGetErrorMode>(L"kernel32.dll", "GetErrorMode");
+  const UINT Current = GetMode ? GetMode() : SetErrorMode(0);
+  SetErrorMode(Current | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
 std::string OwnExecutablePath() {
@@ -73,21 +128,27 @@ std::string OwnExecutablePath() {
 
 namespace {
 
-std::wstring WithCrLf(const std::string& Text) {
+// The text's line ends as they go out: CR LF after a single line, as
+// Windows programs end theirs; LF between the lines of longer text, which
+// reaches a monitoring system that splits on CR and on LF alike (Icinga 2)
+// with no empty line between them.
+std::wstring WithLineEnds(const std::string& Text) {
   const std::wstring Wide = WideFromUtf8(Text);
+  const size_t FirstEnd = Wide.find(L'\n');
   std::wstring Lines;
-  Lines.reserve(Wide.size() + Wide.size() / 32 + 2);
-  for (size_t i = 0; i < Wide.size(); ++i) {
-    if (Wide[i] == L'\n' && (i == 0 || Wide[i - 1] != L'\r')) Lines += L'\r';
-    Lines += Wide[i];
+  if (FirstEnd == std::wstring::npos) return Wide;
+  if (FirstEnd + 1 == Wide.size()) {
+    Lines = Wide;
+    if (FirstEnd == 0 || Wide[FirstEnd - 1] != L'\r') Lines.insert(FirstEnd, 1, L'\r');
+    return Lines;
   }
+  Lines.reserve(Wide.size());
+  for (size_t i = 0; i < Wide.size(); ++i)
+    if (!(Wide[i] == L'\r' && i + 1 < Wide.size() && Wide[i + 1] == L'\n')) Lines += Wide[i];
   return Lines;
 }
 
-}  // namespace
-
-std::string OutputBytes(const std::string& Text, UINT CodePage) {
-  const std::wstring Wide = WithCrLf(Text);
+std::string InCodePage(const std::wstring& Wide, UINT CodePage) {
   if (Wide.empty()) return {};
   // Output stays far below the conversion's int limits; characters the code
   // page lacks become its default character.
@@ -99,29 +160,89 @@ std::string OutputBytes(const std::string& Text, UINT CodePage) {
   return Bytes;
 }
 
-void WriteStandardOutput(const std::string& Text) {
-  const HANDLE Out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (Out == nullptr || Out == INVALID_HANDLE_VALUE) return;
-  DWORD Mode;
-  if (GetConsoleMode(Out, &Mode)) {
-    const std::wstring Wide = WithCrLf(Text);
-    size_t Done = 0;
-    while (Done < Wide.size()) {
-      DWORD Written = 0;
-      const DWORD Chunk = static_cast<DWORD>(std::min<size_t>(Wide.size() - Done, 16384));
-      if (!WriteConsoleW(Out, Wide.data() + Done, Chunk, &Written, nullptr) || Written == 0) return;
-      Done += Written;
-    }
-    return;
-  }
-  // A pipe or a file: bytes as they are, with nothing translated on the way.
-  const std::string Bytes = OutputBytes(Text);
+// Writes all of Size units through Write, which takes at most Chunk units at
+// a time; a reader that went away ends the writing (the exit status still
+// counts).
+template <typename TUnit, typename TWrite>
+void WriteAllUnits(const TUnit* Text, size_t Size, size_t Chunk, TWrite Write) {
   size_t Done = 0;
-  while (Done < Bytes.size()) {
+  while (Done < Size) {
     DWORD Written = 0;
-    const DWORD Chunk = static_cast<DWORD>(std::min<size_t>(Bytes.size() - Done, 1 << 20));
-    // A reader that went away ends the writing; the exit status still counts.
-    if (!WriteFile(Out, Bytes.data() + Done, Chunk, &Written, nullptr) || Written == 0) return;
+    const DWORD Part = static_cast<DWORD>(std::min(Size - Done, Chunk));
+    if (!Write(Text + Done, Part, &Written) || Written == 0) return;
     Done += Written;
+  }
+}
+
+bool IsConsole(HANDLE Out) {
+  DWORD Mode;
+  return GetConsoleMode(Out, &Mode) != 0;
+}
+
+HANDLE StandardOutput() {
+  const HANDLE Out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return Out == INVALID_HANDLE_VALUE ? nullptr : Out;
+}
+
+void WriteBytes(HANDLE Out, const char* Bytes, size_t Size) {
+  // A pipe or a file: bytes as they are, with nothing translated on the way.
+  WriteAllUnits(Bytes, Size, size_t(1) << 20, [Out](const char* Part, DWORD Units, DWORD* Written) {
+    return WriteFile(Out, Part, Units, Written, nullptr);
+  });
+}
+
+void WriteConsoleText(HANDLE Out, const wchar_t* Text, size_t Size) {
+  WriteAllUnits(Text, Size, 16384, [Out](const wchar_t* Part, DWORD Units, DWORD* Written) {
+    return WriteConsoleW(Out, Part, Units, Written, nullptr);
+  });
+}
+
+}  // namespace
+
+std::string OutputBytes(const std::string& Text, UINT CodePage) {
+  return InCodePage(WithLineEnds(Text), CodePage);
+}
+
+TPreparedOutput PrepareOutput(const std::string& Text, bool Verbatim) {
+  TPreparedOutput Output;
+  if (Verbatim) {
+    Output.Bytes = Text;
+    Output.Console = WideFromUtf8(Text);
+  } else {
+    Output.Console = WithLineEnds(Text);
+    Output.Bytes = InCodePage(Output.Console, CP_ACP);
+  }
+  return Output;
+}
+
+void WritePreparedOutput(const TPreparedOutput& Output) noexcept {
+  const HANDLE Out = StandardOutput();
+  if (Out == nullptr) return;
+  if (IsConsole(Out))
+    WriteConsoleText(Out, Output.Console.data(), Output.Console.size());
+  else
+    WriteBytes(Out, Output.Bytes.data(), Output.Bytes.size());
+}
+
+void WriteStandardOutput(const std::string& Text, bool Verbatim) {
+  WritePreparedOutput(PrepareOutput(Text, Verbatim));
+}
+
+void WriteAsciiLine(const char* Line) noexcept {
+  const HANDLE Out = StandardOutput();
+  if (Out == nullptr) return;
+  size_t Length = 0;
+  while (Line[Length] != '\0' && Line[Length] != '\n') ++Length;
+  static const char CrLf[] = "\r\n";
+  if (IsConsole(Out)) {
+    // The console takes ASCII in any code page.
+    const auto Write = [Out](const char* Part, DWORD Units, DWORD* Written) {
+      return WriteConsoleA(Out, Part, Units, Written, nullptr);
+    };
+    WriteAllUnits(Line, Length, 16384, Write);
+    WriteAllUnits(CrLf, 2, 2, Write);
+  } else {
+    WriteBytes(Out, Line, Length);
+    WriteBytes(Out, CrLf, 2);
   }
 }

@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/TextCodec.h"
@@ -66,7 +68,22 @@ int main(int argc, char** argv) {
   Timeout = TimeoutOf(CommandLine);
   // Destroyed before main returns: when the time ran out, the watchdog's
   // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Timeout.Seconds, Expire);
+  TWatchdog Watchdog;
+  // A timeout that cannot be kept (no thread to be had: a full pids limit,
+  // too little address space) ends the run before it starts.
+  if (const std::error_code Failure = Watchdog.Arm(Timeout.Seconds, Expire)) {
+    std::string Line;
+    try {
+      Line = TimeoutFailureLine(Failure);
+    } catch (...) {
+      Line.clear();
+    }
+    if (Line.empty())
+      WriteAll(TimeoutFailureFallback, std::strlen(TimeoutFailureFallback));
+    else
+      WriteAll(Line.data(), Line.size());
+    return ExitUnknown;
+  }
   try {
     const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
     if (Watchdog.Claim()) WriteAll(Result.Output.data(), Result.Output.size());

@@ -116,6 +116,7 @@ protected:
     return Text;
   }
   static constexpr const char* Prlimit = "/usr/bin/prlimit";
+  static constexpr const char* Setpriv = "/usr/bin/setpriv";
 };
 
 // Large files within the size limit are read in a small multiple of their
@@ -163,6 +164,40 @@ TEST_F(NagiosOrvaneCheckProcessLimits, TightStackAndDescriptorLimits) {
     EXPECT_TRUE(Answers(RunLimited(Limit, {"-w", "0", "-c", "0", "-r", "0", "-p", App}, NoRegistry),
                         Unknown))
         << Limit;
+}
+
+// The timeout takes a thread of its own. Where none can be had (a full pids
+// limit: the user may have one process, the check itself), -t never aborts:
+// the run says so on one line. Without -t the run needs no thread.
+TEST_F(NagiosOrvaneCheckProcessLimits, TimeoutWithoutAThreadIsUnknown) {
+  Installation();
+  ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
+  const std::string App = Root + "/App/";
+  std::string Program = Prlimit;
+  std::vector<std::string> Command = {"--nproc=1", ORVANE_PROGRAM, "-w", "0", "-c", "0", "-r", "0",
+                                      "-p", App};
+  if (geteuid() == 0) {
+    // Root is not held by the limit: the check runs as a user of its own,
+    // which no other process on the machine counts against.
+    if (access(Setpriv, X_OK) != 0) GTEST_SKIP() << Setpriv << " is missing";
+    const std::string User = std::to_string(2000000000 + getpid() % 1000000);
+    Command.insert(Command.begin(), {"--reuid=" + User, "--regid=" + User, "--clear-groups", "--",
+                                     Prlimit});
+    Program = Setpriv;
+  }
+  const auto Run = [&](const std::vector<std::string>& More) {
+    std::vector<std::string> All = Command;
+    All.insert(All.end(), More.begin(), More.end());
+    return RunCommand(Program, All, {NoRegistry});
+  };
+  for (const char* Timeout : {"10", "1:critical"}) {
+    const TCommandResult Unarmed = Run({"-t", Timeout});
+    EXPECT_EQ(Unarmed.Out, "Unknown - Can not start the timeout: Resource temporarily unavailable\n")
+        << Unarmed.Err;
+    EXPECT_EQ(Unarmed.Err, "");
+    EXPECT_EQ(Unarmed.ExitStatus, 3);
+  }
+  EXPECT_TRUE(Answers(Run({})));
 }
 
 // A directory name that is not UTF-8 ("caf" and Latin-1 e-acute) names the

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/WideText_win32.h"
@@ -13,11 +14,16 @@
 
 namespace {
 
+const char Failed[] = "Unknown - Unexpected failure\n";
+
 TTimeout Timeout;
+// The timeout's line in the bytes it goes out as, made before the watchdog
+// is armed: expiring allocates nothing.
+TPreparedOutput TimeoutOutput;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WriteStandardOutput(Timeout.Line);
+  WritePreparedOutput(TimeoutOutput);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Timeout.Status));
   ExitProcess(static_cast<UINT>(Timeout.Status));
 }
@@ -25,27 +31,44 @@ void Expire() {
 }  // namespace
 
 int main() {
+  // Before anything else is loaded or opened: a drive that is not ready
+  // must fail the call, not wait for a click on a box nobody sees.
+  KeepSystemErrorDialogsAway();
   RestrictLibrarySearch();
-  std::vector<std::string> Arguments;
-  std::string OwnPath;
+  TCommandLine CommandLine;
   try {
-    OwnPath = OwnExecutablePath();
-    Arguments = ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath));
+    const std::string OwnPath = OwnExecutablePath();
+    CommandLine = ParseCommandLine(ProgramArguments(GetCommandLineW(), WideFromUtf8(OwnPath)), OwnPath);
+    Timeout = TimeoutOf(CommandLine);
+    TimeoutOutput = PrepareOutput(Timeout.Line);
   } catch (...) {
-    WriteStandardOutput("Unknown - Unexpected failure\n");
+    WriteAsciiLine(Failed);
     return ExitUnknown;
   }
-  const TCommandLine CommandLine = ParseCommandLine(Arguments, OwnPath);
-  Timeout = TimeoutOf(CommandLine);
   // Destroyed before main returns: when the time ran out, the watchdog's
-  // write and exit are under way and main's status never counts.
-  TWatchdog Watchdog(Timeout.Seconds, Expire);
+  // write and exit are under way and main's status never counts. Armed, it
+  // waits before the run goes on: a thread started later could be held up by
+  // the loader, which the run may keep busy.
+  TWatchdog Watchdog;
+  // A timeout that cannot be kept (no thread to be had) ends the run before
+  // it starts.
+  if (const std::error_code Failure = Watchdog.Arm(Timeout.Seconds, Expire)) {
+    try {
+      WriteStandardOutput(TimeoutFailureLine(Failure));
+    } catch (...) {
+      WriteAsciiLine(TimeoutFailureFallback);
+    }
+    return ExitUnknown;
+  }
+  bool Claimed = false;
   try {
     const TProgramResult Result = RunProgram(CommandLine, RunningSystem());
-    if (Watchdog.Claim()) WriteStandardOutput(Result.Output);
+    Claimed = Watchdog.Claim();
+    // Made ready before anything is written: a failure leaves no half output.
+    if (Claimed) WriteStandardOutput(Result.Output, Result.Verbatim);
     return Result.ExitStatus;
   } catch (...) {
-    if (Watchdog.Claim()) WriteStandardOutput("Unknown - Unexpected failure\n");
+    if (Claimed || Watchdog.Claim()) WriteAsciiLine(Failed);
     return ExitUnknown;
   }
 }

@@ -215,20 +215,20 @@ TEST_F(ProgramWin32, CommandLineAnswers) {
   const std::string Program = Utf8FromWide(ProgramPath());
   const TCommandResult Help = Check("-h");
   EXPECT_EQ(Help.ExitStatus, 0);
-  EXPECT_EQ(Help.Out.rfind("Orvane Check Plugin for Nagios v1.0/Win32\r\n", 0), 0u) << Help.Out;
-  EXPECT_NE(Help.Out.find("\r\nUsage " + Program +
-                          " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]\r\n"),
+  EXPECT_EQ(Help.Out.rfind("Orvane Check Plugin for Nagios v1.0/Win32\n", 0), 0u) << Help.Out;
+  EXPECT_NE(Help.Out.find("\nUsage " + Program +
+                          " -w -c [-wX] [-cX] [-h] [-V] [-d delay] [-r retry] [-p path] [-v]\n"),
             std::string::npos)
       << Help.Out;
-  // Every line break is CR LF.
-  for (size_t At = Help.Out.find('\n'); At != std::string::npos; At = Help.Out.find('\n', At + 1))
-    EXPECT_TRUE(At > 0 && Help.Out[At - 1] == '\r') << At;
-
+  // Text of more than one line has LF line ends (a monitoring system that
+  // splits on CR too would show an empty line between each); one line ends
+  // with CR LF.
+  EXPECT_EQ(Help.Out.find('\r'), std::string::npos) << Help.Out;
   EXPECT_EQ(Check("-V").Out, "Orvane Check Plugin for Nagios v1.0/Win32\r\n");
 
   const TCommandResult Missing = Check("-w 5");
   EXPECT_EQ(Missing.ExitStatus, 3);
-  EXPECT_EQ(Missing.Out, Help.Out + "\r\nError:\r\nMissing parameter \"c\" \r\n");
+  EXPECT_EQ(Missing.Out, Help.Out + "\nError:\nMissing parameter \"c\" \n");
 
   const TCommandResult Unknown = Check("-W 5 -c 10");
   EXPECT_EQ(Unknown.Out, "Unknown parameter W\r\n");

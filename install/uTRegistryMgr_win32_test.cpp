@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -151,6 +152,57 @@ TEST_F(RegistryWin32, KeyInOneViewAloneIsFound) {
                             KEY_READ | OtherView, &Other),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(SystemRegistry().ReadString(true, Path, "AppPath"), "C:\\one view\\") << Path;
+  }
+}
+
+// A leftover of an earlier installation in the 32-bit view (the key without
+// AppPath, or with an empty one) must not hide the value of the 64-bit view.
+TEST_F(RegistryWin32, LeftoverIn32BitViewWithoutAppPathGivesWayToThe64BitView) {
+  const struct {
+    const char* Leftover;
+    std::function<void(HKEY)> Make;  // on the 32-bit key
+    bool Native;                     // the 64-bit view holds the value
+    std::string Expected;
+  } Cases[] = {
+      {"key without AppPath", [](HKEY) {}, true, "C:\\64-bit view\\"},
+      {"empty text", [](HKEY Where) { SetText(Where, L"AppPath", REG_SZ, L""); }, true,
+       "C:\\64-bit view\\"},
+      {"no data", [](HKEY Where) { Set(Where, L"AppPath", REG_SZ, L"", 0); }, true,
+       "C:\\64-bit view\\"},
+      {"empty expandable text", [](HKEY Where) { SetText(Where, L"AppPath", REG_EXPAND_SZ, L""); },
+       true, "C:\\64-bit view\\"},
+      // Nothing in either view is empty text, not an error.
+      {"empty text, 64-bit view without the key",
+       [](HKEY Where) { SetText(Where, L"AppPath", REG_SZ, L""); }, false, ""},
+      // A value in the 32-bit view stands.
+      {"a value", [](HKEY Where) { SetText(Where, L"AppPath", REG_SZ, L"C:\\32-bit view\\"); },
+       true, "C:\\32-bit view\\"},
+  };
+  int Index = 0;
+  for (const auto& Case : Cases) {
+    const std::string Path = KeyPath + "\\Leftover" + std::to_string(Index++);
+    HKEY Native = nullptr;
+    if (Case.Native) {
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &Native, nullptr),
+                ERROR_SUCCESS);
+      SetText(Native, L"AppPath", REG_SZ, L"C:\\64-bit view\\");
+      RegCloseKey(Native);
+    }
+    HKEY Leftover = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &Leftover, nullptr),
+              ERROR_SUCCESS);
+    Case.Make(Leftover);
+    RegCloseKey(Leftover);
+    // The two views must be apart, or there is nothing to show.
+    HKEY Other = nullptr;
+    if (!Case.Native) {
+      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0,
+                              KEY_READ | KEY_WOW64_64KEY, &Other),
+                ERROR_FILE_NOT_FOUND);
+    }
+    EXPECT_EQ(SystemRegistry().ReadString(true, Path, "AppPath"), Case.Expected) << Case.Leftover;
   }
 }
 

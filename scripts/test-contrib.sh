@@ -4,8 +4,9 @@
 # Nagios 4 objects with "nagios4 -v", each against a minimal configuration in
 # a scratch directory. Then the daemons run the program briefly: Icinga 2's
 # Graphite writer must send the thresholds of --perfdata-thresholds to a
-# listener, Nagios 4 must record the lines of --details as long output, run
-# directly and through NRPE. Everything listens on 127.0.0.1 only, lives in
+# listener, Icinga 2 must record the same long output from the Windows
+# program under Wine as from the Linux program, Nagios 4 must record the
+# lines of --details as long output, run directly and through NRPE. Everything listens on 127.0.0.1 only, lives in
 # the scratch directory (nothing under /etc or /var is written) and is
 # stopped on exit. Then every command line of the samples is run through the
 # Linux build, so that a misspelt option shows up as the program's own
@@ -158,6 +159,92 @@ if ! wait_for 60 all_sent; then
   fail "the Graphite writer got no warn, crit and min of the check" "$g/icinga2.log"
 else
   grep "^$metric\.Connections\." "$g/lines" | sort -u -k1,1 | cut -d' ' -f1,2
+fi
+stop_daemons
+
+echo "== Icinga 2: long output of the Windows program, as of the Linux program"
+# The daemon runs the contrib check command with --details every second,
+# with the Linux program and with the Windows program under Wine (through
+# the wrapper the Windows suites run their programs with), both against the
+# demonstration installation. Icinga 2 splits plugin output on every CR and
+# every LF; its performance data writer records each result's output, long
+# output included, and the two must have the same lines, none of them empty.
+windows_program=$build_root/win32/nagios_orvane_check.exe
+if [ ! -f "$windows_program" ]; then
+  scripts/install-deps.sh windows
+  cmake -S . -B "$build_root/win32" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
+  cmake --build "$build_root/win32" -j"$(nproc)" --target nagios_orvane_check
+fi
+l=$scratch/icinga2-long
+mkdir -p "$l/data" "$l/log" "$l/cache" "$l/spool" "$l/run"
+cat >"$l/nagios_orvane_check.exe" <<SH
+#!/bin/sh
+exec "$top/scripts/wine-run.sh" "$windows_program" "\$@"
+SH
+chmod +x "$l/nagios_orvane_check.exe"
+cat >"$l/icinga2.conf" <<CONF
+include <itl>
+const PluginDir = "/usr/lib/nagios/plugins"
+include "$top/contrib/icinga2/orvane.conf"
+object CheckerComponent "checker" { }
+object PerfdataWriter "outputs" {
+  service_perfdata_path = "$l/outputs"
+  service_temp_path = "$l/outputs.tmp"
+  host_perfdata_path = "$l/host-outputs"
+  host_temp_path = "$l/host-outputs.tmp"
+  service_format_template = "<<\$service.name\$>>\$service.output\$<<end>>"
+  rotation_interval = 1s
+}
+object Host "mail" {
+  check_command = "dummy"
+  enable_active_checks = false
+}
+template Service "orvane-details" {
+  host_name = "mail"
+  check_command = "orvane"
+  check_interval = 1s
+  retry_interval = 1s
+  check_timeout = 120s
+  vars.orvane_warn = 200
+  vars.orvane_crit = 400
+  vars.orvane_csmtpin = 100
+  vars.orvane_details = true
+  vars.orvane_max_output = 1023
+}
+object Service "linux" {
+  import "orvane-details"
+  vars.orvane_program = "$program"
+  vars.orvane_path = "$demo"
+}
+object Service "windows" {
+  import "orvane-details"
+  vars.orvane_program = "$l/nagios_orvane_check.exe"
+  vars.orvane_path = "Z:${demo//\//\\\\}"
+}
+CONF
+start "$l/icinga2.log" icinga2 daemon -c "$l/icinga2.conf" -DDataDir="$l/data" \
+  -DLogDir="$l/log" -DCacheDir="$l/cache" -DSpoolDir="$l/spool" -DInitRunDir="$l/run" \
+  -DRunAsUser="$user" -DRunAsGroup="$group"
+# same_long_output: the last recorded output of each service, compared line
+# by line; prints them when they agree.
+same_long_output() {
+  cat "$l"/outputs* 2>/dev/null | python3 -c '
+import re, sys
+last = {}
+for name, output in re.findall(r"<<(\w+)>>(.*?)<<end>>", sys.stdin.read(), re.S):
+    last[name] = output
+if set(last) != {"linux", "windows"}:
+    sys.exit(1)
+linux, windows = (last[name].split("\n") for name in ("linux", "windows"))
+if len(linux) < 10 or not linux[0].startswith("OK - Connections=0 ") or windows != linux:
+    sys.exit(1)
+print("\n".join("  " + line for line in windows))'
+}
+if ! wait_for 180 same_long_output; then
+  cat "$l"/outputs* 2>/dev/null | tail -c 3000 >&2 || true
+  fail "Icinga 2 recorded other long output of the Windows program than of the Linux program" \
+    "$l/icinga2.log"
 fi
 stop_daemons
 

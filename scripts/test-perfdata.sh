@@ -21,24 +21,7 @@ ip link set lo up
 # shellcheck source=scripts/stand-ins.sh
 . scripts/stand-ins.sh
 stand_ins_init
-cp -r demo/Orvane "$work/"
-for name in Orvane.exe Lumicourt.exe Helmstead.exe peer-mta mail-client; do
-  ln -s "$stand_in" "$work/bin/$name"
-done
-stand_in_start peer-mta peer.log --listen 127.0.0.1:42587 --listen 127.0.0.1:42111
-stand_in_await peer.log ready
-stand_in_start Orvane.exe orvane.log --listen 127.0.0.1:42025 --listen 127.0.0.1:42465 \
-  --listen 127.0.0.1:42110 --listen 127.0.0.1:42143 --listen 127.0.0.1:42993 \
-  --connect 127.0.0.1:42587 --connect 127.0.0.1:42111
-stand_in_start Lumicourt.exe lumicourt.log --listen 127.0.0.1:43000 --listen 127.0.0.1:43443
-stand_in_start Helmstead.exe helmstead.log --listen 127.0.0.1:41000 --listen 127.0.0.1:41443
-stand_in_await orvane.log ready; stand_in_await lumicourt.log ready; stand_in_await helmstead.log ready
-stand_in_start mail-client client.log --connect '127.0.0.1:42025*3' --connect 127.0.0.1:42465 \
-  --connect '127.0.0.1:42110*2' --connect '127.0.0.1:42143*2' --connect 127.0.0.1:42993 \
-  --connect '127.0.0.1:43000*2' --connect 127.0.0.1:43443 --connect 127.0.0.1:41000
-stand_in_await client.log ready
-stand_in_await orvane.log "accepted 9"; stand_in_await lumicourt.log "accepted 3"
-stand_in_await helmstead.log "accepted 1"
+demo_stand_ins "$stand_in"
 
 # Category option name and performance-data label.
 categories="SMTPin:SmtpIn SMTPout:SmtpOut SMTPSSL:SmtpSSL SMTPTotal:SmtpTotal POPin:PopIn
