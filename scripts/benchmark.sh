@@ -22,6 +22,11 @@ build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+cpu_of() {  # cpu_of COMMAND...: processor time (user and system) of one run in microseconds
+  local TIMEFORMAT='%3U %3S' times
+  times=$( { time "$@" >/dev/null 2>&1; } 2>&1 ) || true
+  awk '{ printf "%d\n", ($1 + $2) * 1000000 }' <<<"$times"
+}
 ms_of() {  # ms_of COMMAND...: wall time of one run in microseconds
   local t0 t1
   t0=$(date +%s%N)
@@ -148,16 +153,20 @@ sources_session() {
     esac
   done
 
-  : >"$work/t.plain"; : >"$work/t.measures"
+  # Wall time, and processor time, which a shared machine disturbs less.
+  : >"$work/t.plain"; : >"$work/t.measures"; : >"$work/c.plain"; : >"$work/c.measures"
   for _ in $(seq "$runs"); do
     ORVANE_REGISTRY_FILE=/nonexistent ms_of "${plain[@]}" >>"$work/t.plain"
     ORVANE_REGISTRY_FILE=/nonexistent ms_of "${measures[@]}" >>"$work/t.measures"
+    ORVANE_REGISTRY_FILE=/nonexistent cpu_of "${plain[@]}" >>"$work/c.plain"
+    ORVANE_REGISTRY_FILE=/nonexistent cpu_of "${measures[@]}" >>"$work/c.measures"
   done
   kib_plain=$(ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "${plain[@]}" 2>&1 >/dev/null | tail -1)
   kib=$(ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "${measures[@]}" 2>&1 >/dev/null | tail -1)
   c=$(median <"$work/t.plain") m=$(median <"$work/t.measures")
-  awk -v n="$n" -v s="$sources" -v c="$c" -v m="$m" -v kc="$kib_plain" -v km="$kib" 'BEGIN {
-    printf "%-7d %8d %12.1f %12.1f %9.2f %10d %10d\n", n, s, c/1000, m/1000, m/c, kc, km }'
+  cc=$(median <"$work/c.plain") cm=$(median <"$work/c.measures")
+  awk -v n="$n" -v s="$sources" -v c="$c" -v m="$m" -v cc="$cc" -v cm="$cm" -v kc="$kib_plain" -v km="$kib" 'BEGIN {
+    printf "%-7d %8d %10.1f %10.1f %8.2f %10.1f %10.1f %8.2f %10d %10d\n", n, s, c/1000, m/1000, m/c, cc/1000, cm/1000, cm/cc, kc, km }'
   stand_ins_stop
 }
 
@@ -237,7 +246,8 @@ done
 
 if [ "$run_sources" = 1 ]; then
   stand_ins_stop
-  printf '\n%-7s %8s %12s %12s %9s %10s %10s\n' N sources check_ms measures_ms "meas/chk" check_KiB measures_KiB
+  printf '\n%-7s %8s %10s %10s %8s %10s %10s %8s %10s %10s\n' N sources check_ms meas_ms meas/chk \
+    check_cpu meas_cpu meas/chk check_KiB meas_KiB
   for n in ${SOURCE_SIZES:-10000 30000}; do
     for sources in ${SOURCE_COUNTS:-1 100 10000}; do
       # Each in namespaces of its own: no row the last one left behind (its
