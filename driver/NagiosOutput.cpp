@@ -34,7 +34,47 @@ std::string PerformanceData(const TCheckResult& R, bool Thresholds) {
     Text += Item(Row.Label, M.Count);
     if (Thresholds) Text += ';' + M.Warn.PerfDataText() + ';' + M.Crit.PerfDataText() + ";0;";
   }
+  // The measures asked for beyond the counters, always with their thresholds;
+  // one pair per category whatever the number of sources, never an address.
+  auto Measured = [&Text](const std::string& Label, const TMeasure& M) {
+    Text += ' ' + Label + '=' + std::to_string(M.Count) + ';' + M.Warn.PerfDataText() + ';' +
+            M.Crit.PerfDataText() + ";0;";
+  };
+  for (const TSourceMeasure& Source : R.Sources) {
+    const std::string Label = CounterRows[Source.Category].Label;
+    Measured(Label + "MaxPerSrc", Source.Busiest);
+    TMeasure Sources;
+    Sources.Count = Source.Sources;
+    Measured(Label + "Sources", Sources);
+  }
+  for (const TStateMeasure& State : R.States)
+    Measured(CounterRows[State.Category].Label + std::string(ServiceStateNames[int(State.State)]),
+             State.Measure);
   return Text;
+}
+
+// Below the category lines: per category asked for, its sources and the
+// busiest few; then its states.
+std::vector<std::string> MeasureLines(const TCheckResult& R) {
+  std::vector<std::string> Lines;
+  for (const TSourceMeasure& Source : R.Sources) {
+    const std::string Name = CounterRows[Source.Category].Name;
+    std::string Line = Name + " sources: " + std::to_string(Source.Sources);
+    if (Source.Sources > 0)
+      Line += ", most from one: " + std::to_string(Source.Busiest.Count) + " (" +
+              Source.BusiestSource + ")";
+    Lines.push_back(Line);
+    for (const TSourceCount& Top : Source.Top)
+      Lines.push_back(Name + " from " + Top.Source + ": " + std::to_string(Top.Connections));
+  }
+  for (size_t Index = 0; Index < R.States.size(); ++Index) {
+    const TStateMeasure& State = R.States[Index];
+    const bool First = Index == 0 || R.States[Index - 1].Category != State.Category;
+    if (First) Lines.push_back(std::string(CounterRows[State.Category].Name) + " states:");
+    Lines.back() += std::string(First ? " " : ", ") + ServiceStateNames[int(State.State)] + ' ' +
+                    std::to_string(State.Measure.Count);
+  }
+  return Lines;
 }
 
 // One line per category: its name, the port(s) it counts and its count.
@@ -144,8 +184,10 @@ TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
   Text += !R.CriticalText.empty() ? R.CriticalText : !R.WarningText.empty() ? R.WarningText : OkItems(R);
   std::vector<std::string> Lines = {std::string(StatusWord(R.Status)) + " - " + Text + "|" +
                                     PerformanceData(R, Settings.PerfdataThresholds)};
-  if (Settings.Details)
+  if (Settings.Details) {
     for (std::string& Line : CategoryLines(R)) Lines.push_back(std::move(Line));
+    for (std::string& Line : MeasureLines(R)) Lines.push_back(std::move(Line));
+  }
   // The classic dump stands before the status, on its line; long output and
   // a byte budget take it below, one connection a line.
   const bool DumpBelow = Settings.Details || Settings.MaxOutputGiven;

@@ -460,6 +460,12 @@ while read -r key kind; do
   case $key in
     --require-running) args+=("$key" Orvane:ok) ;;
     --require-listening) args+=("$key" SMTPin:ok) ;;
+    --per-source) args+=("$key" IMAPin:100) ;;
+    --per-source-prefix) args+=("$key" 24,64) ;;
+    --per-source-exclude) args+=("$key" 192.0.2.0/24) ;;
+    --states) args+=("$key" IMAPin) ;;
+    --state-warn) args+=("$key" IMAPin:CloseWait:100) ;;
+    --state-crit) args+=("$key" IMAPin:CloseWait:200) ;;
     *) if [ "$kind" = set_if ]; then args+=("$key"); else args+=("$key" 1); fi ;;
   esac
 done < <(awk '/^    "-[^"]*" = \{/ { gsub(/"/, "", $1); key = $1 }
