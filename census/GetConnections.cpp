@@ -172,7 +172,12 @@ void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, si
       socket.RemotePort = uint16_t(PortFromNetworkOrder(Field(row, layout.RemotePort)));
       socket.State = int32_t(Field(row, layout.State));
     }
-    if (layout.ProcessId >= 0) socket.ProcessId = Field(row, layout.ProcessId);
+    if (layout.ProcessId >= 0) {
+      socket.ProcessId = Field(row, layout.ProcessId);
+      // The system gives process id 0 to what no process holds: TIME_WAIT,
+      // half-open connections.
+      socket.Owner = socket.ProcessId != 0 ? TOwner::Process : TOwner::Nobody;
+    }
   }
 }
 
@@ -209,8 +214,16 @@ void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcess
       entry.State = socket.State;
     }
     entry.ProcessId = socket.ProcessId;
-    if (NameOwners && std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
-      entry.ProcessName = namer.Name(socket.ProcessId);
+    entry.Owner = socket.Owner;
+    entry.Ipv6 = socket.Ipv6;
+    std::memcpy(entry.LocalBytes, socket.LocalAddress, sizeof entry.LocalBytes);
+    std::memcpy(entry.RemoteBytes, socket.RemoteAddress, sizeof entry.RemoteBytes);
+    if (socket.Owner == TOwner::Process) {
+      if (!std::binary_search(Owners.begin(), Owners.end(), socket.ProcessId))
+        entry.Owner = TOwner::Other;
+      else if (NameOwners)
+        entry.ProcessName = namer.Name(socket.ProcessId);
+    }
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -9,15 +9,36 @@
 #include <unordered_map>
 #include <vector>
 
+// Who holds a socket, as far as the census can tell. Sockets that no process
+// holds are the ones a listener has not handed out yet (half-open, waiting to
+// be accepted) and the ones their holder has let go (TIME_WAIT): only the
+// listener they came through can tell whose they are.
+enum class TOwner : uint8_t {
+  Unknown,  // the tables name no owners (the plain Windows tables)
+  Nobody,   // no process holds it (Linux: no inode; Windows: process id 0)
+  Process,  // ProcessId holds it
+  Other,    // a process holds it, but none of those the snapshot was asked about
+};
+
+// The fields stand where they leave no gaps: a snapshot holds one entry per
+// socket of the machine.
 struct TListEntry {
-  int32_t Protocol = 0;       // 0 TCP, 1 UDP (IPv4 and IPv6 alike)
+  int32_t Protocol = 0;  // 0 TCP, 1 UDP (IPv4 and IPv6 alike)
+  // Process: one of the snapshot's Owners. Other keeps the id where the
+  // system gives it (Windows), so ProcessId alone never makes a row count.
+  TOwner Owner = TOwner::Unknown;
+  bool Ipv6 = false;
   std::string LocalAddress;   // dotted IPv4 or canonical IPv6 text
   int32_t LocalPort = 0;      // host order
-  std::string RemoteAddress;  // empty for UDP
   int32_t RemotePort = 0;
+  std::string RemoteAddress;  // empty for UDP
   int32_t State = 0;          // TCP state 1..12 (TcpStateNames), 0 for UDP
+  uint32_t ProcessId = 0;     // 0 when the owner is unknown or not asked about
   std::string ProcessName;
-  uint32_t ProcessId = 0;     // 0 when the owner is unknown
+  // The addresses as the system gave them, network order, an IPv4 address in
+  // the first four bytes: grouping by network takes bytes, not text.
+  uint8_t LocalBytes[16] = {};
+  uint8_t RemoteBytes[16] = {};
 };
 
 using TConnectionList = std::vector<TListEntry>;
@@ -183,12 +204,13 @@ private:
 struct TSocketRecord {
   int32_t Protocol = 0;            // 0 TCP, 1 UDP, as in TListEntry
   bool Ipv6 = false;
+  TOwner Owner = TOwner::Unknown;  // Process: ProcessId holds it
   uint8_t LocalAddress[16] = {};   // network order; an IPv4 address fills the first four
   uint8_t RemoteAddress[16] = {};
   uint16_t LocalPort = 0;          // host order
   uint16_t RemotePort = 0;
   int32_t State = 0;               // TCP state 1..12 (TcpStateNames), 0 for UDP
-  uint32_t ProcessId = 0;          // 0 when the owner is unknown
+  uint32_t ProcessId = 0;          // 0 unless Owner is Process
 };
 
 using TSocketList = std::vector<TSocketRecord>;
@@ -199,9 +221,11 @@ public:
   virtual ~TSocketSource() = default;
   // Appends every TCP socket (IPv4, then IPv6) and then every UDP socket
   // (IPv4, then IPv6) to Sockets. Owners (sorted, unique) are the only
-  // process ids the caller cares about: sockets of other processes may carry
-  // process id 0. A table that cannot be read throws std::runtime_error with
-  // the system's message; the sockets of the tables before it stay.
+  // process ids the caller cares about: a socket of another process may come
+  // as Other without an id, or as Process with its id. Sockets that no
+  // process holds come as Nobody. A table that cannot be read throws
+  // std::runtime_error with the system's message; the sockets of the tables
+  // before it stay.
   virtual void ReadSockets(const std::vector<uint32_t>& Owners, TSocketList& Sockets) = 0;
 };
 
@@ -219,13 +243,16 @@ size_t TableRowSize(TTableKind Kind, bool Extended);
 
 // The sockets of a raw table appended to Sockets. Never reads past Size,
 // whatever row count the table claims: only the whole rows that fit are
-// taken. Owners come from extended tables only.
+// taken. Owners come from extended tables only: a row of process id 0 there
+// belongs to nobody; the rows of plain tables have an Unknown owner.
 void AppendTableSockets(TTableKind Kind, bool Extended, const uint8_t* Table, size_t Size,
                         TSocketList& Sockets);
 
 // Appends an entry for every socket of one snapshot to List, in the source's
-// order. With NameOwners, owners in Owners (sorted, unique) are named; other
-// entries keep an empty name. A failing table throws; the entries of the
+// order. With NameOwners, owners in Owners (sorted, unique) are named. An
+// entry keeps Process as its owner only for an owner in Owners; a socket of
+// any other process becomes Other, and keeps its id where the source gave
+// one. A failing table throws; the entries of the
 // tables before it stay in List.
 void SnapshotConnections(TConnectionList& List, TSocketSource& Sockets, TProcessSource& Processes,
                          const std::vector<uint32_t>& Owners, bool NameOwners = true);

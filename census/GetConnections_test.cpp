@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <map>
 
 #include "testing/FakeCensus.h"
@@ -376,6 +378,72 @@ TEST(ConversionBoundsTest, Ipv6RowsThatFit) {
       EXPECT_EQ(sockets[0].LocalPort, 0x1111);
     }
   }
+}
+
+// ---- Owners and address bytes -------------------------------------------------
+
+// Which of the three owners a row has, from the rows of one snapshot: the
+// extended tables give process id 0 to what no process holds (TIME_WAIT,
+// half-open), the plain tables give no owner at all.
+TEST_F(SnapshotTest, OwnersTellNobodyFromAnotherProcess) {
+  const TAddress6 server6 = A6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 5});
+  const TAddress6 client6 = A6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 0x20});
+  TTableBytes tcp, tcp6, udp;
+  tcp.Tcp(TcpStateListening, {0, 0, 0, 0}, 143, {0, 0, 0, 0}, 0, 1234);
+  tcp.Tcp(TcpStateEstablished, {10, 0, 0, 5}, 143, {192, 168, 1, 20}, 50000, 1234);
+  tcp.Tcp(TcpStateTimeWait, {10, 0, 0, 5}, 143, {192, 168, 1, 21}, 50001, 0);
+  tcp.Tcp(TcpStateSynReceived, {10, 0, 0, 5}, 143, {192, 168, 1, 22}, 50002, 0);
+  tcp.Tcp(TcpStateEstablished, {10, 0, 0, 5}, 143, {192, 168, 1, 23}, 50003, 77);
+  tcp6.Tcp6(TcpStateTimeWait, server6, 0, 993, client6, 0, 40000, 0);
+  udp.Udp({0, 0, 0, 0}, 53, 77);
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
+  Tables.Tables[TTableKind::Udp4] = udp.Bytes;
+  const std::vector<uint32_t> owners{1234};
+  const struct {
+    TOwner Owner;
+    uint32_t ProcessId;  // another process keeps its id: it is never 0 by accident
+  } extended[] = {
+      {TOwner::Process, 1234}, {TOwner::Process, 1234}, {TOwner::Nobody, 0}, {TOwner::Nobody, 0},
+      {TOwner::Other, 77},     {TOwner::Nobody, 0},     {TOwner::Other, 77},
+  };
+  SnapshotConnections(List, Tables, Processes, owners);
+  ASSERT_EQ(List.size(), std::size(extended));
+  for (size_t Index = 0; Index < List.size(); ++Index) {
+    EXPECT_EQ(List[Index].Owner, extended[Index].Owner) << Index;
+    EXPECT_EQ(List[Index].ProcessId, extended[Index].ProcessId) << Index;
+  }
+
+  Tables.Extended = false;
+  TTableBytes plain;
+  plain.U32(TcpStateTimeWait).Address(10, 0, 0, 5).Port(143).Address(192, 168, 1, 21).Port(1).Row();
+  Tables.Tables = {{TTableKind::Tcp4, plain.Bytes}};
+  TConnectionList plainList;
+  SnapshotConnections(plainList, Tables, Processes, owners);
+  ASSERT_EQ(plainList.size(), 1u);
+  EXPECT_EQ(plainList[0].Owner, TOwner::Unknown);
+}
+
+// The addresses come as the rows hold them, for grouping by network.
+TEST_F(SnapshotTest, EntriesKeepTheAddressBytes) {
+  const TAddress6 server6 = A6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 5});
+  const TAddress6 mapped = A6({0, 0, 0, 0, 0, 0xFFFF, 0xCB00, 0x7109});
+  TTableBytes tcp, tcp6;
+  tcp.Tcp(TcpStateEstablished, {10, 0, 0, 5}, 143, {203, 0, 113, 9}, 50000, 1234);
+  tcp6.Tcp6(TcpStateEstablished, server6, 0, 143, mapped, 0, 50001, 1234);
+  Tables.Tables[TTableKind::Tcp4] = tcp.Bytes;
+  Tables.Tables[TTableKind::Tcp6] = tcp6.Bytes;
+  SnapshotConnections(List, Tables, Processes, Everyone);
+  ASSERT_EQ(List.size(), 2u);
+  const uint8_t local4[16] = {10, 0, 0, 5};
+  const uint8_t remote4[16] = {203, 0, 113, 9};
+  EXPECT_FALSE(List[0].Ipv6);
+  EXPECT_EQ(0, std::memcmp(List[0].LocalBytes, local4, 16));
+  EXPECT_EQ(0, std::memcmp(List[0].RemoteBytes, remote4, 16));
+  EXPECT_TRUE(List[1].Ipv6);
+  EXPECT_EQ(0, std::memcmp(List[1].LocalBytes, server6.data(), 16));
+  EXPECT_EQ(0, std::memcmp(List[1].RemoteBytes, mapped.data(), 16));
+  EXPECT_EQ(List[1].RemoteAddress, "::ffff:203.0.113.9");
 }
 
 // ---- Process names ----------------------------------------------------------

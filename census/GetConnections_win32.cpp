@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/FullPath_win32.h"
 #include "common/WideText_win32.h"
 
 // The record layouts of the target: the 32-bit program exchanges the classic
@@ -422,23 +423,13 @@ TFileIdentity FileIdentity(const std::wstring& Path) {
   return Identity;
 }
 
-std::wstring CanonicalPath(const std::wstring& Path) {
-  const DWORD Size = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
-  if (Size == 0) return {};
-  std::wstring Full(Size, L'\0');
-  const DWORD Length = GetFullPathNameW(Path.c_str(), Size, &Full[0], nullptr);
-  if (Length == 0 || Length >= Size) return {};
-  Full.resize(Length);
-  return Full;
-}
-
 // Whether the two images are one file.
 bool SameImage(const std::wstring& One, const std::wstring& Other) {
   const TFileIdentity First = FileIdentity(One), Second = FileIdentity(Other);
   if (First.Known && Second.Known)
     return First.Volume == Second.Volume && First.IndexHigh == Second.IndexHigh &&
            First.IndexLow == Second.IndexLow;
-  const std::wstring A = CanonicalPath(One), B = CanonicalPath(Other);
+  const std::wstring A = FullPathName(One), B = FullPathName(Other);
   return !A.empty() && A.size() == B.size() &&
          CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
                               static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,65 @@ const uint8_t RecordedMapped[] = {
     0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x16, 0x00, 0x12, 0x00, 0x00, 0x00,
 };
 
+// One service port as both readers saw it on one machine: a listener on
+// 127.0.0.1:42143 (inode 41657) with one accepted connection (inode 41659);
+// a half-open connection from 127.0.0.99, whose answers were dropped; a
+// connection waiting to be accepted; one its client closed while it waited
+// (CLOSE_WAIT); one the server closed first (TIME_WAIT); the client ends,
+// held by another process. What no process holds has inode 0.
+const char RecordedServiceTcp[] =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout"
+    " inode\n"
+    "   0: 0100007F:A49F 00000000:0000 0A 00000000:00000002 00:00000000 00000000     0        0"
+    " 41657 4 0000000040948b54 100 0 0 10 0\n"
+    "   1: 0100007F:A49F 6300007F:C4A3 03 00000000:00000000 01:00000046 00000000     0        0"
+    " 0 0 000000007d48a772\n"
+    "   2: 0100007F:A49F 0100007F:B21C 08 00000000:00000001 00:00000000 00000000     0        0"
+    " 0 1 00000000567b30ff 20 4 0 10 -1\n"
+    "   3: 0100007F:A49F 0100007F:B1F8 01 00000000:00000000 00:00000000 00000000     0        0"
+    " 41659 1 00000000c0f6580c 20 0 0 10 -1\n"
+    "   4: 6300007F:C4A3 0100007F:A49F 02 00000001:00000000 01:00000046 00000000     0        0"
+    " 41664 2 0000000097a418ad 100 0 0 10 -1\n"
+    "   5: 0100007F:A49F 0100007F:B206 06 00000000:00000000 03:00001748 00000000     0        0"
+    " 0 3 0000000019a09996\n"
+    "   6: 0100007F:B1F8 0100007F:A49F 01 00000000:00000000 00:00000000 00000000     0        0"
+    " 41658 2 00000000f3c6e8bd 20 0 0 10 -1\n"
+    "   7: 0100007F:B212 0100007F:A49F 01 00000000:00000000 00:00000000 00000000     0        0"
+    " 41662 2 00000000fccfe558 20 0 0 10 -1\n"
+    "   8: 0100007F:B21C 0100007F:A49F 05 00000000:00000000 03:00001752 00000000     0        0"
+    " 0 3 000000009e203771\n"
+    "   9: 0100007F:A49F 0100007F:B212 01 00000000:00000000 00:00000000 00000000     0        0"
+    " 0 1 00000000567f4aa6 20 0 0 10 -1\n";
+// The same as a netlink dump, sequence 7, in hex; the end is RecordedDone.
+const char RecordedServiceDump[] =
+    "7c0000001400020007000000b1370000020a0000a49f00007f0000010000000000000000000000000000000000000000"
+    "000000000000000000000000991400000000000000000000020000001000000000000000b9a200000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "600000001400020007000000b137000002030100a49fc4a37f0000010000000000000000000000007f00006300000000"
+    "0000000000000000000000009a14000000000000b80200000000000000000000000000000000000008000f0000000000"
+    "7c0000001400020007000000b137000002080000a49fb21c7f0000010000000000000000000000007f00000100000000"
+    "0000000000000000000000009b1400000000000000000000010000000000000000000000000000000500080001000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "7c0000001400020007000000b137000002010000a49fb1f87f0000010000000000000000000000007f00000100000000"
+    "0000000000000000000000009c1400000000000000000000000000000000000000000000bba200000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "7c0000001400020007000000b137000002020100c4a3a49f7f0000630000000000000000000000007f00000100000000"
+    "0000000000000000000000009d14000000000000b8020000000000000100000000000000c0a200000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "600000001400020007000000b137000002060300a49fb2067f0000010000000000000000000000007f00000100000000"
+    "0000000000000000000000009e14000000000000cce800000000000000000000000000000000000008000f0000000000"
+    "7c0000001400020007000000b137000002010000b1f8a49f7f0000010000000000000000000000007f00000100000000"
+    "0000000000000000000000009f1400000000000000000000000000000000000000000000baa200000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "7c0000001400020007000000b137000002010000b212a49f7f0000010000000000000000000000007f00000100000000"
+    "000000000000000000000000a01400000000000000000000000000000000000000000000bea200000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000"
+    "600000001400020007000000b137000002050300b21ca49f7f0000010000000000000000000000007f00000100000000"
+    "000000000000000000000000a11400000000000034e900000000000000000000000000000000000008000f0000000000"
+    "7c0000001400020007000000b137000002010000a49fb2127f0000010000000000000000000000007f00000100000000"
+    "000000000000000000000000a21400000000000000000000000000000000000000000000000000000500080000000000"
+    "08000f00000000000c00150001000000000000000600160052000000";
+
 std::vector<uint8_t> Concat(std::initializer_list<std::pair<const uint8_t*, size_t>> Parts) {
   std::vector<uint8_t> all;
   for (auto& p : Parts) all.insert(all.end(), p.first, p.first + p.second);
@@ -130,6 +190,13 @@ TConnectionList ToEntries(bool Tcp, bool Ipv6, const TKernelSockets& Found,
   TConnectionList list;
   SnapshotConnections(list, sockets, processes, {4242});
   return list;
+}
+
+std::vector<uint8_t> FromHex(const char* Text) {
+  std::vector<uint8_t> bytes;
+  for (const char* p = Text; p[0] && p[1]; p += 2)
+    bytes.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
+  return bytes;
 }
 
 // ---- States and rows ---------------------------------------------------------
@@ -163,6 +230,43 @@ TEST(SocketOwnersTest, LookupAndSharedSockets) {
 }
 
 // ---- /proc/net text -------------------------------------------------------------
+
+// Both readers tell the three owners apart: the sockets of the scanned
+// server, those no process holds (inode 0), and those of another process.
+TEST(SocketOwnersTest, ServerSocketsThatNoProcessHoldsComeAsNobody) {
+  TSocketOwners owners;
+  owners.Add(41657, 4242);
+  owners.Add(41659, 4242);
+  owners.Seal();
+  TKernelSockets fromText, fromDump;
+  ParseProcNetText(RecordedServiceTcp, false, fromText);
+  std::vector<uint8_t> dump = FromHex(RecordedServiceDump);
+  dump.insert(dump.end(), RecordedDone, RecordedDone + sizeof RecordedDone);
+  EXPECT_EQ(ParseDiagMessages(dump.data(), dump.size(), 7, AF_INET, true, fromDump).Status,
+            TDiagResult::Done);
+  const std::vector<std::string> expected = {
+      "127.0.0.1:42143 0.0.0.0:0 LISTENING Process 4242",
+      "127.0.0.1:42143 127.0.0.1:45560 ESTABLISHED Process 4242",
+      "127.0.0.1:42143 127.0.0.1:45574 TIME_WAIT Nobody 0",
+      "127.0.0.1:42143 127.0.0.1:45586 ESTABLISHED Nobody 0",  // waiting to be accepted
+      "127.0.0.1:42143 127.0.0.1:45596 CLOSE_WAIT Nobody 0",
+      "127.0.0.1:42143 127.0.0.99:50339 SYN_RECEIVED Nobody 0",
+      "127.0.0.1:45560 127.0.0.1:42143 ESTABLISHED Other 0",
+      "127.0.0.1:45586 127.0.0.1:42143 ESTABLISHED Other 0",
+      "127.0.0.1:45596 127.0.0.1:42143 FIN_WAIT2 Nobody 0",
+      "127.0.0.99:50339 127.0.0.1:42143 SYN_SENT Other 0",
+  };
+  const char* const ownerNames[] = {"Unknown", "Nobody", "Process", "Other"};
+  for (const TKernelSockets* found : {&fromText, &fromDump}) {
+    std::vector<std::string> texts;
+    for (const TListEntry& e : ToEntries(true, false, *found, owners))
+      texts.push_back(e.LocalAddress + ":" + std::to_string(e.LocalPort) + " " + e.RemoteAddress +
+                      ":" + std::to_string(e.RemotePort) + " " + TcpStateNames[e.State] + " " +
+                      ownerNames[int(e.Owner)] + " " + std::to_string(e.ProcessId));
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, expected) << (found == &fromText ? "/proc/net/tcp" : "netlink");
+  }
+}
 
 TEST(ProcNetTextTest, RecordedTcpTable) {
   TKernelSockets found;
@@ -736,6 +840,10 @@ TEST_F(ProcTreeTest, SocketSourceOverRecordedTree) {
   EXPECT_EQ(narrowed[2].ProcessId, 4242u);
   EXPECT_EQ(narrowed[5].ProcessId, 0u);
   EXPECT_EQ(narrowed[5].ProcessName, "");
+  // Held by a process that was not scanned, against held by none.
+  EXPECT_EQ(narrowed[5].Owner, TOwner::Other);
+  EXPECT_EQ(narrowed[3].Owner, TOwner::Nobody);
+  EXPECT_EQ(narrowed[2].Owner, TOwner::Process);
 
   // With IPv6: IPv4 TCP, IPv6 TCP, IPv4 UDP, IPv6 UDP.
   File("net/tcp6", RecordedTcp6);

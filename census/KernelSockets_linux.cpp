@@ -57,5 +57,9 @@ void AppendKernelSockets(bool Tcp, bool Ipv6, const TKernelSockets& Found,
     socket.Ipv6 = Ipv6;
     if (!Tcp) socket.State = 0;
     socket.ProcessId = Owners.Owner(each.Inode);
+    // An inode is held by some process: when it is none of those scanned,
+    // it is another's.
+    if (each.Inode == 0) socket.Owner = TOwner::Nobody;
+    else socket.Owner = socket.ProcessId != 0 ? TOwner::Process : TOwner::Other;
   }
 }

@@ -39,6 +39,7 @@ private:
 };
 
 // Appends what a reader found in one table of that protocol and family to
-// Sockets, each with the owner of its inode.
+// Sockets, each with the owner of its inode: Nobody for inode 0 (no process
+// holds it), Other for an inode that none of the scanned processes holds.
 void AppendKernelSockets(bool Tcp, bool Ipv6, const TKernelSockets& Found,
                          const TSocketOwners& Owners, TSocketList& Sockets);

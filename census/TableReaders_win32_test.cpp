@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -264,6 +265,57 @@ TEST(TablesWin32, OwnerTablesAreReadWhenTheAllocatingFunctionsAreMissing) {
   EXPECT_EQ(Census.List[2].LocalAddress, "::1");
   EXPECT_EQ(Census.List[2].RemotePort, 40000);
   EXPECT_EQ(Census.List[3].LocalAddress, "127.0.0.1");
+}
+
+// Owner tables as a busy Windows server gives them: the rows no process
+// holds (TIME_WAIT, half-open) carry process id 0, IPv6 and dual-stack rows
+// alike; rows of other processes carry their own id.
+TEST(TablesWin32, OwnerTableRowsOfNoProcessAreNobodys) {
+  using TAddress6 = TTableBytes::TAddress6;
+  const TAddress6 Any6 = {};
+  const TAddress6 Server6 = {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+  const TAddress6 Mapped = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 203, 0, 113, 9};
+  TTableBytes Tcp, Tcp6;
+  Tcp.Tcp(TcpStateListening, {0, 0, 0, 0}, 143, {0, 0, 0, 0}, 0, 1234);
+  Tcp.Tcp(TcpStateEstablished, {10, 0, 0, 5}, 143, {198, 51, 100, 7}, 50000, 1234);
+  Tcp.Tcp(TcpStateTimeWait, {10, 0, 0, 5}, 143, {198, 51, 100, 7}, 50001, 0);
+  Tcp.Tcp(TcpStateSynReceived, {10, 0, 0, 5}, 143, {198, 51, 100, 8}, 50002, 0);
+  Tcp.Tcp(TcpStateEstablished, {10, 0, 0, 5}, 143, {198, 51, 100, 9}, 50003, 4242);
+  Tcp6.Tcp6(TcpStateListening, Any6, 0, 993, Any6, 0, 0, 1234);
+  Tcp6.Tcp6(TcpStateTimeWait, Server6, 0, 993, Mapped, 0, 40000, 0);
+  Tcp6.Tcp6(TcpStateSynReceived, Server6, 0, 993, Mapped, 0, 40001, 0);
+  TExtendedGetSystem System;
+  System.Tcp.Versions = {Tcp.Bytes};
+  System.Tcp6.Versions = {Tcp6.Bytes};
+  System.Udp.Versions = {TTableBytes().Bytes};
+  TWin32TableSource Source([&] { return System.Functions(); });
+  TCensus Census;
+  Census.Processes.Processes = {{1234, "Orvane.exe"}, {4242, "other.exe"}};
+  Census.Take(Source);
+  const struct {
+    int32_t State;
+    TOwner Owner;
+    uint32_t ProcessId;
+  } Expected[] = {
+      {TcpStateListening, TOwner::Process, 1234}, {TcpStateEstablished, TOwner::Process, 1234},
+      {TcpStateTimeWait, TOwner::Nobody, 0},      {TcpStateSynReceived, TOwner::Nobody, 0},
+      {TcpStateEstablished, TOwner::Other, 4242}, {TcpStateListening, TOwner::Process, 1234},
+      {TcpStateTimeWait, TOwner::Nobody, 0},      {TcpStateSynReceived, TOwner::Nobody, 0},
+  };
+  ASSERT_EQ(Census.List.size(), std::size(Expected));
+  for (size_t Index = 0; Index < Census.List.size(); ++Index) {
+    const TListEntry& Entry = Census.List[Index];
+    EXPECT_EQ(Entry.State, Expected[Index].State) << Index;
+    EXPECT_EQ(Entry.Owner, Expected[Index].Owner) << Index;
+    EXPECT_EQ(Entry.ProcessId, Expected[Index].ProcessId) << Index;
+  }
+  // The addresses as bytes beside their text.
+  EXPECT_TRUE(Census.List[6].Ipv6);
+  EXPECT_EQ(0, std::memcmp(Census.List[6].LocalBytes, Server6.data(), 16));
+  EXPECT_EQ(0, std::memcmp(Census.List[6].RemoteBytes, Mapped.data(), 16));
+  EXPECT_EQ(Census.List[6].RemoteAddress, "::ffff:203.0.113.9");
+  const uint8_t Remote4[16] = {198, 51, 100, 8};
+  EXPECT_EQ(0, std::memcmp(Census.List[3].RemoteBytes, Remote4, 16));
 }
 
 // A busy server opens connections between the first buffer (too small for

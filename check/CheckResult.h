@@ -11,6 +11,8 @@
 
 #include "census/GetConnections.h"
 #include "check/Categories.h"
+#include "check/SourceCounts.h"
+#include "check/StateCounts.h"
 #include "check/Status.h"
 #include "check/Thresholds.h"
 
@@ -18,6 +20,23 @@ struct TMeasure {
   int32_t Count = 0;
   TThreshold Warn, Crit;
   bool WarnReached = false, CritReached = false;
+};
+
+// Connections per remote address of one category: Busiest is the most one
+// source holds, judged by the category's per-source thresholds.
+struct TSourceMeasure {
+  TCounter Category;
+  TMeasure Busiest;
+  std::string BusiestSource;  // empty when the category has no connection
+  int32_t Sources = 0;
+  std::vector<TSourceCount> Top;  // the busiest few, as many as were asked for
+};
+
+// One TCP state of one category.
+struct TStateMeasure {
+  TCounter Category;
+  TServiceState State;
+  TMeasure Measure;
 };
 
 struct TListenerFinding {
@@ -42,7 +61,13 @@ struct TCheckResult {
   std::vector<std::pair<TServer, TStatus>> NotRunning;
   // Every port a requirement asked to listen, in the order asked.
   std::vector<TListenerFinding> Listeners;
-  // The thresholds' passes: "name=count " for each reached one.
+  // The categories asked for per source, in their order.
+  std::vector<TSourceMeasure> Sources;
+  // The states of the categories asked for, in their order, each category's
+  // states in the order of TServiceState.
+  std::vector<TStateMeasure> States;
+  // The thresholds' passes: "name=count " for each reached one, then "IMAPin
+  // 17 connections from 203.0.113.9 " and "IMAPin 120 CloseWait ".
   std::string WarningText, CriticalText;
   // The snapshot, and the indexes in it of every ESTABLISHED connection of a
   // server process (counted in a category, or in none).

@@ -91,6 +91,35 @@ void TOrvaneCheck::EvaluateThresholds() {
   };
   Test(Connections);
   for (TCounter Category : Categories) Test(Category);
+  // Then the busiest source of each category asked for, which the text names.
+  for (size_t Index = 0; Index < Measures.PerSource.size(); ++Index) {
+    const TPerSourceCategory& Asked = Measures.PerSource[Index];
+    const TCategorySources& Found = SourceCounts[Index];
+    const std::string Item = std::string(CounterRows[Asked.Category].Name) + ' ' +
+                             std::to_string(Found.Busiest) + " connections from " +
+                             (Found.BusiestSource.empty() ? "any address" : Found.BusiestSource) +
+                             ' ';
+    if (Asked.Warn.Reached(Found.Busiest)) {
+      IsWarning = true;
+      WarningText += Item;
+    }
+    if (Asked.Crit.Reached(Found.Busiest)) {
+      IsCritical = true;
+      CriticalText += Item;
+    }
+  }
+  // Then the states, by category and state.
+  auto TestState = [this](const TStateThreshold& Threshold, bool& Reached, std::string& Text) {
+    const int32_t Count = StateCounts[Threshold.Category][int(Threshold.State)];
+    if (!Threshold.Threshold.Reached(Count)) return;
+    Reached = true;
+    Text += std::string(CounterRows[Threshold.Category].Name) + ' ' + std::to_string(Count) + ' ' +
+            ServiceStateNames[int(Threshold.State)] + ' ';
+  };
+  for (const TStateThreshold& Threshold : Measures.StateWarn)
+    TestState(Threshold, IsWarning, WarningText);
+  for (const TStateThreshold& Threshold : Measures.StateCrit)
+    TestState(Threshold, IsCritical, CriticalText);
 }
 
 TServerProcesses TOrvaneCheck::FindServerProcesses(const std::string& Name) {
@@ -165,6 +194,9 @@ void TOrvaneCheck::Run() {
   SnapshotConnections(ConnectionList, Sockets, Processes, Owners, Verbosity >= 2);
 
   Counts.fill(0);
+  std::vector<TCounter> PerSource;
+  for (const TPerSourceCategory& Asked : Measures.PerSource) PerSource.push_back(Asked.Category);
+  TSourceTally Tally(PerSource, Measures.Grouping, Measures.TopSources);
   for (size_t Index = 0; Index < ConnectionList.size(); ++Index) {
     const TListEntry& Entry = ConnectionList[Index];
     // Id 0 is "owner unknown"; such connections belong to nobody we count.
@@ -176,7 +208,16 @@ void TOrvaneCheck::Run() {
     // category (another port of the administration component).
     ServerConnections.push_back(Index);
     const TCounter Counter = Classify(static_cast<TServer>(Owner->second), *this, Entry);
-    if (Counter != CounterCount) ++Counts[Counter];
+    if (Counter == CounterCount) continue;
+    ++Counts[Counter];
+    if (!PerSource.empty()) Tally.Add(Counter, Entry);
+  }
+  SourceCounts = Tally.Results();
+  StateCounts = {};
+  if (!Measures.States.empty()) {
+    TServerIds Ids;
+    for (int Server = 0; Server < ServerCount; ++Server) Ids[Server] = Servers[Server].Ids;
+    StateCounts = CountStates(ConnectionList, Ids, *this);
   }
   // The totals, then the total of all, which adds them up.
   for (const TCounterRow& Row : CounterRows)

@@ -11,6 +11,7 @@
 #include "census/GetConnections.h"
 #include "check/Categories.h"
 #include "check/CheckResult.h"
+#include "check/MeasureOptions.h"
 #include "check/Status.h"
 #include "check/Thresholds.h"
 #include "install/Orvane.h"
@@ -51,6 +52,8 @@ public:
   std::array<TThreshold, CounterCount> Warn, Crit;
   std::vector<TRunningRequirement> RequiredRunning;
   std::vector<TListeningRequirement> RequiredListening;
+  // Connections per source and TCP states, when asked for.
+  TMeasureSettings Measures;
 
   // Verdict of the thresholds
   bool IsWarning = false;
@@ -63,6 +66,9 @@ public:
   // in ConnectionList of every ESTABLISHED connection of a server process.
   std::array<TServerProcesses, ServerCount> Servers;
   std::vector<size_t> ServerConnections;
+  // What the last Run found of the measures asked for.
+  std::vector<TCategorySources> SourceCounts;
+  TStateCounts StateCounts{};
 
   void LoadPorts();
   void ReadOrvanePorts();

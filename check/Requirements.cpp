@@ -45,6 +45,31 @@ TCheckResult TOrvaneCheck::TakeResult() {
       Result.Listeners.push_back({Category, this->*CounterRows[Category].Port, Listening, Required.State});
       if (!Listening) Result.Status = WorstStatus(Result.Status, Required.State);
     }
+  for (size_t Index = 0; Index < Measures.PerSource.size(); ++Index) {
+    const TPerSourceCategory& Asked = Measures.PerSource[Index];
+    TCategorySources& Found = SourceCounts[Index];
+    TSourceMeasure Measure{Asked.Category, {}, std::move(Found.BusiestSource), Found.Sources,
+                           std::move(Found.Top)};
+    Measure.Busiest = {Found.Busiest, Asked.Warn, Asked.Crit, Asked.Warn.Reached(Found.Busiest),
+                       Asked.Crit.Reached(Found.Busiest)};
+    Result.Sources.push_back(std::move(Measure));
+  }
+  for (TCounter Category : Measures.States)
+    for (int State = 0; State < ServiceStateCount; ++State) {
+      if (!StateApplies(CounterRows[Category].Role == TRole::Outbound, TServiceState(State)))
+        continue;
+      TStateMeasure Measure{Category, TServiceState(State), {}};
+      Measure.Measure.Count = StateCounts[Category][State];
+      for (const TStateThreshold& Threshold : Measures.StateWarn)
+        if (Threshold.Category == Category && int(Threshold.State) == State)
+          Measure.Measure.Warn = Threshold.Threshold;
+      for (const TStateThreshold& Threshold : Measures.StateCrit)
+        if (Threshold.Category == Category && int(Threshold.State) == State)
+          Measure.Measure.Crit = Threshold.Threshold;
+      Measure.Measure.WarnReached = Measure.Measure.Warn.Reached(Measure.Measure.Count);
+      Measure.Measure.CritReached = Measure.Measure.Crit.Reached(Measure.Measure.Count);
+      Result.States.push_back(Measure);
+    }
   Result.WarningText = WarningText;
   Result.CriticalText = CriticalText;
   Result.Connections = std::move(ConnectionList);

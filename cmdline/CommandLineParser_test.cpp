@@ -133,6 +133,18 @@ TEST(CommandLineParserTest, ValueForms) {
   }
 }
 
+// An option that may be given again keeps every value, in order, whatever
+// form each occurrence takes.
+TEST(CommandLineParserTest, RepeatedOptionKeepsEveryValue) {
+  TCommandLineParser p = PluginParser();
+  ASSERT_TRUE(p.Parse({"-w", "5", "--warn=", "7", "/w=", "-c", "-v", "", "-v"}))
+      << p.ErrorMessage;
+  EXPECT_EQ(p.FindArgument("", "warn")->Values, (std::vector<std::string>{"5", "7", "-c"}));
+  EXPECT_EQ(p.FindArgument("", "warn")->Value, "-c");
+  EXPECT_EQ(p.FindArgument("", "verbose")->Values, std::vector<std::string>{});
+  EXPECT_EQ(p.FindArgument("", "crit")->Values, std::vector<std::string>{});
+}
+
 TEST(CommandLineParserTest, ErrorsStopTheParse) {
   const struct {
     Args args;

@@ -20,18 +20,34 @@ std::string Level(const TThreshold& Threshold) {
   return !Threshold.Range && Threshold.Level > 0 ? std::to_string(Threshold.Level) : std::string();
 }
 
-// The service's metrics: name=value;warn;crit;0; joined by '|'.
+bool InGroup(TCounter Category, TGroup Group) { return CounterRows[Category].Group == Group; }
+
+// The service's metrics: name=value;warn;crit;0; joined by '|': its
+// counters, then the measures asked for beyond them, named as in the
+// performance data.
 std::string Metrics(const TCheckResult& R, TGroup Group) {
   std::string Text;
-  for (const TCounterRow& Row : CounterRows) {
-    if (Row.Group != Group || Row.Label == nullptr) continue;
-    const TMeasure& M = R.Measures[Row.Id];
-    if (!Text.empty()) Text += '|';
-    Text += std::string(Row.Label) + '=' + std::to_string(M.Count) + ';' + Level(M.Warn) + ';' +
+  auto Add = [&Text](const std::string& Name, const TMeasure& M) {
+    Text += (Text.empty() ? "" : "|") + Name + '=' + std::to_string(M.Count) + ';' + Level(M.Warn) + ';' +
             Level(M.Crit) + ";0;";
+  };
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Group == Group && Row.Label != nullptr) Add(Row.Label, R.Measures[Row.Id]);
+  for (const TSourceMeasure& Source : R.Sources) {
+    if (!InGroup(Source.Category, Group)) continue;
+    const std::string Label = CounterRows[Source.Category].Label;
+    Add(Label + "MaxPerSrc", Source.Busiest);
+    TMeasure Sources;
+    Sources.Count = Source.Sources;
+    Add(Label + "Sources", Sources);
   }
+  for (const TStateMeasure& State : R.States)
+    if (InGroup(State.Category, Group))
+      Add(CounterRows[State.Category].Label + std::string(ServiceStateNames[int(State.State)]), State.Measure);
   return Text.empty() ? "-" : Text;
 }
+
+const char* Reached(const TMeasure& M) { return M.CritReached ? " critical" : M.WarnReached ? " warning" : nullptr; }
 
 // Checkmk turns every "\n" of the text into a line break, so text from
 // outside (a Windows path such as C:\new\) must not hold one: a zero-width
@@ -60,13 +76,23 @@ std::string Text(const TCheckResult& R, TGroup Group, bool Details) {
   for (const TCounterRow& Row : CounterRows) {
     if (Row.Group != Group) continue;
     const TMeasure& M = R.Measures[Row.Id];
-    if ((M.CritReached || M.WarnReached) && Row.Name != nullptr)
-      Add(std::string(Row.Name) + '=' + std::to_string(M.Count) + (M.CritReached ? " critical" : " warning"));
+    if (Reached(M) && Row.Name != nullptr) Add(std::string(Row.Name) + '=' + std::to_string(M.Count) + Reached(M));
     if (Row.Label != nullptr)
       Counts += (Counts.empty() ? "" : " ") + std::string(Row.Label) + '=' + std::to_string(M.Count);
     const std::string Line = Details ? CategoryLine(R, Row) : std::string();
     if (!Line.empty()) Long += "\\n" + Line;
   }
+  for (const TSourceMeasure& Source : R.Sources)
+    if (InGroup(Source.Category, Group) && Reached(Source.Busiest))
+      Add(std::string(CounterRows[Source.Category].Name) + ' ' + std::to_string(Source.Busiest.Count) +
+          " connections from " + OutsideText(Source.BusiestSource) + Reached(Source.Busiest));
+  for (const TStateMeasure& State : R.States)
+    if (InGroup(State.Category, Group) && Reached(State.Measure))
+      Add(std::string(CounterRows[State.Category].Name) + ' ' + std::to_string(State.Measure.Count) + ' ' +
+          ServiceStateNames[int(State.State)] + Reached(State.Measure));
+  if (Details)
+    for (const std::string& Line : MeasureLines(R, [Group](TCounter Category) { return InGroup(Category, Group); }))
+      Long += "\\n" + OutsideText(Line);
   return (Findings.empty() ? "" : Findings + "; ") + Counts + Long;
 }
 
@@ -76,11 +102,16 @@ TStatus GroupStatus(const TCheckResult& R, TGroup Group) {
   // Whatever state ended it (UNKNOWN, or -t's).
   if (!R.Failure.empty()) return R.Status;
   TStatus Status = ExitOk;
-  for (const TCounterRow& Row : CounterRows) {
-    if (Row.Group != Group) continue;
-    if (R.Measures[Row.Id].WarnReached) Status = WorstStatus(Status, ExitWarning);
-    if (R.Measures[Row.Id].CritReached) Status = WorstStatus(Status, ExitCritical);
-  }
+  auto Judge = [&Status](const TMeasure& M) {
+    if (M.WarnReached) Status = WorstStatus(Status, ExitWarning);
+    if (M.CritReached) Status = WorstStatus(Status, ExitCritical);
+  };
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Group == Group) Judge(R.Measures[Row.Id]);
+  for (const TSourceMeasure& Source : R.Sources)
+    if (InGroup(Source.Category, Group)) Judge(Source.Busiest);
+  for (const TStateMeasure& State : R.States)
+    if (InGroup(State.Category, Group)) Judge(State.Measure);
   for (const auto& Missing : R.NotRunning)
     if (Watches(Group, Missing.first)) Status = WorstStatus(Status, Missing.second);
   for (const TListenerFinding& Listener : R.Listeners)

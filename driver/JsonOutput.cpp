@@ -60,6 +60,54 @@ std::string CategoryObjects(const TCheckResult& R, const TSettings& Settings, bo
   return '{' + Text + '}';
 }
 
+// A measure beyond the counters: its count, the state its thresholds make,
+// and the thresholds.
+std::string MeasureObject(const TMeasure* M, const char* CountKey, const TThreshold& Warn, const TThreshold& Crit) {
+  const TStatus State = M && M->CritReached ? ExitCritical : M && M->WarnReached ? ExitWarning : ExitOk;
+  return std::string("{\"") + CountKey + "\":" + Number(M != nullptr, M ? M->Count : 0) +
+         ",\"state\":" + (M ? String(StateName(State)) : "null") + ",\"warn\":" + Threshold(Warn) +
+         ",\"crit\":" + Threshold(Crit) + '}';
+}
+
+// Per category asked for: how many sources, and the most one of them holds.
+std::string SourceObjects(const TCheckResult& R, const TSettings& Settings) {
+  std::string Text;
+  for (const TPerSourceCategory& Asked : Settings.Measures.PerSource) {
+    const TSourceMeasure* Source = FindSource(R, Asked.Category);
+    std::string Object = MeasureObject(Source ? &Source->Busiest : nullptr, "max", Asked.Warn, Asked.Crit);
+    Object.insert(1, "\"sources\":" + Number(Source != nullptr, Source ? Source->Sources : 0) + ',');
+    Text += std::string(Text.empty() ? "" : ",") + '"' + CounterRows[Asked.Category].Metric + "\":" + Object;
+  }
+  return '{' + Text + '}';
+}
+
+const TThreshold& StateThreshold(const std::vector<TStateThreshold>& Given, TCounter Category, TServiceState State) {
+  static const TThreshold None;
+  for (const TStateThreshold& Each : Given)
+    if (Each.Category == Category && Each.State == State) return Each.Threshold;
+  return None;
+}
+
+// Per category asked for, its states.
+std::string StateObjects(const TCheckResult& R, const TSettings& Settings) {
+  std::string Text;
+  TCounter Open = CounterCount;
+  for (const auto& [Category, State] : AskedStates(Settings)) {
+    if (Category != Open) {
+      Text += std::string(Open == CounterCount ? "" : "},") + '"' + CounterRows[Category].Metric + "\":{";
+      Open = Category;
+    } else {
+      Text += ',';
+    }
+    const TStateMeasure* Found = FindState(R, Category, State);
+    Text += '"' + StateKey(State) + "\":" +
+            MeasureObject(Found ? &Found->Measure : nullptr, "count",
+                          StateThreshold(Settings.Measures.StateWarn, Category, State),
+                          StateThreshold(Settings.Measures.StateCrit, Category, State));
+  }
+  return '{' + Text + (Open == CounterCount ? "" : "}") + '}';
+}
+
 }  // namespace
 
 TProgramResult JsonOutput(const TCheckResult& R, const TSettings& Settings) {
@@ -78,6 +126,7 @@ TProgramResult JsonOutput(const TCheckResult& R, const TSettings& Settings) {
                            ",\"exit\":" + std::to_string(R.Status) + ",\"summary\":" + String(StatusText(R)) +
                            ",\"reason\":" + (Known ? "null" : String(R.Failure)) +
                            ",\"categories\":" + CategoryObjects(R, Settings, Known) + ",\"processes\":{" + Processes +
-                           "},\"listeners\":{" + Listeners + "}}\n";
+                           "},\"listeners\":{" + Listeners + "},\"sources\":" + SourceObjects(R, Settings) +
+                           ",\"states\":" + StateObjects(R, Settings) + "}\n";
   return MachineResult(Text, R, Settings);
 }

@@ -1,6 +1,7 @@
 #include "driver/NagiosOutput.h"
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "common/TextCodec.h"
@@ -34,8 +35,52 @@ std::string PerformanceData(const TCheckResult& R, bool Thresholds) {
     Text += Item(Row.Label, M.Count);
     if (Thresholds) Text += ';' + M.Warn.PerfDataText() + ';' + M.Crit.PerfDataText() + ";0;";
   }
+  // The measures asked for beyond the counters, always with their thresholds;
+  // one pair per category whatever the number of sources, never an address.
+  auto Measured = [&Text](const std::string& Label, const TMeasure& M) {
+    Text += ' ' + Label + '=' + std::to_string(M.Count) + ';' + M.Warn.PerfDataText() + ';' +
+            M.Crit.PerfDataText() + ";0;";
+  };
+  for (const TSourceMeasure& Source : R.Sources) {
+    const std::string Label = CounterRows[Source.Category].Label;
+    Measured(Label + "MaxPerSrc", Source.Busiest);
+    TMeasure Sources;
+    Sources.Count = Source.Sources;
+    Measured(Label + "Sources", Sources);
+  }
+  for (const TStateMeasure& State : R.States)
+    Measured(CounterRows[State.Category].Label + std::string(ServiceStateNames[int(State.State)]),
+             State.Measure);
   return Text;
 }
+
+}  // namespace
+
+std::vector<std::string> MeasureLines(const TCheckResult& R, const std::function<bool(TCounter)>& Shown) {
+  std::vector<std::string> Lines;
+  for (const TSourceMeasure& Source : R.Sources) {
+    if (!Shown(Source.Category)) continue;
+    const std::string Name = CounterRows[Source.Category].Name;
+    std::string Line = Name + " sources: " + std::to_string(Source.Sources);
+    if (Source.Sources > 0)
+      Line += ", most from one: " + std::to_string(Source.Busiest.Count) + " (" +
+              Source.BusiestSource + ")";
+    Lines.push_back(Line);
+    for (const TSourceCount& Top : Source.Top)
+      Lines.push_back(Name + " from " + Top.Source + ": " + std::to_string(Top.Connections));
+  }
+  for (size_t Index = 0; Index < R.States.size(); ++Index) {
+    const TStateMeasure& State = R.States[Index];
+    if (!Shown(State.Category)) continue;
+    const bool First = Index == 0 || R.States[Index - 1].Category != State.Category;
+    if (First) Lines.push_back(std::string(CounterRows[State.Category].Name) + " states:");
+    Lines.back() += std::string(First ? " " : ", ") + ServiceStateNames[int(State.State)] + ' ' +
+                    std::to_string(State.Measure.Count);
+  }
+  return Lines;
+}
+
+namespace {
 
 // One line per category.
 std::vector<std::string> CategoryLines(const TCheckResult& R) {
@@ -153,8 +198,10 @@ std::string StatusText(const TCheckResult& R) {
 TProgramResult NagiosOutput(const TCheckResult& R, const TSettings& Settings) {
   if (R.Status == ExitUnknown && !R.Failure.empty()) return UnknownResult(R.Failure);
   std::vector<std::string> Lines = {StatusText(R) + "|" + PerformanceData(R, Settings.PerfdataThresholds)};
-  if (Settings.Details)
+  if (Settings.Details) {
     for (std::string& Line : CategoryLines(R)) Lines.push_back(std::move(Line));
+    for (std::string& Line : MeasureLines(R, [](TCounter) { return true; })) Lines.push_back(std::move(Line));
+  }
   // The classic dump stands before the status, on its line; long output and
   // a byte budget take it below, one connection a line.
   const bool DumpBelow = Settings.Details || Settings.MaxOutputGiven;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ TProgramResult NagiosOutput(const TCheckResult& Result, const TSettings& Setting
 // The status line before its performance data ("OK - Connections=7 ...",
 // "Unknown - <reason>"), without the -v -v dump.
 std::string StatusText(const TCheckResult& Result);
+
+// The long-output lines of the measures beyond the counters, of the
+// categories Shown takes: per category asked for, its sources and the busiest
+// few; then its states.
+std::vector<std::string> MeasureLines(const TCheckResult& Result, const std::function<bool(TCounter)>& Shown);
 
 // The long-output line of a counter: its name, the port(s) it counts and its
 // count; empty for a counter without one.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -40,6 +41,7 @@ void DeclareOptions(TCommandLineParser& Parser) {
   Parser.AddArgument("", "output-format", true, false);
   Parser.AddArgument("", "output-file", true, false);
   Parser.AddArgument("", "service-prefix", true, false);
+  for (const char* Name : MeasureOptionNames) Parser.AddArgument("", Name, true, false);
 }
 
 // The same banner on every build, Linux included: monitoring configurations
@@ -145,7 +147,27 @@ std::string UsageText(const std::string& ExePath) {
          "   *.prom name) in one step instead of writing to standard output\n"
          "\n"
          "--service-prefix=text\n"
-         "   checkmk-local: the services' names start with text (Default: Orvane)\n";
+         "   checkmk-local: the services' names start with text (Default: Orvane)\n"
+         "\n"
+         "--per-source=categories[:warn[:crit]]\n"
+         "   warn or critical if one remote address holds that many connections of a\n"
+         "   category (any but the totals); may be repeated for other categories\n"
+         "\n"
+         "--top-sources=n\n"
+         "   with --details, list the n busiest addresses per category (0..20, Default: 0)\n"
+         "\n"
+         "--per-source-prefix=v4length,v6length\n"
+         "   count the addresses of one network as one source (Default: 32,128)\n"
+         "\n"
+         "--per-source-exclude=network[,network...]\n"
+         "   leave these addresses or networks (192.0.2.0/24) out of --per-source\n"
+         "\n"
+         "--states=categories\n"
+         "   count the TCP states SynRecv, Queued, CloseWait and TimeWait of each\n"
+         "   category; of SMTPout and POPout, SynSent and CloseWait\n"
+         "\n"
+         "--state-warn=category:state:x, --state-crit=category:state:x\n"
+         "   warn or critical if x connections of the category are in the state\n";
 }
 
 namespace {
@@ -299,6 +321,18 @@ void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {
     throw std::runtime_error("--max-output is for the Nagios output only");
 }
 
+void ReadMeasures(const TCommandLineParser& Parser, TSettings& S) {
+  TMeasureOptionValues Values;
+  std::vector<std::string>* const Lists[] = {
+      &Values.PerSource, &Values.TopSources, &Values.PerSourcePrefix, &Values.PerSourceExclude,
+      &Values.States,    &Values.StateWarn,  &Values.StateCrit};
+  static_assert(std::size(Lists) == std::size(MeasureOptionNames), "one list per option");
+  for (size_t Index = 0; Index < std::size(Lists); ++Index)
+    if (auto Option = Given(Parser, MeasureOptionNames[Index])) *Lists[Index] = Option->Values;
+  const std::string Refused = ReadMeasureSettings(Values, S.Measures);
+  if (!Refused.empty()) throw std::runtime_error(Refused);
+}
+
 TSettings ReadSettings(const TCommandLineParser& Parser) {
   TSettings S;
   ReadClassic(Parser, S);
@@ -319,6 +353,7 @@ TSettings ReadSettings(const TCommandLineParser& Parser) {
     S.MaxOutputGiven = true;
   }
   ReadOutput(Parser, S);
+  ReadMeasures(Parser, S);
   // Anything after the classic options makes the run an extended one.
   const size_t ClassicOptions = 8 + 2 * CategoryCount;
   for (size_t Index = ClassicOptions; Index < Parser.Arguments.size(); ++Index)

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "check/MeasureOptions.h"
 #include "check/OrvaneCheck.h"
 #include "cmdline/CommandLineParser.h"
 
@@ -51,6 +52,8 @@ struct TSettings {
   TOutputFormat Format = TOutputFormat::Nagios;
   std::string OutputFile;
   std::string ServicePrefix = "Orvane";
+  // Connections per source and TCP states of the services.
+  TMeasureSettings Measures;
 };
 
 // A parsed command line: either the answer it ends with at once (help,

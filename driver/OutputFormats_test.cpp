@@ -48,6 +48,18 @@ struct TGoldenRun {
     Result.WarningText = "POPin=6 IMAPin=10 ";
     // SMTPin asked twice: one series, one key.
     Settings.RequiredListening = {{{SMTPin, LCSSL}, ExitCritical}, {{SMTPin}, ExitWarning}};
+    // The measures beyond the counters, each reached in its service.
+    TPerSourceCategory PerSource{IMAPin, {}, {}};
+    ParseThreshold("17", PerSource.Crit);
+    Settings.Measures.PerSource = {PerSource};
+    TMeasure Busiest{17, {}, PerSource.Crit, false, true};
+    Result.Sources = {{IMAPin, Busiest, "203.0.113.9", 42, {}}};
+    TStateThreshold CloseWait{POPout, TServiceState::CloseWait, {}};
+    ParseThreshold("3", CloseWait.Threshold);
+    Settings.Measures.States = {POPout};
+    Settings.Measures.StateCrit = {CloseWait};
+    Result.States = {{POPout, TServiceState::CloseWait, {3, {}, CloseWait.Threshold, false, true}},
+                     {POPout, TServiceState::SynSent, {}}};
     Settings.ServicePrefix = "Mail";
     Settings.Details = true;
   }
@@ -61,13 +73,16 @@ TEST(OutputFormats, CheckmkLocalGolden) {
             "SMTPTotal=5 critical; SmtpIn=2 SmtpOut=3 SmtpSSL=4 SmtpTotal=5"
             "\\nSMTPin port 2525: 2\\nSMTPout remote port 25: 3\\nSMTPSSL port 465: 4"
             "\\nSMTPTotal ports 2525, 465, remote 25: 5\n"
-            "1 \"Mail POP\" PopIn=6;6;;0;|PopOut=7;;;0;|PopSSL=8;;;0;|PopTotal=9;;;0; "
-            "POPin=6 warning; PopIn=6 PopOut=7 PopSSL=8 PopTotal=9"
+            "2 \"Mail POP\" PopIn=6;6;;0;|PopOut=7;;;0;|PopSSL=8;;;0;|PopTotal=9;;;0;"
+            "|PopOutCloseWait=3;;3;0;|PopOutSynSent=0;;;0; "
+            "POPin=6 warning, POPout 3 CloseWait critical; PopIn=6 PopOut=7 PopSSL=8 PopTotal=9"
             "\\nPOPin port 110: 6\\nPOPout remote port 110: 7\\nPOPSSL port 995: 8"
-            "\\nPOPTotal ports 110, 995, remote 110: 9\n"
-            "1 \"Mail IMAP\" ImapIn=10;;;0;|ImapSSL=11;;;0;|ImapTotal=12;;;0; "
-            "IMAPin=10 warning; ImapIn=10 ImapSSL=11 ImapTotal=12"
-            "\\nIMAPin port 143: 10\\nIMAPSSL port 993: 11\\nIMAPTotal ports 143, 993: 12\n"
+            "\\nPOPTotal ports 110, 995, remote 110: 9\\nPOPout states: CloseWait 3, SynSent 0\n"
+            "2 \"Mail IMAP\" ImapIn=10;;;0;|ImapSSL=11;;;0;|ImapTotal=12;;;0;|ImapInMaxPerSrc=17;;17;0;"
+            "|ImapInSources=42;;;0; IMAPin=10 warning, IMAPin 17 connections from 203.0.113.9 critical; "
+            "ImapIn=10 ImapSSL=11 ImapTotal=12"
+            "\\nIMAPin port 143: 10\\nIMAPSSL port 993: 11\\nIMAPTotal ports 143, 993: 12"
+            "\\nIMAPin sources: 42, most from one: 17 (203.0.113.9)\n"
             "2 \"Mail Lumicourt\" LCin=14;;;0;|LCSSL=15;;;0;|LCTotal=17;;;0; "
             "LCSSL port 443 not listening; LCin=14 LCSSL=15 LCTotal=17"
             "\\nLCin port 3000: 14\\nLCSSL port 443: 15"
@@ -114,6 +129,17 @@ TEST(OutputFormats, PrometheusGolden) {
             "orvane_process_running{process=\"Orvane.exe\"} 1\n"
             "orvane_process_running{process=\"Lumicourt.exe\"} 1\n"
             "orvane_process_running{process=\"Helmstead.exe\"} 0\n"
+            "# HELP orvane_source_connections_max The most connections that one remote address (or "
+            "network, as --per-source-prefix groups them) holds in the category.\n"
+            "# TYPE orvane_source_connections_max gauge\n"
+            "orvane_source_connections_max{category=\"imap_in\"} 17\n"
+            "# HELP orvane_sources Remote addresses (or networks) with connections in the category.\n"
+            "# TYPE orvane_sources gauge\n"
+            "orvane_sources{category=\"imap_in\"} 42\n"
+            "# HELP orvane_state_connections Connections of the category in the TCP state.\n"
+            "# TYPE orvane_state_connections gauge\n"
+            "orvane_state_connections{category=\"pop_out\",state=\"close_wait\"} 3\n"
+            "orvane_state_connections{category=\"pop_out\",state=\"syn_sent\"} 0\n"
             "# HELP orvane_listening Whether the category's port has a TCP listener of its process, "
             "for the categories asked.\n"
             "# TYPE orvane_listening gauge\n"
@@ -155,7 +181,10 @@ TEST(OutputFormats, JsonGolden) {
             "\"helmstead_total\":{\"count\":20,\"state\":\"OK\",\"warn\":null,\"crit\":null}},"
             "\"processes\":{\"Orvane.exe\":true,\"Lumicourt.exe\":true,\"Helmstead.exe\":false},"
             "\"listeners\":{\"smtp_in\":{\"port\":2525,\"listening\":true},"
-            "\"lumicourt_ssl\":{\"port\":443,\"listening\":false}}}\n");
+            "\"lumicourt_ssl\":{\"port\":443,\"listening\":false}},"
+            "\"sources\":{\"imap_in\":{\"sources\":42,\"max\":17,\"state\":\"CRITICAL\",\"warn\":null,\"crit\":\"17\"}},"
+            "\"states\":{\"pop_out\":{\"close_wait\":{\"count\":3,\"state\":\"CRITICAL\",\"warn\":null,\"crit\":\"3\"},"
+            "\"syn_sent\":{\"count\":0,\"state\":\"OK\",\"warn\":null,\"crit\":null}}}}\n");
   EXPECT_EQ(Output.ExitStatus, ExitCritical);
 }
 
@@ -191,7 +220,10 @@ TEST(OutputFormats, RunThatCouldNotBeMade) {
                            "\"all\":{\"count\":null,\"state\":null,\"warn\":\"200\",\"crit\":\"400\"}",
                            "\"processes\":{\"Orvane.exe\":null,\"Lumicourt.exe\":null,\"Helmstead.exe\":null}",
                            "\"listeners\":{\"smtp_in\":{\"port\":null,\"listening\":null},"
-                           "\"lumicourt_ssl\":{\"port\":null,\"listening\":null}}"})
+                           "\"lumicourt_ssl\":{\"port\":null,\"listening\":null}}",
+                           "\"sources\":{\"imap_in\":{\"sources\":null,\"max\":null,\"state\":null,\"warn\":null,"
+                           "\"crit\":\"17\"}}",
+                           "\"close_wait\":{\"count\":null,\"state\":null,\"warn\":null,\"crit\":\"3\"}"})
     EXPECT_NE(FailedJson.find(Part), std::string::npos) << Part << " not in " << FailedJson;
 }
 
@@ -247,8 +279,9 @@ protected:
   TFakeSocketSource Sockets;
   TFakeProcessSource Processes;
 
-  // Five inbound SMTP, four outbound POP, two web-mail connections; the
-  // mail server and web mail run, Helmstead does not; SMTPin listens.
+  // Five inbound SMTP from one address, four outbound POP (and one more in
+  // CLOSE_WAIT), two web-mail connections; the mail server and web mail run,
+  // Helmstead does not; SMTPin listens.
   void SetUp() override {
     Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
     Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
@@ -259,6 +292,7 @@ protected:
     for (int Index = 0; Index < 4; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 50000, {10, 2, 2, 2}, 110, 100);
     for (int Index = 0; Index < 2; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 3000, {10, 2, 2, 2}, 40000, 200);
     Sockets.Tcp(2, {0, 0, 0, 0}, 25, {0, 0, 0, 0}, 0, 100);
+    Sockets.Tcp(8, {10, 1, 1, 1}, 50001, {10, 2, 2, 2}, 110, 100);  // POPout in CLOSE_WAIT
   }
   TProgramResult Run(std::vector<std::string> Arguments) {
     Arguments.insert(Arguments.begin(), {"-p", App});
@@ -299,6 +333,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "000020"},
         TServiceCase{"MailServerServesThree", {"-w", "0", "-c", "0", "--require-running=orvane"}, "222000",
                      false},
+        TServiceCase{"SourceInItsService", {"-w", "0", "-c", "0", "--per-source=SMTPin,POPout:3:5"}, "210000"},
+        TServiceCase{"StateInItsService", {"-w", "0", "-c", "0", "--states=POPout", "--state-warn=POPout:CloseWait:1"},
+                     "010000"},
         TServiceCase{"SilentPortInItsService",
                      {"-w", "0", "-c", "0", "--require-listening=SMTPin,IMAPSSL:unknown"}, "003000"},
         TServiceCase{"CriticalAboveUnknown",

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cmdline/CommandLineParser.h"
+#include "common/FullPath_win32.h"
 #include "common/WideText_win32.h"
 
 namespace {
@@ -19,20 +20,6 @@ TFunction Lookup(const wchar_t* Module, const char* Name) {
 // The blanks that end an unquoted program name, for Windows and the C runtime.
 bool IsBlank(wchar_t Character) { return Character == L' ' || Character == L'\t'; }
 
-// The canonical full path of Name as the system completes it: relative to
-// the working directory, with either separator, "." and ".." resolved and
-// doubled separators made one. Empty when it cannot be had.
-std::wstring FullPath(const std::wstring& Name) {
-  if (Name.empty()) return {};
-  const DWORD Size = GetFullPathNameW(Name.c_str(), 0, nullptr, nullptr);
-  if (Size == 0) return {};
-  std::wstring Full(Size, L'\0');
-  const DWORD Length = GetFullPathNameW(Name.c_str(), Size, &Full[0], nullptr);
-  if (Length == 0 || Length >= Size) return {};
-  Full.resize(Length);
-  return Full;
-}
-
 bool SamePath(const std::wstring& One, const std::wstring& Other) {
   return !One.empty() && One.size() == Other.size() &&
          CompareStringOrdinal(One.data(), static_cast<int>(One.size()), Other.data(),
@@ -43,7 +30,7 @@ bool SamePath(const std::wstring& One, const std::wstring& Other) {
 // program name, is the program's own file OwnFullPath (".exe" may be left
 // off, as Windows adds it).
 bool NamesOwnPath(const std::wstring& Candidate, const std::wstring& OwnFullPath) {
-  const std::wstring Full = FullPath(Candidate);
+  const std::wstring Full = FullPathName(Candidate);
   return SamePath(Full, OwnFullPath) || (!Full.empty() && SamePath(Full + L".exe", OwnFullPath));
 }
 
@@ -55,7 +42,7 @@ bool NamesOwnPath(const std::wstring& Candidate, const std::wstring& OwnFullPath
 // it. A quote ends the search: it is no part of an unquoted name.
 size_t OwnPathLength(const std::wstring& Line, const std::wstring& OwnPath) {
   if (Line.empty() || Line[0] == L'"') return 0;
-  const std::wstring Own = FullPath(OwnPath);
+  const std::wstring Own = FullPathName(OwnPath);
   if (Own.empty()) return 0;
   // Only a prefix that ends in the program's file name can name its file:
   // the others are passed over without asking the system.

@@ -53,6 +53,27 @@ std::string PrometheusText(const TCheckResult& R, const TSettings& Settings, int
     for (int Server = 0; Server < ServerCount; ++Server)
       Sample(Text, "orvane_process_running", std::string("process=\"") + ServerNames[Server] + '"',
              R.Running[Server] ? 1 : 0);
+    // The measures asked for beyond the counters; never an address as a label.
+    if (!R.Sources.empty()) {
+      Family(Text, "orvane_source_connections_max",
+             "The most connections that one remote address (or network, as --per-source-prefix groups "
+             "them) holds in the category.");
+      for (const TSourceMeasure& Source : R.Sources)
+        Sample(Text, "orvane_source_connections_max",
+               std::string("category=\"") + CounterRows[Source.Category].Metric + '"', Source.Busiest.Count);
+      Family(Text, "orvane_sources", "Remote addresses (or networks) with connections in the category.");
+      for (const TSourceMeasure& Source : R.Sources)
+        Sample(Text, "orvane_sources", std::string("category=\"") + CounterRows[Source.Category].Metric + '"',
+               Source.Sources);
+    }
+    if (!R.States.empty()) {
+      Family(Text, "orvane_state_connections", "Connections of the category in the TCP state.");
+      for (const TStateMeasure& State : R.States)
+        Sample(Text, "orvane_state_connections",
+               std::string("category=\"") + CounterRows[State.Category].Metric + "\",state=\"" +
+                   StateKey(State.State) + '"',
+               State.Measure.Count);
+    }
     const std::vector<TCounter> Asked = AskedListeners(Settings);
     if (!Asked.empty()) {
       Family(Text, "orvane_listening",

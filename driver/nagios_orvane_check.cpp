@@ -24,6 +24,7 @@ TCheckResult RunCheck(const TSettings& Settings, const TCheckSystem& System) {
   Check->Crit = Settings.Crit;
   Check->RequiredRunning = Settings.RequiredRunning;
   Check->RequiredListening = Settings.RequiredListening;
+  Check->Measures = Settings.Measures;
   Check->LoadPorts();
   Check->Run();
   return Check->TakeResult();

@@ -6,16 +6,27 @@
 # the Windows program under Wine against Wine's own floor (a program that
 # reads the TCP owner table once, and once more with the IPv6 table, which
 # the check reads too) at live connections held by a Windows stand-in.
-#   scripts/benchmark.sh [N...|config]   (default 1000 10000 30000; "config":
-#                                         the memory lines alone)
+# Then times a check that asks for connections per source and the TCP
+# states of every category against the plain check, at N connections from
+# 1, 100 and 10,000 client addresses, with its peak memory.
+#   scripts/benchmark.sh [N...|config|sources]   (default 1000 10000 30000;
+#                         "config": the memory lines alone; "sources": the
+#                         per-source and state lines alone)
 # RUNS=<runs per command> (default 7); WINE_SIZES (default "1000 5000", empty
-# for none) and WINE_RUNS (default 5) for the timing under Wine.
+# for none) and WINE_RUNS (default 5) for the timing under Wine; SOURCE_SIZES
+# (default "10000 30000") and SOURCE_COUNTS (default "1 100 10000") for the
+# per-source and state lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_root=$(realpath -m "${ORVANE_BUILD_ROOT:-build}")
 top=$PWD
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+cpu_of() {  # cpu_of COMMAND...: processor time (user and system) of one run in microseconds
+  local TIMEFORMAT='%3U %3S' times
+  times=$( { time "$@" >/dev/null 2>&1; } 2>&1 ) || true
+  awk '{ printf "%d\n", ($1 + $2) * 1000000 }' <<<"$times"
+}
 ms_of() {  # ms_of COMMAND...: wall time of one run in microseconds
   local t0 t1
   t0=$(date +%s%N)
@@ -81,17 +92,100 @@ wine_session() {  # wine_session N...
 
 # shellcheck source=scripts/stand-ins.sh
 . scripts/stand-ins.sh
+runs=${RUNS:-7}
+# The installation the stand-ins serve: SMTP in on 46025, web mail on 46300.
+smtp=46025 lc=46300
+installation() {
+  mkdir -p "$work/Orvane/App" "$work/Orvane/Lumicourt" "$work/Orvane/Helmstead" "$work/bin"
+  printf '[Ports]\nSMTPIn=%d\n' $smtp >"$work/Orvane/App/Orvane.ini"
+  printf '[WebServer]\nPort=%d\n' $lc >"$work/Orvane/Lumicourt/Lumicourt.ini"
+  printf '[WebServer]\nPort=46400\n' >"$work/Orvane/Helmstead/Helmstead.ini"
+  for name in Orvane.exe Lumicourt.exe mail-client; do
+    cp "$build_root/bench/orvane_stand_in" "$work/bin/$name"
+  done
+}
+
+# The 127.0.0.0/8 address K after 127.1.0.1.
+client_address() {
+  local v=$((0x7F010001 + $1))
+  echo "$((v >> 24 & 255)).$((v >> 16 & 255)).$((v >> 8 & 255)).$((v & 255))"
+}
+
+# Connections per source and TCP states of every category against the
+# plain check: N connections (half SMTP, half web mail) made in turn from S
+# client addresses, each category's from S addresses where it has as many.
+# One line: sources_session N S.
+sources_session() {
+  ip link set lo up 2>/dev/null || true
+  stand_ins_init
+  installation
+  every=SMTPin,SMTPout,SMTPSSL,POPin,POPout,POPSSL,IMAPin,IMAPSSL,LCin,LCSSL,HSin,HSSSL
+  local n=$1 sources=$2
+  stand_in_start Orvane.exe orvane.log --listen 127.0.0.1:$smtp
+  stand_in_start Lumicourt.exe lumicourt.log --listen 127.0.0.1:$lc
+  stand_in_await orvane.log ready; stand_in_await lumicourt.log ready
+  left=$n i=0 smtp_n=0 lc_n=0
+  while [ $left -gt 0 ]; do
+    chunk=$((left > 10000 ? 10000 : left))
+    a=$((chunk / 2)) b=$((chunk - chunk / 2))
+    # Each chunk goes on from the address where the last one stopped.
+    args=()
+    [ $a -gt 0 ] && args+=(--connect-spread "$(client_address $((smtp_n % sources)))+$sources,127.0.0.1:$smtp*$a")
+    [ $b -gt 0 ] && args+=(--connect-spread "$(client_address $((lc_n % sources)))+$sources,127.0.0.1:$lc*$b")
+    stand_in_start mail-client client$i.log "${args[@]}"
+    stand_in_await client$i.log ready
+    smtp_n=$((smtp_n + a)) lc_n=$((lc_n + b)) left=$((left - chunk)) i=$((i + 1))
+  done
+  stand_in_await orvane.log "accepted $smtp_n"; stand_in_await lumicourt.log "accepted $lc_n"
+
+  plain=("$build_root/bench/nagios_orvane_check" -p "$work/Orvane/App/" -w 0 -c 0 -v)
+  measures=("${plain[@]}" "--per-source=$every" "--states=$every")
+  out=$(ORVANE_REGISTRY_FILE=/nonexistent "${measures[@]}" || true)
+  # Each category's connections come from as many addresses as it has,
+  # up to S, evenly.
+  for pair in "SmtpIn $smtp_n" "LCin $lc_n"; do
+    set -- $pair
+    distinct=$(($2 < sources ? $2 : sources))
+    busiest=$((($2 + sources - 1) / sources))
+    case "$out" in
+      *" $1MaxPerSrc=$busiest;"*" $1Sources=$distinct;"*) ;;
+      *) echo "benchmark: wrong per-source counts at N=$n, $sources sources: $out" >&2; exit 1 ;;
+    esac
+  done
+
+  # Wall time, and processor time, which a shared machine disturbs less.
+  : >"$work/t.plain"; : >"$work/t.measures"; : >"$work/c.plain"; : >"$work/c.measures"
+  for _ in $(seq "$runs"); do
+    ORVANE_REGISTRY_FILE=/nonexistent ms_of "${plain[@]}" >>"$work/t.plain"
+    ORVANE_REGISTRY_FILE=/nonexistent ms_of "${measures[@]}" >>"$work/t.measures"
+    ORVANE_REGISTRY_FILE=/nonexistent cpu_of "${plain[@]}" >>"$work/c.plain"
+    ORVANE_REGISTRY_FILE=/nonexistent cpu_of "${measures[@]}" >>"$work/c.measures"
+  done
+  kib_plain=$(ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "${plain[@]}" 2>&1 >/dev/null | tail -1)
+  kib=$(ORVANE_REGISTRY_FILE=/nonexistent /usr/bin/time -f %M "${measures[@]}" 2>&1 >/dev/null | tail -1)
+  c=$(median <"$work/t.plain") m=$(median <"$work/t.measures")
+  cc=$(median <"$work/c.plain") cm=$(median <"$work/c.measures")
+  awk -v n="$n" -v s="$sources" -v c="$c" -v m="$m" -v cc="$cc" -v cm="$cm" -v kc="$kib_plain" -v km="$kib" 'BEGIN {
+    printf "%-7d %8d %10.1f %10.1f %8.2f %10.1f %10.1f %8.2f %10d %10d\n", n, s, c/1000, m/1000, m/c, cc/1000, cm/1000, cm/cc, kc, km }'
+  stand_ins_stop
+}
+
 if [ "${1:-}" = --wine-session ]; then
   shift
   wine_session "$@"
   exit 0
 fi
+if [ "${1:-}" = --sources-session ]; then
+  sources_session "$2" "$3"
+  exit 0
+fi
 
-runs=${RUNS:-7}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 30000)
 wine_sizes=${WINE_SIZES-1000 5000}
+run_sources=$([ $# -eq 0 ] && echo 1 || echo 0) run_config=1
 [ "${sizes[*]}" != config ] || { sizes=(); wine_sizes=; }
+[ "${sizes[*]}" != sources ] || { sizes=(); wine_sizes=; run_sources=1; run_config=0; }
 
 scripts/install-deps.sh benchmark >&2
 cmake -S . -B "$build_root/bench" -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
@@ -99,16 +193,10 @@ cmake --build "$build_root/bench" -j"$(nproc)" >/dev/null
 
 stand_ins_init
 
-smtp=46025 lc=46300
-mkdir -p "$work/Orvane/App" "$work/Orvane/Lumicourt" "$work/Orvane/Helmstead" "$work/bin"
-printf '[Ports]\nSMTPIn=%d\n' $smtp >"$work/Orvane/App/Orvane.ini"
-printf '[WebServer]\nPort=%d\n' $lc >"$work/Orvane/Lumicourt/Lumicourt.ini"
-printf '[WebServer]\nPort=46400\n' >"$work/Orvane/Helmstead/Helmstead.ini"
-for name in Orvane.exe Lumicourt.exe mail-client; do
-  cp "$build_root/bench/orvane_stand_in" "$work/bin/$name"
-done
+installation
 
-printf '%-7s %12s %12s %12s %12s %9s %9s %10s\n' N check_ms ssp_ms ss_ms cat_ms "chk/ssp" "chk/ss" check_KiB
+[ ${#sizes[@]} -eq 0 ] ||
+  printf '%-7s %12s %12s %12s %12s %9s %9s %10s\n' N check_ms ssp_ms ss_ms cat_ms "chk/ssp" "chk/ss" check_KiB
 for n in "${sizes[@]}"; do
   rm -f "$work"/*.log
   stand_in_start Orvane.exe orvane.log --listen 127.0.0.1:$smtp
@@ -155,6 +243,25 @@ for n in "${sizes[@]}"; do
     printf "%-7d %12.1f %12.1f %12.1f %12.1f %9.2f %9.2f %10d\n", n, c/1000, p/1000, s/1000, k/1000, c/p, c/s, m }'
   stand_ins_stop
 done
+
+if [ "$run_sources" = 1 ]; then
+  stand_ins_stop
+  printf '\n%-7s %8s %10s %10s %8s %10s %10s %8s %10s %10s\n' N sources check_ms meas_ms meas/chk \
+    check_cpu meas_cpu meas/chk check_KiB meas_KiB
+  for n in ${SOURCE_SIZES:-10000 30000}; do
+    for sources in ${SOURCE_COUNTS:-1 100 10000}; do
+      # Each in namespaces of its own: no row the last one left behind (its
+      # closed connections wait in TIME_WAIT), no process named like the
+      # server's but its own; its clients use 127.1.0.0/16.
+      if [ "$(id -u)" = 0 ]; then
+        RUNS=$runs unshare --net --pid --mount --fork --mount-proc "$0" --sources-session "$n" "$sources"
+      else
+        RUNS=$runs "$0" --sources-session "$n" "$sources"
+      fi
+    done
+  done
+fi
+[ "$run_config" = 1 ] || exit 0
 
 # Peak resident memory of a whole check whose Orvane.ini is 10 MB of
 # commented sections (a size no real configuration reaches; the limit is

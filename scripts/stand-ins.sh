@@ -41,7 +41,7 @@ stand_in_await() {
   local tries=${3:-3000}
   for _ in $(seq "$tries"); do
     # Windows stand-ins end their lines with CR LF.
-    tr -d '\r' <"$work/$1" 2>/dev/null | grep -qx "$2" && return 0
+    tr -d '\r' 2>/dev/null <"$work/$1" | grep -qx "$2" && return 0
     sleep 0.02
   done
   echo "$(basename "$0"): a stand-in did not come up ($1: $2)" >&2

@@ -150,9 +150,10 @@ start "$g/icinga2.log" icinga2 daemon -c "$g/icinga2.conf" -DDataDir="$g/data" \
 metric=icinga2.mail.services.orvane.orvane.perfdata
 # sent KEY VALUE: the writer has sent KEY of the service's metrics as VALUE.
 sent() { grep -q "^$metric\.$1 $2 " "$g/lines" 2>/dev/null; }
+# Thresholds reached at N or more go out as ranges that alert above N-1.
 all_sent() {
-  sent Connections.value 0 && sent Connections.warn 200 && sent Connections.crit 400 &&
-    sent Connections.min 0 && sent SmtpIn.crit 100 && sent SmtpIn.min 0
+  sent Connections.value 0 && sent Connections.warn 199 && sent Connections.crit 399 &&
+    sent Connections.min 0 && sent SmtpIn.crit 99 && sent SmtpIn.min 0
 }
 if ! wait_for 60 all_sent; then
   grep "^$metric\.\(Connections\|SmtpIn\)\." "$g/lines" | sort -u -k1,1 >&2 || true
@@ -462,6 +463,12 @@ while read -r key kind; do
   case $key in
     --require-running) args+=("$key" Orvane:ok) ;;
     --require-listening) args+=("$key" SMTPin:ok) ;;
+    --per-source) args+=("$key" IMAPin:100) ;;
+    --per-source-prefix) args+=("$key" 24,64) ;;
+    --per-source-exclude) args+=("$key" 192.0.2.0/24) ;;
+    --states) args+=("$key" IMAPin) ;;
+    --state-warn) args+=("$key" IMAPin:CloseWait:100) ;;
+    --state-crit) args+=("$key" IMAPin:CloseWait:200) ;;
     *) if [ "$kind" = set_if ]; then args+=("$key"); else args+=("$key" 1); fi ;;
   esac
 done < <(awk '/^    "-[^"]*" = \{/ { gsub(/"/, "", $1); key = $1 }

@@ -121,6 +121,8 @@ for build in linux windows; do
   for verdict in "${verdicts[@]}"; do
     IFS='|' read -r name expected services arguments <<<"$verdict"
     read -ra words <<<"$arguments"
+    # The measures beyond the counters too: their series and keys.
+    words+=(--per-source=SMTPin,IMAPin --states=SMTPin,POPout)
     out=$scratch/$build-$name
     run "$build" "$out.local" "${words[@]}" --details --service-prefix=Mail --output-format=checkmk-local
     [ "$status" -eq "$expected" ] || fail "$build $name checkmk-local: exit status $status"
@@ -145,7 +147,8 @@ for build in linux windows; do
   done
   jq -e '.reason != null and ([.categories[].count] | all(. == null)) and ([.processes[]] | all(. == null))' \
     "$scratch/$build-unknown.json" >/dev/null || fail "$build json: counts in a run that could not be made"
-  jq -e '.reason == null and .categories.all.count == 0 and .processes["Orvane.exe"] == false' \
+  jq -e '.reason == null and .categories.all.count == 0 and .processes["Orvane.exe"] == false
+         and .sources.imap_in.max == 0 and .states.pop_out.syn_sent.count == 0' \
     "$scratch/$build-ok.json" >/dev/null || fail "$build json: the ok run's counts"
   [ -z "$(find "$scratch" -name '*.tmp')" ] || fail "$build: temporary files left: $(find "$scratch" -name '*.tmp')"
   echo "$build: ${#verdicts[@]} runs in checkmk-local, prometheus and json"

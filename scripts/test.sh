@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the Linux suite,
+# connections per source and TCP states against real SMTP traffic,
 # the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # Windows program's suites under Wine (32-bit and 64-bit builds), the
 # demonstration (run whole, and killed while its stand-ins run), the
@@ -19,6 +20,9 @@ cmake -S . -B "$build_root/linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build_root/linux" -j"$(nproc)"
 (cd "$build_root/linux" && ctest --output-on-failure -j"$(nproc)")
 scripts/layers_test.sh
+
+echo "== Connections per source and TCP states against real traffic"
+scripts/test-traffic.sh
 
 echo "== Linux, sanitizers"
 scripts/test-sanitizers.sh

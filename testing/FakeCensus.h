@@ -83,7 +83,9 @@ public:
   }
 };
 
-// Sockets as a census gives them; addresses as four bytes in network order.
+// Sockets as a census gives them; addresses as four (IPv6: sixteen) bytes in
+// network order. A row of process id 0 belongs to nobody, any other to its
+// process, unless Owned says otherwise.
 class TFakeSocketSource : public TSocketSource {
 public:
   TSocketList Sockets;   // every snapshot's sockets
@@ -99,8 +101,26 @@ public:
     socket.State = State;
     return *this;
   }
+  TFakeSocketSource& Tcp6(int32_t State, const std::array<uint8_t, 16>& Local, uint16_t LocalPort,
+                          const std::array<uint8_t, 16>& Remote, uint16_t RemotePort,
+                          uint32_t Pid) {
+    Tcp(State, {}, LocalPort, {}, RemotePort, Pid);
+    TSocketRecord& socket = Sockets.back();
+    socket.Ipv6 = true;
+    std::memcpy(socket.LocalAddress, Local.data(), 16);
+    std::memcpy(socket.RemoteAddress, Remote.data(), 16);
+    return *this;
+  }
   TFakeSocketSource& Udp(std::array<uint8_t, 4> Local, uint16_t LocalPort, uint32_t Pid) {
     Add(1, Local, LocalPort, Pid);
+    return *this;
+  }
+  // The last row's owner as the source tells it: Other for a process the
+  // source knows held it without its id (Linux), Unknown for tables
+  // without owners.
+  TFakeSocketSource& Owned(TOwner Owner) {
+    Sockets.back().Owner = Owner;
+    if (Owner != TOwner::Process) Sockets.back().ProcessId = 0;
     return *this;
   }
 
@@ -120,6 +140,7 @@ private:
     std::memcpy(socket.LocalAddress, Local.data(), 4);
     socket.LocalPort = LocalPort;
     socket.ProcessId = Pid;
+    socket.Owner = Pid != 0 ? TOwner::Process : TOwner::Nobody;
     return socket;
   }
 };

@@ -38,13 +38,36 @@ std::vector<TStandInStep> ParseStandInArguments(const std::vector<std::string>& 
       Step.Kind = TStandInStep::Listen6Only;
     } else if (Option == "--udp") {
       Step.Kind = TStandInStep::Udp;
-    } else if (Option == "--connect") {
-      Step.Kind = TStandInStep::Connect;
+    } else if (Option == "--listen-no-accept") {
+      Step.Kind = TStandInStep::ListenNoAccept;
+    } else if (Option == "--connect" || Option == "--connect-pending" ||
+               Option == "--connect-spread") {
+      Step.Kind = Option == "--connect"           ? TStandInStep::Connect
+                  : Option == "--connect-pending" ? TStandInStep::ConnectPending
+                                                  : TStandInStep::ConnectSpread;
       const size_t Star = Value.rfind('*');
       if (Star != std::string::npos) {
         Step.Count = std::atol(Value.c_str() + Star + 1);
         if (Step.Count < 1) throw std::invalid_argument("bad count in " + Value);
         Value.resize(Star);
+      }
+      const size_t Comma = Value.find(',');
+      // Spread connections come in turn from Sources addresses: "FIRST+SOURCES,".
+      if (Step.Kind == TStandInStep::ConnectSpread) {
+        const size_t Plus = Value.find('+');
+        if (Comma == std::string::npos || Plus == std::string::npos || Plus > Comma)
+          throw std::invalid_argument("no sources in " + Value);
+        Step.From.Host = Value.substr(0, Plus);
+        Step.Sources = std::atol(Value.c_str() + Plus + 1);
+        if (Step.Sources < 1) throw std::invalid_argument("bad source count in " + Value);
+        Step.HasFrom = true;
+        Value.erase(0, Comma + 1);
+      }
+      // A pending connection may come from an address of its own.
+      if (Step.Kind == TStandInStep::ConnectPending && Comma != std::string::npos) {
+        Step.From = ParseEndpoint(Value.substr(0, Comma));
+        Step.HasFrom = true;
+        Value.erase(0, Comma + 1);
       }
     } else if (Option == "--connect-from") {
       Step.Kind = TStandInStep::ConnectFrom;

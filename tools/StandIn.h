@@ -15,11 +15,15 @@ struct TStandInEndpoint {
 };
 
 struct TStandInStep {
-  enum TKind { Listen, Listen6Only, Connect, ConnectFrom, Udp };
+  enum TKind {
+    Listen, Listen6Only, ListenNoAccept, Connect, ConnectPending, ConnectFrom, ConnectSpread, Udp
+  };
   TKind Kind = Listen;
   TStandInEndpoint Target;  // the listening, bound or dialled end
-  TStandInEndpoint From;    // ConnectFrom: the local end
-  long Count = 1;           // Connect: how many connections
+  TStandInEndpoint From;    // ConnectFrom, ConnectPending with HasFrom: the local end
+  bool HasFrom = false;
+  long Count = 1;           // Connect, ConnectPending, ConnectSpread: how many connections
+  long Sources = 1;         // ConnectSpread: how many IPv4 addresses from From on
 };
 
 // The steps in the order given; throws std::invalid_argument naming the

@@ -5,19 +5,32 @@
 // every connection open, and ends when its standard input closes.
 //
 //   orvane_stand_in [--listen ADDR:PORT]... [--listen6only ADDR:PORT]...
+//                   [--listen-no-accept ADDR:PORT]...
 //                   [--connect ADDR:PORT[*COUNT]]...
+//                   [--connect-pending [ADDR:PORT,]ADDR:PORT[*COUNT]]...
+//                   [--connect-spread FIRST+SOURCES,ADDR:PORT[*COUNT]]...
 //                   [--connect-from ADDR:PORT,ADDR:PORT]... [--udp ADDR:PORT]...
 //
 // ADDR is an IPv4 address, or an IPv6 address in brackets ("[::]:25",
 // "[::1]:25"); a "[::]" listener also takes IPv4 clients unless it is given
-// as --listen6only. --connect-from binds the first endpoint (reusing the
-// address, so several connections may share a local port) and connects to
-// the second: a connection whose local end is a server port without an
-// accept. --udp binds a datagram socket. Once every listener is up and every
-// connection is established, it writes "ready" and a line break to standard
-// output; after that, "accepted N" each time its count of accepted
-// connections has grown (a connection that waits in the listen queue belongs
-// to no process yet).
+// as --listen6only. --listen-no-accept listens and never accepts: its
+// clients wait in the listen queue, held by no process. --connect-pending
+// starts connections (from the first endpoint, when given) without waiting
+// for them: where the answers are dropped they stay SYN_SENT, and their
+// server's ends half-open. --connect-spread makes its connections in turn
+// from SOURCES consecutive IPv4 addresses, FIRST the first (127.1.0.1+100).
+// --connect-from binds the first endpoint
+// (reusing the address, so several connections may share a local port) and
+// connects to the second: a connection whose local end is a server port
+// without an accept. --udp binds a datagram socket. Once every listener is
+// up and every connection is established (or started), it writes "ready"
+// and a line break to standard output; after that, "accepted N" each time
+// its count of accepted connections has grown (a connection that waits in
+// the listen queue belongs to no process yet).
+//
+// Nothing it holds is ever read or closed before it ends: a connection whose
+// peer has closed its end stays in CLOSE_WAIT, as with a server that does
+// not close after the client's FIN.
 //
 // The Windows build (orvane_stand_in_win32.cpp) takes the same command line.
 #include <arpa/inet.h>
@@ -114,7 +127,8 @@ int main(int argc, char** argv) {
     const std::string where = step.Target.Text();
     switch (step.Kind) {
       case TStandInStep::Listen:
-      case TStandInStep::Listen6Only: {
+      case TStandInStep::Listen6Only:
+      case TStandInStep::ListenNoAccept: {
         int fd = Socket(target, SOCK_STREAM | SOCK_NONBLOCK);
         ReuseAddress(fd);
         if (step.Target.Ipv6) {
@@ -123,13 +137,45 @@ int main(int argc, char** argv) {
         }
         if (bind(fd, target.Get(), target.Length) != 0) Fail("bind " + where);
         if (listen(fd, 4096) != 0) Fail("listen");
-        Watch(epoll, fd);
+        // Never watched, never accepted from: its clients stay queued.
+        if (step.Kind == TStandInStep::ListenNoAccept) held.push_back(fd);
+        else Watch(epoll, fd);
         break;
       }
       case TStandInStep::Udp: {
         int fd = Socket(target, SOCK_DGRAM);
         if (bind(fd, target.Get(), target.Length) != 0) Fail("bind " + where);
         held.push_back(fd);
+        break;
+      }
+      case TStandInStep::ConnectPending:
+        for (long n = 0; n < step.Count; ++n) {
+          int fd = Socket(target, SOCK_STREAM | SOCK_NONBLOCK);
+          if (step.HasFrom) {
+            const TAddress from = AddressOf(step.From);
+            if (bind(fd, from.Get(), from.Length) != 0) Fail("bind " + step.From.Text());
+          }
+          if (connect(fd, target.Get(), target.Length) != 0 && errno != EINPROGRESS)
+            Fail("connect " + where);
+          held.push_back(fd);
+        }
+        break;
+      case TStandInStep::ConnectSpread: {
+        in_addr first{};
+        if (inet_pton(AF_INET, step.From.Host.c_str(), &first) != 1) Fail("bad address " + step.From.Host);
+        for (long n = 0; n < step.Count; ++n) {
+          int fd = Socket(target, SOCK_STREAM);
+          sockaddr_in from{};
+          from.sin_family = AF_INET;
+          from.sin_addr.s_addr = htonl(ntohl(first.s_addr) + uint32_t(n % step.Sources));
+          // The local port is chosen at connect, per destination: one address
+          // may hold more connections than there are ports.
+          int one = 1;
+          setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+          if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) Fail("bind");
+          if (connect(fd, target.Get(), target.Length) != 0) Fail("connect " + where);
+          held.push_back(fd);
+        }
         break;
       }
       case TStandInStep::Connect:

@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
     const std::string Where = Step.Target.Text();
     switch (Step.Kind) {
       case TStandInStep::Listen:
-      case TStandInStep::Listen6Only: {
+      case TStandInStep::Listen6Only:
+      case TStandInStep::ListenNoAccept: {
         const SOCKET S = Socket(Target, SOCK_STREAM);
         if (Step.Target.Ipv6) {
           const DWORD Only = Step.Kind == TStandInStep::Listen6Only ? 1 : 0;
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
         if (bind(S, Target.Get(), Target.Length) != 0) Fail("bind " + Where);
         if (listen(S, SOMAXCONN) != 0) Fail("listen");
         ClaimOwnership(S);
-        Listeners.push_back(S);
+        // Never accepted from: its clients stay queued.
+        (Step.Kind == TStandInStep::ListenNoAccept ? Held : Listeners).push_back(S);
         break;
       }
       case TStandInStep::Udp: {
@@ -114,6 +116,37 @@ int main(int argc, char** argv) {
         if (bind(S, Target.Get(), Target.Length) != 0) Fail("bind " + Where);
         ClaimOwnership(S);
         Held.push_back(S);
+        break;
+      }
+      case TStandInStep::ConnectPending:
+        for (long N = 0; N < Step.Count; ++N) {
+          const SOCKET S = Socket(Target, SOCK_STREAM);
+          u_long NonBlocking = 1;
+          ioctlsocket(S, FIONBIO, &NonBlocking);
+          if (Step.HasFrom) {
+            const TAddress From = AddressOf(Step.From);
+            if (bind(S, From.Get(), From.Length) != 0) Fail("bind " + Step.From.Text());
+          }
+          if (connect(S, Target.Get(), Target.Length) != 0 &&
+              WSAGetLastError() != WSAEWOULDBLOCK)
+            Fail("connect " + Where);
+          ClaimOwnership(S);
+          Held.push_back(S);
+        }
+        break;
+      case TStandInStep::ConnectSpread: {
+        in_addr First{};
+        if (inet_pton(AF_INET, Step.From.Host.c_str(), &First) != 1) Fail("bad address " + Step.From.Host);
+        for (long N = 0; N < Step.Count; ++N) {
+          const SOCKET S = Socket(Target, SOCK_STREAM);
+          sockaddr_in From{};
+          From.sin_family = AF_INET;
+          From.sin_addr.s_addr = htonl(ntohl(First.s_addr) + static_cast<u_long>(N % Step.Sources));
+          if (bind(S, reinterpret_cast<const sockaddr*>(&From), sizeof From) != 0) Fail("bind");
+          if (connect(S, Target.Get(), Target.Length) != 0) Fail("connect " + Where);
+          ClaimOwnership(S);
+          Held.push_back(S);
+        }
         break;
       }
       case TStandInStep::Connect:
