@@ -75,5 +75,16 @@ struct TCheckResult {
   std::vector<size_t> ServerConnections;
 };
 
+// A measure beyond the counters under its performance-data label: one pair
+// per category whatever the number of sources ("ImapInMaxPerSrc",
+// "ImapInSources"), one per state asked for ("ImapInCloseWait"); never an
+// address.
+struct TLabelledMeasure {
+  std::string Label;
+  TCounter Category;
+  TMeasure Measure;
+};
+std::vector<TLabelledMeasure> LabelledMeasures(const TCheckResult& Result);
+
 // The result of a run that could not be made.
 TCheckResult FailedResult(const std::string& Reason);

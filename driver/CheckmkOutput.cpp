@@ -33,17 +33,8 @@ std::string Metrics(const TCheckResult& R, TGroup Group) {
   };
   for (const TCounterRow& Row : CounterRows)
     if (Row.Group == Group && Row.Label != nullptr) Add(Row.Label, R.Measures[Row.Id]);
-  for (const TSourceMeasure& Source : R.Sources) {
-    if (!InGroup(Source.Category, Group)) continue;
-    const std::string Label = CounterRows[Source.Category].Label;
-    Add(Label + "MaxPerSrc", Source.Busiest);
-    TMeasure Sources;
-    Sources.Count = Source.Sources;
-    Add(Label + "Sources", Sources);
-  }
-  for (const TStateMeasure& State : R.States)
-    if (InGroup(State.Category, Group))
-      Add(CounterRows[State.Category].Label + std::string(ServiceStateNames[int(State.State)]), State.Measure);
+  for (const TLabelledMeasure& M : LabelledMeasures(R))
+    if (InGroup(M.Category, Group)) Add(M.Label, M.Measure);
   return Text.empty() ? "-" : Text;
 }
 

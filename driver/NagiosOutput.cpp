@@ -35,22 +35,10 @@ std::string PerformanceData(const TCheckResult& R, bool Thresholds) {
     Text += Item(Row.Label, M.Count);
     if (Thresholds) Text += ';' + M.Warn.PerfDataText() + ';' + M.Crit.PerfDataText() + ";0;";
   }
-  // The measures asked for beyond the counters, always with their thresholds;
-  // one pair per category whatever the number of sources, never an address.
-  auto Measured = [&Text](const std::string& Label, const TMeasure& M) {
-    Text += ' ' + Label + '=' + std::to_string(M.Count) + ';' + M.Warn.PerfDataText() + ';' +
-            M.Crit.PerfDataText() + ";0;";
-  };
-  for (const TSourceMeasure& Source : R.Sources) {
-    const std::string Label = CounterRows[Source.Category].Label;
-    Measured(Label + "MaxPerSrc", Source.Busiest);
-    TMeasure Sources;
-    Sources.Count = Source.Sources;
-    Measured(Label + "Sources", Sources);
-  }
-  for (const TStateMeasure& State : R.States)
-    Measured(CounterRows[State.Category].Label + std::string(ServiceStateNames[int(State.State)]),
-             State.Measure);
+  // The measures asked for beyond the counters, always with their thresholds.
+  for (const TLabelledMeasure& M : LabelledMeasures(R))
+    Text += ' ' + M.Label + '=' + std::to_string(M.Measure.Count) + ';' +
+            M.Measure.Warn.PerfDataText() + ';' + M.Measure.Crit.PerfDataText() + ";0;";
   return Text;
 }
 
