@@ -12,6 +12,7 @@
 #include "driver/PrometheusOutput.h"
 #include "driver/nagios_orvane_check.h"
 #include "testing/FakeCensus.h"
+#include "testing/FakeInstallation.h"
 #include "testing/FakeFileSystem.h"
 #include "testing/FakeRegistry.h"
 
@@ -261,7 +262,7 @@ TEST(OutputFormats, TimeoutInTheFormatAsked) {
 
 // ---- Checkmk's services against the Nagios verdict ----------------------------
 
-const std::string App = "/srv/orvane/App/";
+const std::string App = FakeApp;
 
 struct TServiceCase {
   const char* Name;
@@ -272,20 +273,13 @@ struct TServiceCase {
 // Test names, not bytes, in the test listing.
 void PrintTo(const TServiceCase& Case, std::ostream* Out) { *Out << Case.Name; }
 
-class CheckmkServices : public ::testing::TestWithParam<TServiceCase> {
+class CheckmkServices : public ::testing::TestWithParam<TServiceCase>, protected TFakeInstallation {
 protected:
-  TFakeFileSystem Files;
-  TFakeRegistry Registry;
-  TFakeSocketSource Sockets;
-  TFakeProcessSource Processes;
 
   // Five inbound SMTP from one address, four outbound POP (and one more in
   // CLOSE_WAIT), two web-mail connections; the mail server and web mail run,
   // Helmstead does not; SMTPin listens.
   void SetUp() override {
-    Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
-    Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
-    Files.Files[App + "..\\Helmstead\\Helmstead.ini"] = "";
     Processes.Processes = {{200, "Lumicourt.exe"}};
     if (GetParam().MailServerRuns) Processes.Processes.push_back({100, "Orvane.exe"});
     for (int Index = 0; Index < 5; ++Index) Sockets.Tcp(5, {10, 1, 1, 1}, 25, {10, 2, 2, 2}, 40000, 100);
@@ -296,8 +290,7 @@ protected:
   }
   TProgramResult Run(std::vector<std::string> Arguments) {
     Arguments.insert(Arguments.begin(), {"-p", App});
-    return RunProgram(Arguments, "/opt/orvane/nagios_orvane_check",
-                      TCheckSystem{&Files, &Registry, &Sockets, &Processes});
+    return RunOver(Arguments);
   }
 };
 

@@ -14,28 +14,17 @@
 #include "testing/CheckOutput.h"
 #include "testing/FakeCensus.h"
 #include "testing/FakeFileSystem.h"
+#include "testing/FakeInstallation.h"
 #include "testing/FakeRegistry.h"
 
 namespace {
 
-const std::string Exe = "/opt/orvane/nagios_orvane_check";
-const std::string App = "/srv/orvane/App/";
+const std::string App = FakeApp;
 using TAddress4 = std::array<uint8_t, 4>;
 const TAddress4 Any{0, 0, 0, 0}, Host{10, 1, 1, 1};
 
-class SourcesAndStates : public ::testing::Test {
+class SourcesAndStates : public ::testing::Test, protected TFakeInstallation {
  protected:
-  TFakeFileSystem Files;
-  TFakeRegistry Registry;
-  TFakeSocketSource Sockets;
-  TFakeProcessSource Processes;
-
-  void SetUp() override {
-    Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
-    Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
-    Files.Files[App + "..\\Helmstead\\Helmstead.ini"] = "";
-    Processes.Processes = {{100, "Orvane.exe"}, {200, "Lumicourt.exe"}};
-  }
   // Count established connections of the server from Remote to LocalPort.
   void From(TAddress4 Remote, int Count, uint16_t LocalPort = 143, uint32_t Pid = 100) {
     for (int Index = 0; Index < Count; ++Index)
@@ -46,7 +35,7 @@ class SourcesAndStates : public ::testing::Test {
   }
   TProgramResult Run(std::vector<std::string> Arguments) {
     Arguments.insert(Arguments.begin(), {"-p", App, "-w", "0", "-c", "0"});
-    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Sockets, &Processes});
+    return RunOver(Arguments);
   }
 
  private:
@@ -106,16 +95,8 @@ TEST_F(SourcesAndStates, Golden) {
   EXPECT_EQ(Result.ExitStatus, ExitCritical);
 }
 
-struct TVerdictCase {
-  const char* Name;
-  std::vector<std::string> Arguments;
-  std::string StatusPart;  // up to the performance data
-  int Status;
-};
-void PrintTo(const TVerdictCase& Case, std::ostream* Out) { *Out << Case.Name; }
-
 class SourcesAndStatesVerdict : public SourcesAndStates,
-                                public ::testing::WithParamInterface<TVerdictCase> {};
+                                public ::testing::WithParamInterface<TRunCase> {};
 
 // Seventeen IMAP connections from 203.0.113.9, five each from two addresses
 // of 198.51.100.0/24, one from 192.0.2.1; SMTP from 192.0.2.1 twice; twelve
@@ -137,56 +118,56 @@ const char* const OkText = "OK - Connections=30 Smtp=2 Pop=0 Imap=28 Lumicourt=0
 INSTANTIATE_TEST_SUITE_P(
     SourcesAndStates, SourcesAndStatesVerdict,
     ::testing::Values(
-        TVerdictCase{"Quiet", {"--per-source=IMAPin:18:20"}, OkText, 0},
-        TVerdictCase{"Warning",
+        TRunCase{"Quiet", {"--per-source=IMAPin:18:20"}, OkText, 0},
+        TRunCase{"Warning",
                      {"--per-source=IMAPin:15:20"},
                      "WARNING - IMAPin 17 connections from 203.0.113.9 ",
                      1},
-        TVerdictCase{"Critical",
+        TRunCase{"Critical",
                      {"--per-source=SMTPin,IMAPin:2:17"},
                      "CRITICAL - IMAPin 17 connections from 203.0.113.9 ",
                      2},
-        TVerdictCase{"EachOccurrenceItsOwnThresholds",
+        TRunCase{"EachOccurrenceItsOwnThresholds",
                      {"--per-source=SMTPin:2", "--per-source=IMAPin:15"},
                      "WARNING - SMTPin 2 connections from 192.0.2.1 IMAPin 17 connections from "
                      "203.0.113.9 ",
                      1},
-        TVerdictCase{"TieGoesToTheLowerAddress",
+        TRunCase{"TieGoesToTheLowerAddress",
                      {"--per-source=IMAPin:5", "--per-source-exclude=203.0.113.9"},
                      "WARNING - IMAPin 5 connections from 198.51.100.7 ",
                      1},
-        TVerdictCase{"GroupedByNetwork",
+        TRunCase{"GroupedByNetwork",
                      {"--per-source=IMAPin:10", "--per-source-exclude=203.0.113.0/24",
                       "--per-source-prefix=24,64"},
                      "WARNING - IMAPin 10 connections from 198.51.100.0/24 ",
                      1},
-        TVerdictCase{"RangeOnTheBusiest",
+        TRunCase{"RangeOnTheBusiest",
                      {"--per-source=SMTPin:@1:2"},
                      "WARNING - SMTPin 2 connections from 192.0.2.1 ",
                      1},
-        TVerdictCase{"StateCritical",
+        TRunCase{"StateCritical",
                      {"--states=IMAPin", "--state-crit=IMAPin:CloseWait:10"},
                      "CRITICAL - IMAPin 12 CloseWait ",
                      2},
-        TVerdictCase{
+        TRunCase{
             "StateQuiet", {"--states=IMAPin", "--state-warn=IMAPin:TimeWait:1"}, OkText, 0},
         // The worst state wins; its texts stand, the classic ones first.
-        TVerdictCase{"WorstOfAll",
+        TRunCase{"WorstOfAll",
                      {"--critIMAPin=20", "--per-source=IMAPin:10:17", "--states=IMAPin",
                       "--state-warn=IMAPin:CloseWait:1", "--state-crit=IMAPin:CloseWait:12"},
                      "CRITICAL - IMAPin=28 IMAPin 17 connections from 203.0.113.9 IMAPin 12 "
                      "CloseWait ",
                      2},
-        TVerdictCase{"ClassicWarningBesideAStateCritical",
+        TRunCase{"ClassicWarningBesideAStateCritical",
                      {"--warnSMTPin=1", "--states=IMAPin", "--state-crit=IMAPin:CloseWait:12"},
                      "CRITICAL - IMAPin 12 CloseWait ",
                      2},
-        TVerdictCase{
+        TRunCase{
             "RequirementStillFirst",
             {"--require-running=Helmstead", "--states=IMAPin", "--state-warn=IMAPin:CloseWait:12"},
             "CRITICAL - Helmstead.exe not running IMAPin 12 CloseWait ",
             2}),
-    [](const ::testing::TestParamInfo<TVerdictCase>& Info) {
+    [](const ::testing::TestParamInfo<TRunCase>& Info) {
       return std::string(Info.param.Name);
     });
 

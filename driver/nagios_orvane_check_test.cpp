@@ -18,6 +18,7 @@
 #include "testing/CheckOutput.h"
 #include "testing/FakeCensus.h"
 #include "testing/FakeFileSystem.h"
+#include "testing/FakeInstallation.h"
 #include "testing/FakeRegistry.h"
 
 namespace {
@@ -113,30 +114,17 @@ TEST(LongOutput, LinesFitTheBudget) {
 
 // ---- Whole runs -------------------------------------------------------------------
 
-const std::string Exe = "/opt/orvane/nagios_orvane_check";
-const std::string App = "/srv/orvane/App/";
+const std::string Exe = FakeExe;
+const std::string App = FakeApp;
 
-class NagiosOrvaneCheckRun : public ::testing::Test {
+class NagiosOrvaneCheckRun : public ::testing::Test, protected TFakeInstallation {
 protected:
-  TFakeFileSystem Files;
-  TFakeRegistry Registry;
-  TFakeSocketSource Sockets;
-  TFakeProcessSource Processes;
-
-  void SetUp() override {
-    Files.Files[App + "Orvane.ini"] = "[Ports]\r\nSMTPIn=25\r\n";
-    Files.Files[App + "..\\Lumicourt\\Lumicourt.ini"] = "";
-    Files.Files[App + "..\\Helmstead\\Helmstead.ini"] = "";
-    Processes.Processes = {{100, "Orvane.exe"}, {200, "Lumicourt.exe"}};
-  }
   void Connections(int Count, uint16_t LocalPort, uint16_t RemotePort = 40000,
                    uint32_t Pid = 100) {
     for (int i = 0; i < Count; ++i)
       Sockets.Tcp(5, {10, 1, 1, 1}, LocalPort, {10, 2, 2, 2}, RemotePort, Pid);
   }
-  TProgramResult Run(std::vector<std::string> Arguments) {
-    return RunProgram(Arguments, Exe, TCheckSystem{&Files, &Registry, &Sockets, &Processes});
-  }
+  TProgramResult Run(std::vector<std::string> Arguments) { return RunOver(Arguments); }
 };
 
 struct TOutcome {
@@ -228,17 +216,8 @@ TEST_F(NagiosOrvaneCheckRun, ConfiguredPortsApply) {
             (TCounts{{"Connections", 4}, {"SmtpIn", 3}, {"SmtpTotal", 3}, {"Other", 1}}));
 }
 
-struct TVerdictCase {
-  const char* Name;
-  std::vector<std::string> Arguments;
-  std::string StatusPart;  // up to the performance data
-  int Status;
-};
-// Test names, not bytes, in the test listing.
-void PrintTo(const TVerdictCase& Case, std::ostream* Out) { *Out << Case.Name; }
-
 class NagiosOrvaneCheckVerdict : public NagiosOrvaneCheckRun,
-                                 public ::testing::WithParamInterface<TVerdictCase> {};
+                                 public ::testing::WithParamInterface<TRunCase> {};
 
 // Five inbound SMTP and four outbound POP connections.
 TEST_P(NagiosOrvaneCheckVerdict, SettingsReachTheCheck) {
@@ -255,53 +234,53 @@ TEST_P(NagiosOrvaneCheckVerdict, SettingsReachTheCheck) {
 INSTANTIATE_TEST_SUITE_P(
     NagiosOrvaneCheck, NagiosOrvaneCheckVerdict,
     ::testing::Values(
-        TVerdictCase{"Ok", {"-w", "10", "-c", "20"},
+        TRunCase{"Ok", {"-w", "10", "-c", "20"},
                      "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
-        TVerdictCase{"Warning", {"-w", "9", "-c", "20"}, "WARNING - connections=9 ", 1},
-        TVerdictCase{"CriticalOverWarning", {"-w", "1", "-c", "9"}, "CRITICAL - connections=9 ",
+        TRunCase{"Warning", {"-w", "9", "-c", "20"}, "WARNING - connections=9 ", 1},
+        TRunCase{"CriticalOverWarning", {"-w", "1", "-c", "9"}, "CRITICAL - connections=9 ",
                      2},
-        TVerdictCase{"LowThirtyTwoBits", {"--warn=4294967305", "-c", "0"},
+        TRunCase{"LowThirtyTwoBits", {"--warn=4294967305", "-c", "0"},
                      "WARNING - connections=9 ", 1},
-        TVerdictCase{"LowThirtyTwoBitsNegative", {"-w", "4294967295", "-c", "0"},
+        TRunCase{"LowThirtyTwoBitsNegative", {"-w", "4294967295", "-c", "0"},
                      "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
-        TVerdictCase{"NonNumericIsOff", {"-w", "abc", "-c", "none"},
+        TRunCase{"NonNumericIsOff", {"-w", "abc", "-c", "none"},
                      "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
-        TVerdictCase{"CategoryLongForm", {"-w", "0", "-c", "0", "--warnPOPout=4"},
+        TRunCase{"CategoryLongForm", {"-w", "0", "-c", "0", "--warnPOPout=4"},
                      "WARNING - POPout=4 ", 1},
-        TVerdictCase{"CategoryShortForm", {"-w", "0", "-c", "0", "-wPOPout", "4"},
+        TRunCase{"CategoryShortForm", {"-w", "0", "-c", "0", "-wPOPout", "4"},
                      "WARNING - POPout=4 ", 1},
-        TVerdictCase{"CategoryBelowThreshold", {"-w", "0", "-c", "0", "-wPOPout", "5"},
+        TRunCase{"CategoryBelowThreshold", {"-w", "0", "-c", "0", "-wPOPout", "5"},
                      "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
-        TVerdictCase{"CategoryCritical", {"-w", "0", "-c", "0", "-cSMTPTotal", "5",
+        TRunCase{"CategoryCritical", {"-w", "0", "-c", "0", "-cSMTPTotal", "5",
                                           "-wPOPTotal", "1", "--critSMTPin=6"},
                      "CRITICAL - SMTPTotal=5 ", 2},
-        TVerdictCase{"CriticalTextsInOrder", {"-w", "5", "-c", "9", "-cSMTPin", "5"},
+        TRunCase{"CriticalTextsInOrder", {"-w", "5", "-c", "9", "-cSMTPin", "5"},
                      "CRITICAL - connections=9 SMTPin=5 ", 2},
         // A range in each threshold slot, for the total and for a category.
-        TVerdictCase{"RangeWarnsTotal", {"-w", "10:", "-c", "0"}, "WARNING - connections=9 ", 1},
-        TVerdictCase{"RangeCriticalTotal", {"-w", "0", "-c", "@5:9"}, "CRITICAL - connections=9 ", 2},
-        TVerdictCase{"RangeQuietTotal", {"-w", "~:9", "-c", "@10:20"},
+        TRunCase{"RangeWarnsTotal", {"-w", "10:", "-c", "0"}, "WARNING - connections=9 ", 1},
+        TRunCase{"RangeCriticalTotal", {"-w", "0", "-c", "@5:9"}, "CRITICAL - connections=9 ", 2},
+        TRunCase{"RangeQuietTotal", {"-w", "~:9", "-c", "@10:20"},
                      "OK - Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 0},
-        TVerdictCase{"RangeWarnsCategory", {"-w", "0", "-c", "0", "--warnSMTPin=~:4"},
+        TRunCase{"RangeWarnsCategory", {"-w", "0", "-c", "0", "--warnSMTPin=~:4"},
                      "WARNING - SMTPin=5 ", 1},
-        TVerdictCase{"RangeCriticalCategory", {"-w", "0", "-c", "0", "-cPOPout", "5:"},
+        TRunCase{"RangeCriticalCategory", {"-w", "0", "-c", "0", "-cPOPout", "5:"},
                      "CRITICAL - POPout=4 ", 2},
         // Each occurrence of a requirement is a group with its own state.
-        TVerdictCase{"RequirementsCombine",
+        TRunCase{"RequirementsCombine",
                      {"-w", "0", "-c", "0", "--require-running=Helmstead",
                       "--require-running=Lumicourt,Orvane:warning"},
                      "CRITICAL - Helmstead.exe not running Connections=9 Smtp=5 Pop=4 Imap=0 "
                      "Lumicourt=0 Helmstead=0", 2},
-        TVerdictCase{"RequirementsKeepTheirStates",
+        TRunCase{"RequirementsKeepTheirStates",
                      {"-w", "0", "-c", "0", "--require-running=Helmstead:warning",
                       "--require-listening=SMTPin:unknown", "--require-running=Orvane"},
                      "Unknown - Helmstead.exe not running SMTPin port 25 not listening "
                      "Connections=9 Smtp=5 Pop=4 Imap=0 Lumicourt=0 Helmstead=0", 3},
-        TVerdictCase{"VerboseDetail", {"-w", "0", "-c", "0", "--verbose"},
+        TRunCase{"VerboseDetail", {"-w", "0", "-c", "0", "--verbose"},
                      "OK - Connections=9 SmtpIn=5 SmtpOut=0 SmtpSSL=0 PopIn=0 PopOut=4 "
                      "PopSSL=0 ImapIn=0 ImapSSL=0 Other=0 LCin=0 LCSSL=0 HSin=0 HSSSL=0",
                      0}),
-    [](const ::testing::TestParamInfo<TVerdictCase>& Info) {
+    [](const ::testing::TestParamInfo<TRunCase>& Info) {
       return std::string(Info.param.Name);
     });
 
