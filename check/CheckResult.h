@@ -22,6 +22,11 @@ struct TMeasure {
   bool WarnReached = false, CritReached = false;
 };
 
+// A count judged by its thresholds.
+inline TMeasure JudgedMeasure(int32_t Count, const TThreshold& Warn, const TThreshold& Crit) {
+  return {Count, Warn, Crit, Warn.Reached(Count), Crit.Reached(Count)};
+}
+
 // Connections per remote address of one category: Busiest is the most one
 // source holds, judged by the category's per-source thresholds.
 struct TSourceMeasure {

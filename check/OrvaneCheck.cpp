@@ -76,18 +76,21 @@ void TOrvaneCheck::EvaluateThresholds() {
   IsWarning = IsCritical = false;
   WarningText.clear();
   CriticalText.clear();
-  // The total first, then the categories in their order.
-  auto Test = [this](TCounter Counter) {
-    const char* Name = CounterRows[Counter].Name;
-    const std::string Item = std::string(Name) + '=' + std::to_string(Counts[Counter]) + ' ';
-    if (Warn[Counter].Reached(Counts[Counter])) {
+  auto Judge = [this](const TThreshold& WarnAt, const TThreshold& CritAt, int64_t Count,
+                       const std::string& Item) {
+    if (WarnAt.Reached(Count)) {
       IsWarning = true;
       WarningText += Item;
     }
-    if (Crit[Counter].Reached(Counts[Counter])) {
+    if (CritAt.Reached(Count)) {
       IsCritical = true;
       CriticalText += Item;
     }
+  };
+  // The total first, then the categories in their order.
+  auto Test = [&](TCounter Counter) {
+    Judge(Warn[Counter], Crit[Counter], Counts[Counter],
+          std::string(CounterRows[Counter].Name) + '=' + std::to_string(Counts[Counter]) + ' ');
   };
   Test(Connections);
   for (TCounter Category : Categories) Test(Category);
@@ -95,31 +98,21 @@ void TOrvaneCheck::EvaluateThresholds() {
   for (size_t Index = 0; Index < Measures.PerSource.size(); ++Index) {
     const TPerSourceCategory& Asked = Measures.PerSource[Index];
     const TCategorySources& Found = SourceCounts[Index];
-    const std::string Item = std::string(CounterRows[Asked.Category].Name) + ' ' +
-                             std::to_string(Found.Busiest) + " connections from " +
-                             (Found.BusiestSource.empty() ? "any address" : Found.BusiestSource) +
-                             ' ';
-    if (Asked.Warn.Reached(Found.Busiest)) {
-      IsWarning = true;
-      WarningText += Item;
-    }
-    if (Asked.Crit.Reached(Found.Busiest)) {
-      IsCritical = true;
-      CriticalText += Item;
-    }
+    Judge(Asked.Warn, Asked.Crit, Found.Busiest,
+          std::string(CounterRows[Asked.Category].Name) + ' ' + std::to_string(Found.Busiest) +
+              " connections from " +
+              (Found.BusiestSource.empty() ? "any address" : Found.BusiestSource) + ' ');
   }
-  // Then the states, by category and state.
-  auto TestState = [this](const TStateThreshold& Threshold, bool& Reached, std::string& Text) {
+  // Then the states, by category and state, each list in its order.
+  auto TestState = [&](const TStateThreshold& Threshold, bool Critical) {
     const int32_t Count = StateCounts[Threshold.Category][int(Threshold.State)];
-    if (!Threshold.Threshold.Reached(Count)) return;
-    Reached = true;
-    Text += std::string(CounterRows[Threshold.Category].Name) + ' ' + std::to_string(Count) + ' ' +
-            ServiceStateNames[int(Threshold.State)] + ' ';
+    Judge(Critical ? TThreshold() : Threshold.Threshold, Critical ? Threshold.Threshold : TThreshold(),
+          Count,
+          std::string(CounterRows[Threshold.Category].Name) + ' ' + std::to_string(Count) + ' ' +
+              ServiceStateNames[int(Threshold.State)] + ' ');
   };
-  for (const TStateThreshold& Threshold : Measures.StateWarn)
-    TestState(Threshold, IsWarning, WarningText);
-  for (const TStateThreshold& Threshold : Measures.StateCrit)
-    TestState(Threshold, IsCritical, CriticalText);
+  for (const TStateThreshold& Threshold : Measures.StateWarn) TestState(Threshold, false);
+  for (const TStateThreshold& Threshold : Measures.StateCrit) TestState(Threshold, true);
 }
 
 TServerProcesses TOrvaneCheck::FindServerProcesses(const std::string& Name) {

@@ -21,14 +21,8 @@ TCheckResult TOrvaneCheck::TakeResult() {
   TCheckResult Result;
   Result.Verbosity = Verbosity;
   Result.Ports = *this;
-  for (int Counter = 0; Counter < CounterCount; ++Counter) {
-    TMeasure& Measure = Result.Measures[Counter];
-    Measure.Count = Counts[Counter];
-    Measure.Warn = Warn[Counter];
-    Measure.Crit = Crit[Counter];
-    Measure.WarnReached = Warn[Counter].Reached(Counts[Counter]);
-    Measure.CritReached = Crit[Counter].Reached(Counts[Counter]);
-  }
+  for (int Counter = 0; Counter < CounterCount; ++Counter)
+    Result.Measures[Counter] = JudgedMeasure(Counts[Counter], Warn[Counter], Crit[Counter]);
   Result.Status = IsCritical ? ExitCritical : IsWarning ? ExitWarning : ExitOk;
   for (int Server = 0; Server < ServerCount; ++Server) Result.Running[Server] = Servers[Server].Exact;
   // Only a process of the server's own file name meets a requirement: a
@@ -48,27 +42,21 @@ TCheckResult TOrvaneCheck::TakeResult() {
   for (size_t Index = 0; Index < Measures.PerSource.size(); ++Index) {
     const TPerSourceCategory& Asked = Measures.PerSource[Index];
     TCategorySources& Found = SourceCounts[Index];
-    TSourceMeasure Measure{Asked.Category, {}, std::move(Found.BusiestSource), Found.Sources,
-                           std::move(Found.Top)};
-    Measure.Busiest = {Found.Busiest, Asked.Warn, Asked.Crit, Asked.Warn.Reached(Found.Busiest),
-                       Asked.Crit.Reached(Found.Busiest)};
-    Result.Sources.push_back(std::move(Measure));
+    Result.Sources.push_back({Asked.Category, JudgedMeasure(Found.Busiest, Asked.Warn, Asked.Crit),
+                              std::move(Found.BusiestSource), Found.Sources, std::move(Found.Top)});
   }
   for (TCounter Category : Measures.States)
     for (int State = 0; State < ServiceStateCount; ++State) {
       if (!StateApplies(CounterRows[Category].Role == TRole::Outbound, TServiceState(State)))
         continue;
-      TStateMeasure Measure{Category, TServiceState(State), {}};
-      Measure.Measure.Count = StateCounts[Category][State];
+      // The last threshold given for the category and state holds.
+      TThreshold WarnAt, CritAt;
       for (const TStateThreshold& Threshold : Measures.StateWarn)
-        if (Threshold.Category == Category && int(Threshold.State) == State)
-          Measure.Measure.Warn = Threshold.Threshold;
+        if (Threshold.Category == Category && int(Threshold.State) == State) WarnAt = Threshold.Threshold;
       for (const TStateThreshold& Threshold : Measures.StateCrit)
-        if (Threshold.Category == Category && int(Threshold.State) == State)
-          Measure.Measure.Crit = Threshold.Threshold;
-      Measure.Measure.WarnReached = Measure.Measure.Warn.Reached(Measure.Measure.Count);
-      Measure.Measure.CritReached = Measure.Measure.Crit.Reached(Measure.Measure.Count);
-      Result.States.push_back(Measure);
+        if (Threshold.Category == Category && int(Threshold.State) == State) CritAt = Threshold.Threshold;
+      Result.States.push_back(
+          {Category, TServiceState(State), JudgedMeasure(StateCounts[Category][State], WarnAt, CritAt)});
     }
   Result.WarningText = WarningText;
   Result.CriticalText = CriticalText;
