@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,18 +32,42 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A port nobody listens on right now.
-int FreePort() {
+// Can this port be bound on every address, IPv4 and IPv6, right now?
+bool Bindable(int port) {
   int fd = socket(AF_INET6, SOCK_STREAM, 0);
   sockaddr_in6 a{};
   a.sin6_family = AF_INET6;
   a.sin6_addr = in6addr_any;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  a.sin6_port = htons(uint16_t(port));
+  bool bound = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   close(fd);
-  return ntohs(a.sin6_port);
+  return bound;
 }
+
+// Free ports below the kernel's ephemeral range: a port the kernel handed out
+// and took back could go to one of the connections made before its listener
+// binds (the stand-ins connect out first). The start comes from the process
+// id, which keeps tests that run side by side apart.
+class TFreePorts {
+public:
+  TFreePorts() {
+    int low = 32768, high = 0;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;
+    Low = 10000;
+    Count = std::max(low - Low, 1000);
+    Next = int(getpid() * 211 % Count);
+  }
+  int Take() {
+    for (int tried = 0; tried < Count; ++tried) {
+      int port = Low + Next++ % Count;
+      if (Bindable(port)) return port;
+    }
+    return 0;
+  }
+
+private:
+  int Low, Count, Next;
+};
 
 // A client socket of the test process: a connection of "another process".
 class TClient {
@@ -83,6 +108,7 @@ protected:
   std::vector<int> Listeners;  // the remote mail servers the server connects out to
 
   void SetUp() override {
+    TFreePorts ports;
     Root = fs::temp_directory_path() / ("orvane-e2e-" + std::to_string(getpid()));
     fs::remove_all(Root);
     for (const char* dir : {"Orvane/App", "Orvane/Lumicourt", "Orvane/Helmstead", "bin"})
@@ -90,7 +116,7 @@ protected:
     for (const char* name : {"SMTPIn", "SMTPOut", "SSL-SMTP", "POPIn", "POPOut", "SSL-POP", "IMAPIn",
                              "SSL-IMAP", "LC", "LCSSL", "HS", "HSSSL", "OrvaneOther", "LCOther",
                              "HSOther", "Dual", "V6Only"})
-      Port[name] = FreePort();
+      Port[name] = ports.Take();
     std::ofstream(Root / "Orvane/App/Orvane.ini")
         << "[General]\r\nSMTPIn=1\r\n[Ports]\r\nSMTPIn=" << Port["SMTPIn"] << "\r\nSMTPOut="
         << Port["SMTPOut"] << "\r\nSSL-SMTP=" << Port["SSL-SMTP"] << "\r\nPOPIn=" << Port["POPIn"]
