@@ -410,14 +410,19 @@ TTimeout TimeoutOf(const TCommandLine& CommandLine) {
   Timeout.Status = Settings.TimeoutStatus;
   const std::string Reason = "Timeout after " + std::to_string(Timeout.Seconds) + " seconds";
   Timeout.Line = std::string(StatusWord(Settings.TimeoutStatus)) + " - " + Reason + "\n";
-  // What reads standard output in another format gets the timeout in that
-  // format, a run that could not be made. An output file stays as it was.
-  if (Settings.Format != TOutputFormat::Nagios && Settings.OutputFile.empty()) {
+  // What reads another format gets the timeout in that format, a run that
+  // could not be made: no stale count stands, in a file either.
+  if (Settings.Format != TOutputFormat::Nagios) {
     TCheckResult TimedOut = FailedResult(Reason);
     TimedOut.Status = Settings.TimeoutStatus;
     const TProgramResult Answer = Render(TimedOut, Settings);
-    Timeout.Line = Answer.Output;
-    Timeout.Verbatim = Answer.Verbatim;
+    if (Settings.OutputFile.empty()) {
+      Timeout.Line = Answer.Output;
+      Timeout.Verbatim = Answer.Verbatim;
+    } else {
+      Timeout.OutputFile = Settings.OutputFile;
+      Timeout.FileText = Answer.Output;
+    }
   }
   return Timeout;
 }

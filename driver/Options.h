@@ -83,5 +83,8 @@ struct TTimeout {
   // output format asked for when it goes to standard output.
   std::string Line;
   bool Verbatim = false;  // as TProgramResult::Verbatim
+  // With --output-file: the file and the timed-out run in its format, which
+  // replace the old counts; Line then goes out only when the file cannot.
+  std::string OutputFile, FileText;
 };
 TTimeout TimeoutOf(const TCommandLine& CommandLine);

@@ -11,6 +11,9 @@ const std::chrono::steady_clock::time_point ProgramStart = std::chrono::steady_c
 // Without -t a held file is waited for this long.
 constexpr std::chrono::seconds HeldFileWait(5);
 
+// After -t ran out a held file is waited for this long: the time is up.
+constexpr std::chrono::seconds TimedOutWait(1);
+
 }  // namespace
 
 TProgramResult PlaceOutput(TProgramResult Result, int TimeoutSeconds) {
@@ -26,4 +29,15 @@ TProgramResult PlaceOutput(TProgramResult Result, int TimeoutSeconds) {
   }
   Result.Output.clear();
   return Result;
+}
+
+bool PlaceTimeout(const TTimeout& Timeout) {
+  if (Timeout.OutputFile.empty()) return false;
+  try {
+    return ReplaceFileContent(Timeout.OutputFile, Timeout.FileText,
+                              std::chrono::steady_clock::now() + TimedOutWait)
+        .empty();
+  } catch (...) {
+    return false;
+  }
 }

@@ -28,3 +28,8 @@ std::string ReplaceFileContent(const std::string& Path, const std::string& Text,
 // held file is waited for within the -t seconds counted from the program's
 // start (TimeoutSeconds), else for a few seconds.
 TProgramResult PlaceOutput(TProgramResult Result, int TimeoutSeconds);
+
+// On the watchdog's thread when -t ran out: the timeout's text replaces the
+// output file, the held file waited for a moment only. True when it did;
+// otherwise the caller writes the timeout's line. Never throws.
+bool PlaceTimeout(const TTimeout& Timeout);

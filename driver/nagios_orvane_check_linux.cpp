@@ -47,7 +47,7 @@ TTimeout Timeout;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WriteAll(Timeout.Line.data(), Timeout.Line.size());
+  if (!PlaceTimeout(Timeout)) WriteAll(Timeout.Line.data(), Timeout.Line.size());
   _exit(Timeout.Status);
 }
 

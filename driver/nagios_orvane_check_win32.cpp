@@ -20,12 +20,12 @@ const char Failed[] = "Unknown - Unexpected failure\n";
 
 TTimeout Timeout;
 // The timeout's line in the bytes it goes out as, made before the watchdog
-// is armed: expiring allocates nothing.
+// is armed: writing it allocates nothing.
 TPreparedOutput TimeoutOutput;
 
 // On the watchdog's thread: the run is over, whatever it is doing.
 void Expire() {
-  WritePreparedOutput(TimeoutOutput);
+  if (!PlaceTimeout(Timeout)) WritePreparedOutput(TimeoutOutput);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Timeout.Status));
   ExitProcess(static_cast<UINT>(Timeout.Status));
 }

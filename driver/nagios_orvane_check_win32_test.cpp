@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <cwchar>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -265,6 +267,25 @@ TEST_F(ProgramWin32, OutputFileWaitsForAReaderToLetGo) {
       EXPECT_EQ(Content, "old\n");
     }
   }
+}
+
+// -t running out while the server holds its configuration: the output
+// file's old counts give way to the timed-out run, and standard output stays
+// empty as with any run the file took.
+TEST_F(ProgramWin32, ATimeoutReplacesTheOutputFilesCounts) {
+  const std::string Path = Dir.Write("orvane.prom", "orvane_check_status 0\n");
+  const HANDLE Held = CreateFileW(WideFromUtf8(AppPath + "Orvane.ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(Held, INVALID_HANDLE_VALUE);
+  const TCommandResult Run = Check("-w 5 -c 10 -r 50 -d 200 -t 1:critical -p \"" + AppPath +
+                                   "\" --output-format=prometheus --output-file=\"" + Path + "\"");
+  CloseHandle(Held);
+  EXPECT_EQ(Run.Out, "");
+  EXPECT_EQ(Run.ExitStatus, 2);
+  std::ostringstream Content;
+  Content << std::ifstream(Path, std::ios::binary).rdbuf();
+  EXPECT_NE(Content.str().find("Timeout after 1 seconds"), std::string::npos) << Content.str();
+  EXPECT_NE(Content.str().find("\norvane_check_status 2\n"), std::string::npos) << Content.str();
 }
 
 TEST_F(ProgramWin32, TextBeyondAsciiGoesOutInTheAnsiCodePage) {
