@@ -37,35 +37,17 @@ public:
       const bool reader = kind == TLockKind::FcntlRead || kind == TLockKind::FlockShared;
       const int fd = open(path.c_str(), reader ? O_RDONLY : O_RDWR);
       bool locked = fd >= 0;
-      if (locked) {
+      if (locked && (kind == TLockKind::FlockExclusive || kind == TLockKind::FlockShared)) {
+        locked = flock(fd, (kind == TLockKind::FlockShared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
+      } else if (locked) {
         struct flock range = {};
         range.l_whence = SEEK_SET;
-        switch (kind) {
-          case TLockKind::FcntlWrite:
-            range.l_type = F_WRLCK;
-            locked = fcntl(fd, F_SETLK, &range) == 0;
-            break;
-          case TLockKind::FcntlWriteRange:
-            range.l_type = F_WRLCK;
-            range.l_start = 2;
-            range.l_len = 1;
-            locked = fcntl(fd, F_SETLK, &range) == 0;
-            break;
-          case TLockKind::OfdWrite:
-            range.l_type = F_WRLCK;
-            locked = fcntl(fd, F_OFD_SETLK, &range) == 0;
-            break;
-          case TLockKind::FcntlRead:
-            range.l_type = F_RDLCK;
-            locked = fcntl(fd, F_SETLK, &range) == 0;
-            break;
-          case TLockKind::FlockExclusive:
-            locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
-            break;
-          case TLockKind::FlockShared:
-            locked = flock(fd, LOCK_SH | LOCK_NB) == 0;
-            break;
+        range.l_type = reader ? F_RDLCK : F_WRLCK;
+        if (kind == TLockKind::FcntlWriteRange) {
+          range.l_start = 2;
+          range.l_len = 1;
         }
+        locked = fcntl(fd, kind == TLockKind::OfdWrite ? F_OFD_SETLK : F_SETLK, &range) == 0;
       }
       char answer = locked ? '1' : '0';
       if (write(fromChild[1], &answer, 1) != 1) _exit(1);

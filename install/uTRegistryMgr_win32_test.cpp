@@ -38,9 +38,25 @@ protected:
     }
   }
 
-  LONG CreateView(REGSAM View, HKEY& Created) {
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(KeyPath).c_str(), 0, nullptr, 0,
+  static LONG CreateKey(const std::string& Path, REGSAM View, HKEY& Created) {
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
                            KEY_ALL_ACCESS | View, nullptr, &Created, nullptr);
+  }
+  LONG CreateView(REGSAM View, HKEY& Created) { return CreateKey(KeyPath, View, Created); }
+  // The key Path in View, made by Make.
+  static void MakeKey(const std::string& Path, REGSAM View, const std::function<void(HKEY)>& Make) {
+    HKEY Created = nullptr;
+    ASSERT_EQ(CreateKey(Path, View, Created), ERROR_SUCCESS);
+    Make(Created);
+    RegCloseKey(Created);
+  }
+  // The views must be apart where a test shows one alone, or it shows nothing.
+  static bool Missing(const std::string& Path, REGSAM View) {
+    HKEY Found = nullptr;
+    const LONG Result =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, KEY_READ | View, &Found);
+    if (Result == ERROR_SUCCESS) RegCloseKey(Found);
+    return Result == ERROR_FILE_NOT_FOUND;
   }
   static void Set(HKEY Where, const wchar_t* Name, DWORD Type, const void* Data, size_t Size) {
     ASSERT_EQ(RegSetValueExW(Where, Name, 0, Type, static_cast<const BYTE*>(Data),
@@ -139,18 +155,8 @@ TEST_F(RegistryWin32, ReadsThe32BitView) {
 TEST_F(RegistryWin32, KeyInOneViewAloneIsFound) {
   for (const REGSAM View : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     const std::string Path = KeyPath + (View == KEY_WOW64_64KEY ? "\\Only64" : "\\Only32");
-    HKEY Created = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS | View, nullptr, &Created, nullptr),
-              ERROR_SUCCESS);
-    SetText(Created, L"AppPath", REG_SZ, L"C:\\one view\\");
-    RegCloseKey(Created);
-    // The other view must not hold it, or nothing is shown.
-    HKEY Other = nullptr;
-    const REGSAM OtherView = View == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0,
-                            KEY_READ | OtherView, &Other),
-              ERROR_FILE_NOT_FOUND);
+    MakeKey(Path, View, [](HKEY Where) { SetText(Where, L"AppPath", REG_SZ, L"C:\\one view\\"); });
+    ASSERT_TRUE(Missing(Path, View == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
     EXPECT_EQ(SystemRegistry().ReadString(true, Path, "AppPath"), "C:\\one view\\") << Path;
   }
 }
@@ -181,26 +187,11 @@ TEST_F(RegistryWin32, LeftoverIn32BitViewWithoutAppPathGivesWayToThe64BitView) {
   int Index = 0;
   for (const auto& Case : Cases) {
     const std::string Path = KeyPath + "\\Leftover" + std::to_string(Index++);
-    HKEY Native = nullptr;
-    if (Case.Native) {
-      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
-                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &Native, nullptr),
-                ERROR_SUCCESS);
-      SetText(Native, L"AppPath", REG_SZ, L"C:\\64-bit view\\");
-      RegCloseKey(Native);
-    }
-    HKEY Leftover = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &Leftover, nullptr),
-              ERROR_SUCCESS);
-    Case.Make(Leftover);
-    RegCloseKey(Leftover);
-    // The two views must be apart, or there is nothing to show.
-    HKEY Other = nullptr;
+    if (Case.Native)
+      MakeKey(Path, KEY_WOW64_64KEY, [](HKEY Where) { SetText(Where, L"AppPath", REG_SZ, L"C:\\64-bit view\\"); });
+    MakeKey(Path, KEY_WOW64_32KEY, Case.Make);
     if (!Case.Native) {
-      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(Path).c_str(), 0,
-                              KEY_READ | KEY_WOW64_64KEY, &Other),
-                ERROR_FILE_NOT_FOUND);
+      ASSERT_TRUE(Missing(Path, KEY_WOW64_64KEY));
     }
     EXPECT_EQ(SystemRegistry().ReadString(true, Path, "AppPath"), Case.Expected) << Case.Leftover;
   }
