@@ -297,9 +297,15 @@ void ReadOutput(const TCommandLineParser& Parser, TSettings& S) {
   if (auto Option = Given(Parser, "service-prefix")) {
     const std::string& Prefix = Option->Value;
     // Checkmk quotes the service name and takes neither kind of quote inside,
-    // and a line break or other control would cut the line.
-    const bool Control = std::any_of(Prefix.begin(), Prefix.end(),
-                                     [](char Character) { return static_cast<unsigned char>(Character) < 0x20; });
+    // and a line break or other control would cut the line or hide in the
+    // name: C0, DEL, and C1 as UTF-8 writes it (U+0085 is a line break to
+    // many readers).
+    bool Control = false;
+    for (size_t At = 0; At < Prefix.size(); ++At) {
+      const auto Byte = static_cast<unsigned char>(Prefix[At]);
+      const auto Next = At + 1 < Prefix.size() ? static_cast<unsigned char>(Prefix[At + 1]) : 0u;
+      if (Byte < 0x20 || Byte == 0x7F || (Byte == 0xC2 && Next >= 0x80 && Next <= 0x9F)) Control = true;
+    }
     if (Prefix.size() > 100 || Control || Prefix.find_first_of("\"'") != std::string::npos)
       Malformed(*Option, Prefix);
     S.ServicePrefix = Prefix;

@@ -187,7 +187,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {"-w", "1", "-c", "2", "--require-running=Orvane", "--require-running=Orvane:later"},
                  "Unknown - Invalid value --require-running=Orvane:later\n", 3},
         TOutcome{"NoOutputBudget", {"-w", "1", "-c", "2", "--max-output=0"},
-                 "Unknown - Invalid value --max-output=0\n", 3}),
+                 "Unknown - Invalid value --max-output=0\n", 3},
+        // A control character would cut a Checkmk line or hide in a service's name.
+        TOutcome{"ServicePrefixWithTab", {"-w", "1", "-c", "2", "--service-prefix=Mail\tA"},
+                 "Unknown - Invalid value --service-prefix=Mail\tA\n", 3},
+        TOutcome{"ServicePrefixWithDelete", {"-w", "1", "-c", "2", "--service-prefix=Mail\x7f"},
+                 "Unknown - Invalid value --service-prefix=Mail\x7f\n", 3},
+        TOutcome{"ServicePrefixWithNextLine", {"-w", "1", "-c", "2", "--service-prefix=Mail\xc2\x85"},
+                 "Unknown - Invalid value --service-prefix=Mail\xc2\x85\n", 3}),
     [](const ::testing::TestParamInfo<TOutcome>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(NagiosOrvaneCheckRun, OkCheck) {
