@@ -1,8 +1,10 @@
 #include "check/MeasureOptions.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
+#include "common/Digits.h"
 #include "common/TextCodec.h"
 
 const char* const MeasureOptionNames[7] = {"per-source",         "top-sources", "per-source-prefix",
@@ -18,17 +20,6 @@ constexpr size_t MostTopSources = 20;
 std::string Invalid(const char* Option, const std::string& Value, const std::string& Why = {}) {
   std::string Text = "Invalid value --" + std::string(Option) + "=" + Value;
   return Why.empty() ? Text : Text + " (" + Why + ")";
-}
-
-std::vector<std::string> CommaList(const std::string& Text) {
-  std::vector<std::string> Items;
-  size_t Start = 0;
-  for (;;) {
-    const size_t Comma = Text.find(',', Start);
-    Items.push_back(Text.substr(Start, Comma == std::string::npos ? Comma : Comma - Start));
-    if (Comma == std::string::npos) return Items;
-    Start = Comma + 1;
-  }
 }
 
 // A category with a port of its own, by name (case ignored).
@@ -52,14 +43,10 @@ enum class TRead { Ok, BadValue, BadRange };
 
 // A whole number of at most nine digits, optionally signed.
 bool ReadLevel(const std::string& Text, int32_t& Level) {
-  size_t At = Text.size() > 0 && (Text[0] == '+' || Text[0] == '-') ? 1 : 0;
-  if (At == Text.size() || Text.size() - At > 9) return false;
-  int32_t Value = 0;
-  for (; At < Text.size(); ++At) {
-    if (Text[At] < '0' || Text[At] > '9') return false;
-    Value = Value * 10 + (Text[At] - '0');
-  }
-  Level = Text[0] == '-' ? -Value : Value;
+  const size_t At = Text.size() > 0 && (Text[0] == '+' || Text[0] == '-') ? 1 : 0;
+  uint32_t Value;
+  if (Text.size() - At > 9 || !ParseDecimal(std::string_view(Text).substr(At), Value)) return false;
+  Level = Text[0] == '-' ? -int32_t(Value) : int32_t(Value);
   return true;
 }
 
@@ -134,14 +121,9 @@ std::string ReadPerSource(const std::vector<std::string>& Values, TMeasureSettin
   return {};
 }
 
+// Up to three digits, at most Most.
 bool ReadBoundedCount(const std::string& Text, unsigned Most, unsigned& Value) {
-  if (Text.empty() || Text.size() > 3) return false;
-  Value = 0;
-  for (char Digit : Text) {
-    if (Digit < '0' || Digit > '9') return false;
-    Value = Value * 10 + unsigned(Digit - '0');
-  }
-  return Value <= Most;
+  return Text.size() <= 3 && ParseDecimal(Text, Value) && Value <= Most;
 }
 
 std::string ReadGrouping(const TMeasureOptionValues& Values, TMeasureSettings& Settings) {

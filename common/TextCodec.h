@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
@@ -44,3 +45,7 @@ std::string AnsiToUtf8(std::string bytes);
 std::string AsciiUpper(std::string text);
 std::string AsciiLower(std::string text);
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// The items of a comma list as written, empty ones included: "a,,b" is
+// three items and "" one, so that a caller can refuse an empty item.
+std::vector<std::string> CommaList(const std::string& text);

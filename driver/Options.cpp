@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/Digits.h"
 #include "common/Low32.h"
 #include "common/TextCodec.h"
 #include "driver/OutputFile.h"
@@ -177,14 +178,8 @@ namespace {
 }
 
 // A whole positive number of at most six digits.
-bool ReadCount(const std::string& Text, long& Value) {
-  if (Text.empty() || Text.size() > 6) return false;
-  Value = 0;
-  for (char Digit : Text) {
-    if (Digit < '0' || Digit > '9') return false;
-    Value = Value * 10 + (Digit - '0');
-  }
-  return Value > 0;
+bool ReadCount(const std::string& Text, unsigned long& Value) {
+  return Text.size() <= 6 && ParseDecimal(Text, Value) && Value > 0;
 }
 
 // Splits "WHAT[:STATE]"; false when the state is none of the four.
@@ -199,17 +194,6 @@ bool SplitState(const std::string& Value, std::string& What, TStatus& Status) {
       return true;
     }
   return false;
-}
-
-std::vector<std::string> CommaList(const std::string& Text) {
-  std::vector<std::string> Items;
-  size_t Start = 0;
-  for (;;) {
-    const size_t Comma = Text.find(',', Start);
-    Items.push_back(Text.substr(Start, Comma - Start));
-    if (Comma == std::string::npos) return Items;
-    Start = Comma + 1;
-  }
 }
 
 // The option given by its long name, when it was given at all.
@@ -344,7 +328,7 @@ TSettings ReadSettings(const TCommandLineParser& Parser) {
   ReadClassic(Parser, S);
   if (auto Option = Given(Parser, "timeout")) {
     std::string Number;
-    long Seconds;
+    unsigned long Seconds;
     if (!SplitState(Option->Value, Number, S.TimeoutStatus) || !ReadCount(Number, Seconds))
       Malformed(*Option, Option->Value);
     S.TimeoutSeconds = static_cast<int>(Seconds);
@@ -353,7 +337,7 @@ TSettings ReadSettings(const TCommandLineParser& Parser) {
   ReadRequirements(Parser, S);
   S.Details = Given(Parser, "details") != nullptr;
   if (auto Option = Given(Parser, "max-output")) {
-    long Bytes;
+    unsigned long Bytes;
     if (!ReadCount(Option->Value, Bytes)) Malformed(*Option, Option->Value);
     S.MaxOutput = static_cast<size_t>(Bytes);
     S.MaxOutputGiven = true;

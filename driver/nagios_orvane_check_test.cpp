@@ -188,6 +188,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "Unknown - Invalid value --require-running=Orvane:later\n", 3},
         TOutcome{"NoOutputBudget", {"-w", "1", "-c", "2", "--max-output=0"},
                  "Unknown - Invalid value --max-output=0\n", 3},
+        // Counts have at most six digits: nothing wraps on the way to the watchdog.
+        TOutcome{"TimeoutOfSevenDigits", {"-w", "1", "-c", "2", "-t", "0000005:critical"},
+                 "Unknown - Invalid value --timeout=0000005:critical\n", 3},
+        TOutcome{"OutputBudgetOfSevenDigits", {"-w", "1", "-c", "2", "--max-output=1000000"},
+                 "Unknown - Invalid value --max-output=1000000\n", 3},
+        TOutcome{"SignedTimeout", {"-w", "1", "-c", "2", "-t", "+5"},
+                 "Unknown - Invalid value --timeout=+5\n", 3},
         // A control character would cut a Checkmk line or hide in a service's name.
         TOutcome{"ServicePrefixWithTab", {"-w", "1", "-c", "2", "--service-prefix=Mail\tA"},
                  "Unknown - Invalid value --service-prefix=Mail\tA\n", 3},
