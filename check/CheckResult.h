@@ -27,6 +27,11 @@ inline TMeasure JudgedMeasure(int32_t Count, const TThreshold& Warn, const TThre
   return {Count, Warn, Crit, Warn.Reached(Count), Crit.Reached(Count)};
 }
 
+// The state a measure's thresholds make.
+inline TStatus MeasureStatus(const TMeasure& M) {
+  return M.CritReached ? ExitCritical : M.WarnReached ? ExitWarning : ExitOk;
+}
+
 // Connections per remote address of one category: Busiest is the most one
 // source holds, judged by the category's per-source thresholds.
 struct TSourceMeasure {

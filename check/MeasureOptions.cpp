@@ -242,3 +242,20 @@ std::string ReadMeasureSettings(const TMeasureOptionValues& Values, TMeasureSett
   if (Refused.empty()) Settings = std::move(Read);
   return Refused;
 }
+
+std::vector<std::pair<TCategory, TServiceState>> AskedStates(const TMeasureSettings& Settings) {
+  std::vector<std::pair<TCategory, TServiceState>> Asked;
+  for (TCategory Category : Settings.States)
+    for (int State = 0; State < ServiceStateCount; ++State)
+      if (StateApplies(IsOutbound(Category), TServiceState(State)))
+        Asked.emplace_back(Category, TServiceState(State));
+  return Asked;
+}
+
+const TThreshold& StateThreshold(const std::vector<TStateThreshold>& Given, TCategory Category,
+                                 TServiceState State) {
+  static const TThreshold None;
+  for (const TStateThreshold& Each : Given)
+    if (Each.Category == Category && Each.State == State) return Each.Threshold;
+  return None;
+}

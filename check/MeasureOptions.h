@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check/Categories.h"
@@ -50,6 +51,15 @@ struct TMeasureSettings {
   // Whether any of the measures was asked for.
   bool Given() const { return !PerSource.empty() || !States.empty(); }
 };
+
+// The states --states asked for: each category's states that apply to it,
+// in the order of TCategory, then of TServiceState.
+std::vector<std::pair<TCategory, TServiceState>> AskedStates(const TMeasureSettings& Settings);
+
+// The threshold given for the category's state; unset when none was (each
+// is given once at most).
+const TThreshold& StateThreshold(const std::vector<TStateThreshold>& Given, TCategory Category,
+                                 TServiceState State);
 
 // Every value each option was given, in the order given; empty for one not
 // given.

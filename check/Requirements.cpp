@@ -45,19 +45,11 @@ TCheckResult TOrvaneCheck::TakeResult() {
     Result.Sources.push_back({Asked.Category, JudgedMeasure(Found.Busiest, Asked.Warn, Asked.Crit),
                               std::move(Found.BusiestSource), Found.Sources, std::move(Found.Top)});
   }
-  for (TCounter Category : Measures.States)
-    for (int State = 0; State < ServiceStateCount; ++State) {
-      if (!StateApplies(CounterRows[Category].Role == TRole::Outbound, TServiceState(State)))
-        continue;
-      // The last threshold given for the category and state holds.
-      TThreshold WarnAt, CritAt;
-      for (const TStateThreshold& Threshold : Measures.StateWarn)
-        if (Threshold.Category == Category && int(Threshold.State) == State) WarnAt = Threshold.Threshold;
-      for (const TStateThreshold& Threshold : Measures.StateCrit)
-        if (Threshold.Category == Category && int(Threshold.State) == State) CritAt = Threshold.Threshold;
-      Result.States.push_back(
-          {Category, TServiceState(State), JudgedMeasure(StateCounts[Category][State], WarnAt, CritAt)});
-    }
+  for (const auto& [Category, State] : AskedStates(Measures))
+    Result.States.push_back({Category, State,
+                             JudgedMeasure(StateCounts[Category][int(State)],
+                                           StateThreshold(Measures.StateWarn, Category, State),
+                                           StateThreshold(Measures.StateCrit, Category, State))});
   Result.WarningText = WarningText;
   Result.CriticalText = CriticalText;
   Result.Connections = std::move(ConnectionList);

@@ -93,10 +93,7 @@ TStatus GroupStatus(const TCheckResult& R, TGroup Group) {
   // Whatever state ended it (UNKNOWN, or -t's).
   if (!R.Failure.empty()) return R.Status;
   TStatus Status = ExitOk;
-  auto Judge = [&Status](const TMeasure& M) {
-    if (M.WarnReached) Status = WorstStatus(Status, ExitWarning);
-    if (M.CritReached) Status = WorstStatus(Status, ExitCritical);
-  };
+  auto Judge = [&Status](const TMeasure& M) { Status = WorstStatus(Status, MeasureStatus(M)); };
   for (const TCounterRow& Row : CounterRows)
     if (Row.Group == Group) Judge(R.Measures[Row.Id]);
   for (const TSourceMeasure& Source : R.Sources)

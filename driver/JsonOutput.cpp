@@ -36,14 +36,8 @@ std::string Threshold(const TThreshold& Threshold) {
   return Threshold.Level > 0 ? String(std::to_string(Threshold.Level)) : "null";
 }
 
-const char* StateName(TStatus Status) {
-  switch (Status) {
-    case ExitOk: return "OK";
-    case ExitWarning: return "WARNING";
-    case ExitCritical: return "CRITICAL";
-    default: return "UNKNOWN";
-  }
-}
+// The state's word in capitals, as the status line's first three are.
+std::string StateName(TStatus Status) { return String(AsciiUpper(StatusWord(Status))); }
 
 // Every counter shown, keyed by its metric name: count, the state its
 // thresholds make, and the thresholds.
@@ -52,9 +46,8 @@ std::string CategoryObjects(const TCheckResult& R, const TSettings& Settings, bo
   for (const TCounterRow& Row : CounterRows) {
     if (Row.Metric == nullptr) continue;
     const TMeasure& M = R.Measures[Row.Id];
-    const TStatus State = M.CritReached ? ExitCritical : M.WarnReached ? ExitWarning : ExitOk;
     Text += std::string(Text.empty() ? "" : ",") + '"' + Row.Metric + "\":{\"count\":" + Number(Known, M.Count) +
-            ",\"state\":" + (Known ? String(StateName(State)) : "null") +
+            ",\"state\":" + (Known ? StateName(MeasureStatus(M)) : "null") +
             ",\"warn\":" + Threshold(Settings.Warn[Row.Id]) + ",\"crit\":" + Threshold(Settings.Crit[Row.Id]) + '}';
   }
   return '{' + Text + '}';
@@ -63,9 +56,8 @@ std::string CategoryObjects(const TCheckResult& R, const TSettings& Settings, bo
 // A measure beyond the counters: its count, the state its thresholds make,
 // and the thresholds.
 std::string MeasureObject(const TMeasure* M, const char* CountKey, const TThreshold& Warn, const TThreshold& Crit) {
-  const TStatus State = M && M->CritReached ? ExitCritical : M && M->WarnReached ? ExitWarning : ExitOk;
   return std::string("{\"") + CountKey + "\":" + Number(M != nullptr, M ? M->Count : 0) +
-         ",\"state\":" + (M ? String(StateName(State)) : "null") + ",\"warn\":" + Threshold(Warn) +
+         ",\"state\":" + (M ? StateName(MeasureStatus(*M)) : "null") + ",\"warn\":" + Threshold(Warn) +
          ",\"crit\":" + Threshold(Crit) + '}';
 }
 
@@ -81,18 +73,11 @@ std::string SourceObjects(const TCheckResult& R, const TSettings& Settings) {
   return '{' + Text + '}';
 }
 
-const TThreshold& StateThreshold(const std::vector<TStateThreshold>& Given, TCounter Category, TServiceState State) {
-  static const TThreshold None;
-  for (const TStateThreshold& Each : Given)
-    if (Each.Category == Category && Each.State == State) return Each.Threshold;
-  return None;
-}
-
 // Per category asked for, its states.
 std::string StateObjects(const TCheckResult& R, const TSettings& Settings) {
   std::string Text;
   TCounter Open = CounterCount;
-  for (const auto& [Category, State] : AskedStates(Settings)) {
+  for (const auto& [Category, State] : AskedStates(Settings.Measures)) {
     if (Category != Open) {
       Text += std::string(Open == CounterCount ? "" : "},") + '"' + CounterRows[Category].Metric + "\":{";
       Open = Category;
@@ -122,7 +107,7 @@ TProgramResult JsonOutput(const TCheckResult& R, const TSettings& Settings) {
                  "\":{\"port\":" + Number(Finding != nullptr, Finding ? Finding->Port : 0) +
                  ",\"listening\":" + Boolean(Finding != nullptr, Finding && Finding->Listening) + '}';
   }
-  const std::string Text = "{\"version\":1,\"status\":" + String(StateName(R.Status)) +
+  const std::string Text = "{\"version\":1,\"status\":" + StateName(R.Status) +
                            ",\"exit\":" + std::to_string(R.Status) + ",\"summary\":" + String(StatusText(R)) +
                            ",\"reason\":" + (Known ? "null" : String(R.Failure)) +
                            ",\"categories\":" + CategoryObjects(R, Settings, Known) + ",\"processes\":{" + Processes +

@@ -24,22 +24,6 @@ const TListenerFinding* FindListener(const TCheckResult& Result, TCounter Catego
   return nullptr;
 }
 
-std::vector<TCounter> AskedSources(const TSettings& Settings) {
-  std::vector<TCounter> Asked;
-  for (const TPerSourceCategory& Each : Settings.Measures.PerSource)
-    if (std::find(Asked.begin(), Asked.end(), Each.Category) == Asked.end()) Asked.push_back(Each.Category);
-  return Asked;
-}
-
-std::vector<std::pair<TCounter, TServiceState>> AskedStates(const TSettings& Settings) {
-  std::vector<std::pair<TCounter, TServiceState>> Asked;
-  for (TCounter Category : Settings.Measures.States)
-    for (int State = 0; State < ServiceStateCount; ++State)
-      if (StateApplies(CounterRows[Category].Role == TRole::Outbound, TServiceState(State)))
-        Asked.emplace_back(Category, TServiceState(State));
-  return Asked;
-}
-
 const TSourceMeasure* FindSource(const TCheckResult& Result, TCounter Category) {
   for (const TSourceMeasure& Measure : Result.Sources)
     if (Measure.Category == Category) return &Measure;

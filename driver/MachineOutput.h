@@ -22,11 +22,6 @@ std::vector<TCounter> AskedListeners(const TSettings& Settings);
 // that could not be made).
 const TListenerFinding* FindListener(const TCheckResult& Result, TCounter Category);
 
-// The categories asked for per source, and the states asked for (each
-// category's states that apply to it), in the result's order.
-std::vector<TCounter> AskedSources(const TSettings& Settings);
-std::vector<std::pair<TCounter, TServiceState>> AskedStates(const TSettings& Settings);
-
 // The result's measure; nullptr when there is none.
 const TSourceMeasure* FindSource(const TCheckResult& Result, TCounter Category);
 const TStateMeasure* FindState(const TCheckResult& Result, TCounter Category, TServiceState State);
