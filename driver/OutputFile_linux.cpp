@@ -22,20 +22,6 @@ std::string DirectoryOf(const std::string& Path) {
   return Slash == 0 ? "/" : Path.substr(0, Slash);
 }
 
-// Writes everything, riding over interrupted and partial writes; 0 or errno.
-int WriteAll(int Fd, const std::string& Text) {
-  size_t Done = 0;
-  while (Done < Text.size()) {
-    const ssize_t Written = write(Fd, Text.data() + Done, Text.size() - Done);
-    if (Written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    Done += static_cast<size_t>(Written);
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::string OutputPathProblem(const std::string& Path) {
@@ -65,7 +51,7 @@ std::string ReplaceFileContent(const std::string& Path, const std::string& Text,
   }
   // Flushed before the rename: after a crash the name holds the old
   // content or the whole new one.
-  int Error = WriteAll(Fd, Text);
+  int Error = WriteWhole(Fd, Text.data(), Text.size());
   if (Error == 0 && fsync(Fd) != 0) Error = errno;
   if (close(Fd) != 0 && Error == 0) Error = errno;
   if (Error == 0 && rename(Temporary.c_str(), Path.c_str()) != 0) Error = errno;

@@ -11,6 +11,7 @@
 
 #include "census/GetConnections_win32.h"
 #include "common/WideText_win32.h"
+#include "driver/ProgramIo_win32.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ std::wstring FolderOf(const std::wstring& Path) {
   while (Separator > 0 && !IsSeparator(Path[Separator - 1])) --Separator;
   if (Separator == 3 && Path[1] == L':') return Path.substr(0, 3);
   return Path.substr(0, Separator > 0 ? Separator - 1 : 0);
-}
-
-bool WriteWhole(HANDLE File, const std::string& Text) {
-  size_t Done = 0;
-  while (Done < Text.size()) {
-    const DWORD Chunk = static_cast<DWORD>(std::min<size_t>(Text.size() - Done, 1u << 20));
-    DWORD Written = 0;
-    if (!WriteFile(File, Text.data() + Done, Chunk, &Written, nullptr) || Written == 0) return false;
-    Done += Written;
-  }
-  return true;
 }
 
 bool HeldByAnother(DWORD Error) {
@@ -92,7 +82,7 @@ std::string ReplaceFileContent(const std::string& Path, const std::string& Text,
   // Flushed before the move: after a crash the name holds the old content
   // or the whole new one.
   DWORD Error = 0;
-  if (!WriteWhole(File, Text) || !FlushFileBuffers(File)) {
+  if (!WriteBytes(File, Text.data(), Text.size()) || !FlushFileBuffers(File)) {
     Error = GetLastError();
     if (Error == 0) Error = ERROR_WRITE_FAULT;
   }

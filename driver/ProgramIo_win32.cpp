@@ -148,17 +148,18 @@ std::string InCodePage(const std::wstring& Wide, UINT CodePage) {
 }
 
 // Writes all of Size units through Write, which takes at most Chunk units at
-// a time; a reader that went away ends the writing (the exit status still
-// counts).
+// a time; false when a write failed or wrote nothing (for standard output: a
+// reader that went away, and the exit status still counts).
 template <typename TUnit, typename TWrite>
-void WriteAllUnits(const TUnit* Text, size_t Size, size_t Chunk, TWrite Write) {
+bool WriteAllUnits(const TUnit* Text, size_t Size, size_t Chunk, TWrite Write) {
   size_t Done = 0;
   while (Done < Size) {
     DWORD Written = 0;
     const DWORD Part = static_cast<DWORD>(std::min(Size - Done, Chunk));
-    if (!Write(Text + Done, Part, &Written) || Written == 0) return;
+    if (!Write(Text + Done, Part, &Written) || Written == 0) return false;
     Done += Written;
   }
+  return true;
 }
 
 bool IsConsole(HANDLE Out) {
@@ -171,13 +172,6 @@ HANDLE StandardOutput() {
   return Out == INVALID_HANDLE_VALUE ? nullptr : Out;
 }
 
-void WriteBytes(HANDLE Out, const char* Bytes, size_t Size) {
-  // A pipe or a file: bytes as they are, with nothing translated on the way.
-  WriteAllUnits(Bytes, Size, size_t(1) << 20, [Out](const char* Part, DWORD Units, DWORD* Written) {
-    return WriteFile(Out, Part, Units, Written, nullptr);
-  });
-}
-
 void WriteConsoleText(HANDLE Out, const wchar_t* Text, size_t Size) {
   WriteAllUnits(Text, Size, 16384, [Out](const wchar_t* Part, DWORD Units, DWORD* Written) {
     return WriteConsoleW(Out, Part, Units, Written, nullptr);
@@ -185,6 +179,13 @@ void WriteConsoleText(HANDLE Out, const wchar_t* Text, size_t Size) {
 }
 
 }  // namespace
+
+bool WriteBytes(HANDLE Out, const char* Bytes, size_t Size) {
+  // A pipe or a file: bytes as they are, with nothing translated on the way.
+  return WriteAllUnits(Bytes, Size, size_t(1) << 20, [Out](const char* Part, DWORD Units, DWORD* Written) {
+    return WriteFile(Out, Part, Units, Written, nullptr);
+  });
+}
 
 std::string OutputBytes(const std::string& Text, UINT CodePage) {
   return InCodePage(WithLineEnds(Text), CodePage);

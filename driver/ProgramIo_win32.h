@@ -32,6 +32,10 @@ void KeepSystemErrorDialogsAway();
 // The full path of the running program's executable, however long.
 std::string OwnExecutablePath();
 
+// Writes all of the bytes to a file or a pipe, in chunks the system takes;
+// false when a write failed (GetLastError says why) or wrote nothing.
+bool WriteBytes(HANDLE Out, const char* Bytes, size_t Size);
+
 // Output text (UTF-8, lines ended by "\n") as bytes in the given code page.
 // A single line ends with CR LF, as Windows programs end theirs; text of more
 // lines has LF line ends, so that a monitoring system that splits on CR and

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <new>
 
+#include "common/TextCodec.h"
+
 std::thread TWatchdog::StartSystemThread(std::function<void()> Body) {
   return std::thread(std::move(Body));
 }
@@ -51,9 +53,7 @@ const char TimeoutFailureFallback[] = "Unknown - Can not start the timeout\n";
 std::string TimeoutFailureLine(std::error_code Failure) {
   // The system's text for the code (EAGAIN: "Resource temporarily
   // unavailable"), on one line.
-  std::string Reason = Failure.message();
-  for (char& Character : Reason)
-    if (Character == '\r' || Character == '\n') Character = ' ';
+  std::string Reason = FoldLineBreaks(Failure.message());
   while (!Reason.empty() && (Reason.back() == ' ' || Reason.back() == '.')) Reason.pop_back();
   if (Reason.empty()) Reason = "error " + std::to_string(Failure.value());
   return "Unknown - Can not start the timeout: " + Reason + "\n";

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/FileDescriptor_linux.h"
 #include "common/TextCodec.h"
 #include "driver/OutputFile.h"
 #include "driver/RunningSystem.h"
@@ -29,19 +30,9 @@ std::string OwnExecutablePath() {
   }
 }
 
-// Writes everything, riding over interrupted and partial writes. A closed or
-// failing standard output ends the writing; the status still counts.
-void WriteAll(const char* Text, size_t Size) {
-  size_t Done = 0;
-  while (Done < Size) {
-    const ssize_t Written = write(STDOUT_FILENO, Text + Done, Size - Done);
-    if (Written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    Done += static_cast<size_t>(Written);
-  }
-}
+// A closed or failing standard output ends the writing; the status still
+// counts.
+void WriteAll(const char* Text, size_t Size) { WriteWhole(STDOUT_FILENO, Text, Size); }
 
 TTimeout Timeout;
 
