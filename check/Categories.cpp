@@ -79,3 +79,14 @@ bool FindCategory(const std::string& Name, TCounter& Category) {
   return false;
 }
 
+TCounter PortCategory(TServer Server, const TServicePorts& Ports, int32_t LocalPort, int32_t RemotePort,
+                      bool LocalOnly) {
+  TCounter Outbound = CounterCount;
+  for (const TCounterRow& Row : CounterRows) {
+    if (Row.Server != Server) continue;
+    if (Row.Role == TRole::Inbound && LocalPort == Ports.*Row.Port) return Row.Id;
+    if (Row.Role == TRole::Outbound && !LocalOnly && Outbound == CounterCount && RemotePort == Ports.*Row.Port)
+      Outbound = Row.Id;
+  }
+  return Outbound;
+}

@@ -163,3 +163,9 @@ inline constexpr TCategoryList Categories = CategoryList();
 // The category a command line names (case ignored); false for none.
 bool FindCategory(const std::string& Name, TCounter& Category);
 
+// The category of a connection of Server by its ports: the first of the
+// server's inbound rows on its local port, else (unless LocalOnly) the first
+// outbound row on its remote port; CounterCount for none.
+TCounter PortCategory(TServer Server, const TServicePorts& Ports, int32_t LocalPort, int32_t RemotePort,
+                      bool LocalOnly = false);
+

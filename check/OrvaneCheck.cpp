@@ -141,19 +141,14 @@ TServerProcesses TOrvaneCheck::FindServerProcesses(const std::string& Name) {
 
 namespace {
 
-// The counter a connection of Server falls into: the first of the server's
-// rows whose local port it uses, else the first whose remote port it uses,
+// The counter a connection of Server falls into: its category by its ports,
 // else the server's row for the rest; CounterCount where it counts nowhere.
 TCounter Classify(TServer Server, const TServicePorts& Ports, const TListEntry& Entry) {
-  TCounter Outbound = CounterCount, Rest = CounterCount;
-  for (const TCounterRow& Row : CounterRows) {
-    if (Row.Server != Server) continue;
-    if (Row.Role == TRole::Inbound && Entry.LocalPort == Ports.*Row.Port) return Row.Id;
-    if (Row.Role == TRole::Outbound && Outbound == CounterCount && Entry.RemotePort == Ports.*Row.Port)
-      Outbound = Row.Id;
-    if (Row.Role == TRole::Rest) Rest = Row.Id;
-  }
-  return Outbound != CounterCount ? Outbound : Rest;
+  const TCounter ByPort = PortCategory(Server, Ports, Entry.LocalPort, Entry.RemotePort);
+  if (ByPort != CounterCount) return ByPort;
+  for (const TCounterRow& Row : CounterRows)
+    if (Row.Server == Server && Row.Role == TRole::Rest) return Row.Id;
+  return CounterCount;
 }
 
 }  // namespace

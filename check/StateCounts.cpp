@@ -48,22 +48,6 @@ bool StateOf(int32_t TcpState, bool Held, TServiceState& State) {
   return false;
 }
 
-// The category of a socket of Server by its ports: its first inbound row
-// on the local port, else (unless LocalOnly) its first outbound row on the
-// remote port; nullptr for none.
-const TCounterRow* CategoryOf(int Server, const TServicePorts& Ports, const TListEntry& Entry,
-                              bool LocalOnly) {
-  const TCounterRow* Outbound = nullptr;
-  for (const TCounterRow& Row : CounterRows) {
-    if (int(Row.Server) != Server) continue;
-    if (Row.Role == TRole::Inbound && Entry.LocalPort == Ports.*Row.Port) return &Row;
-    if (Row.Role == TRole::Outbound && !LocalOnly && Outbound == nullptr &&
-        Entry.RemotePort == Ports.*Row.Port)
-      Outbound = &Row;
-  }
-  return Outbound;
-}
-
 struct TListener {
   bool Ipv6;
   int32_t Port;
@@ -120,9 +104,11 @@ TStateCounts CountStates(const TConnectionList& Entries, const TServerIds& Serve
     if (!StateOf(Entry.State, Held, State)) continue;
     const int Server = Held ? ServerOf(Entry.ProcessId, Servers) : ListenerServer(Listeners, Entry);
     if (Server == NoServer) continue;
-    const TCounterRow* Category = CategoryOf(Server, Ports, Entry, !Held);
-    if (Category == nullptr || !StateApplies(Category->Role == TRole::Outbound, State)) continue;
-    ++Counts[Category->Id][int(State)];
+    // A socket no process holds came in through a listener: its local port alone tells.
+    const TCounter Category = PortCategory(TServer(Server), Ports, Entry.LocalPort, Entry.RemotePort, !Held);
+    if (Category == CounterCount || !StateApplies(CounterRows[Category].Role == TRole::Outbound, State))
+      continue;
+    ++Counts[Category][int(State)];
   }
   return Counts;
 }
