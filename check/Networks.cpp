@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "census/GetConnections.h"
+#include "common/Digits.h"
 
 namespace {
 
@@ -19,24 +20,10 @@ TAddressKey Ipv4Of(const uint8_t Bytes[4]) {
   return Address;
 }
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
 // Decimal digits only, at most MaxDigits of them; no sign, no leading zero
 // unless the number is 0.
 bool ReadDecimal(const std::string& Text, size_t MaxDigits, unsigned& Value) {
-  if (Text.empty() || Text.size() > MaxDigits) return false;
-  if (Text.size() > 1 && Text[0] == '0') return false;
-  Value = 0;
-  for (char C : Text) {
-    if (C < '0' || C > '9') return false;
-    Value = Value * 10 + unsigned(C - '0');
-  }
-  return true;
+  return Text.size() <= MaxDigits && !(Text.size() > 1 && Text[0] == '0') && ParseDecimal(Text, Value);
 }
 
 bool ParseIpv4(const std::string& Text, uint8_t Bytes[4]) {
@@ -78,7 +65,7 @@ bool ParseIpv6(const std::string& Text, uint8_t Bytes[16]) {
     if (Piece.empty() || Piece.size() > 4) return false;
     unsigned Value = 0;
     for (char C : Piece) {
-      const int Digit = HexValue(C);
+      const int Digit = HexDigit(C);
       if (Digit < 0) return false;
       Value = Value << 4 | unsigned(Digit);
     }
