@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "common/FullPath_win32.h"
+#include "common/SystemFunction_win32.h"
 #include "common/WideText_win32.h"
 
 // The record layouts of the target: the 32-bit program exchanges the classic
@@ -34,13 +35,6 @@ std::string TableName(TTableKind Kind) {
   const bool Ipv6 = Kind == TTableKind::Tcp6 || Kind == TTableKind::Udp6;
   const bool Tcp = Kind == TTableKind::Tcp4 || Kind == TTableKind::Tcp6;
   return std::string(Ipv6 ? "IPv6 " : "") + (Tcp ? "TCP" : "UDP") + " owner table";
-}
-
-// GetProcAddress gives a generic entry point; the detour through the
-// parameterless type keeps the compiler's cast check quiet.
-template <typename TFunction>
-TFunction Lookup(HMODULE Module, const char* Name) {
-  return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(Module, Name)));
 }
 
 template <typename TFunction, typename TPointer>
@@ -382,10 +376,7 @@ namespace {
 // empty when it cannot be had (QueryFullProcessImageNameW is Vista's).
 std::wstring ProcessImagePath(HANDLE Process) {
   using TQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
-  static const auto Query = [] {
-    const HMODULE Kernel = GetModuleHandleW(L"kernel32.dll");
-    return Kernel ? Lookup<TQuery>(Kernel, "QueryFullProcessImageNameW") : nullptr;
-  }();
+  static const auto Query = Lookup<TQuery>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW");
   if (Query == nullptr) return {};
   std::wstring Path(MAX_PATH, L'\0');
   for (;;) {

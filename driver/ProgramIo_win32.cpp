@@ -4,18 +4,10 @@
 
 #include "cmdline/CommandLineParser.h"
 #include "common/FullPath_win32.h"
+#include "common/SystemFunction_win32.h"
 #include "common/WideText_win32.h"
 
 namespace {
-
-// GetProcAddress gives a generic entry point; the detour through the
-// parameterless type keeps the compiler's cast check quiet.
-template <typename TFunction>
-TFunction Lookup(const wchar_t* Module, const char* Name) {
-  const HMODULE Loaded = GetModuleHandleW(Module);
-  if (Loaded == nullptr) return nullptr;
-  return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(Loaded, Name)));
-}
 
 // The blanks that end an unquoted program name, for Windows and the C runtime.
 bool IsBlank(wchar_t Character) { return Character == L' ' || Character == L'\t'; }
@@ -87,7 +79,7 @@ void RestrictLibrarySearch() {
   // libraries loaded later come from the system folder alone, never from the
   // program's folder or the current directory.
   using TSetDefault = BOOL(WINAPI*)(DWORD);
-  if (const auto SetDefault = Lookup<TSetDefault>(L"kernel32.dll", "SetDefaultDllDirectories"))
+  if (const auto SetDefault = Lookup<TSetDefault>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))
     SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
@@ -95,7 +87,7 @@ void KeepSystemErrorDialogsAway() {
   // Reading the mode without changing it takes GetErrorMode (Vista on);
   // before it, setting a mode is how the current one is read.
   using TGetErrorMode = UINT(WINAPI*)();
-  const auto GetMode = Lookup<TGetErrorMode>(L"kernel32.dll", "GetErrorMode");
+  const auto GetMode = Lookup<TGetErrorMode>(GetModuleHandleW(L"kernel32.dll"), "GetErrorMode");
   const UINT Current = GetMode ? GetMode() : SetErrorMode(0);
   SetErrorMode(Current | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
